@@ -34,3 +34,16 @@ add_test(NAME no_plain_password
 add_test(NAME password_scan_finds_a_leak
          COMMAND ${scan} ${probe_dir} --word Qj8%w ${third_party})
 set_tests_properties(password_scan_finds_a_leak PROPERTIES WILL_FAIL TRUE)
+
+add_executable(window_test window_test.cpp)
+target_link_libraries(window_test PRIVATE shell gtest_main)
+target_include_directories(window_test PRIVATE ${CMAKE_BINARY_DIR}/generated)
+target_link_options(window_test PRIVATE -static)
+add_wine_test(window window_test)
+
+add_executable(end_to_end_test end_to_end_test.cpp)
+target_link_libraries(end_to_end_test PRIVATE gtest_main user32)
+target_include_directories(end_to_end_test PRIVATE ${CMAKE_BINARY_DIR}/generated)
+target_link_options(end_to_end_test PRIVATE -static)
+add_dependencies(end_to_end_test PassWord)
+add_wine_test(end_to_end end_to_end_test)

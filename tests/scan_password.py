@@ -40,7 +40,7 @@ def coff_code(data, base, origin, end):
         return None
     machine, nsections = struct.unpack_from('<HH', data, base)
     optional_size = struct.unpack_from('<H', data, base + 16)[0]
-    if machine not in (0x14C, 0x8664) or nsections > 200:
+    if machine not in (0x14C, 0x8664):
         return None
     regions = []
     table = base + 20 + optional_size
