@@ -42,5 +42,11 @@ endforeach()
 list(JOIN masked_literals ", " MASKED_PASSWORD_LITERALS)
 math(EXPR PASSWORD_MASK_LITERAL "${password_mask}" OUTPUT_FORMAT HEXADECIMAL)
 
+# Tests learn the password at run time, still masked, so that no test code
+# is ever compiled with it.
+string(REPLACE "u" "" masked_bare "${masked_literals}")
+list(JOIN masked_bare "," masked_bare)
+set(PASSWORD_TEST_ENVIRONMENT "PASSWORD_MASKED=${masked_bare}" "PASSWORD_MASK=${PASSWORD_MASK_LITERAL}")
+
 configure_file(${CMAKE_CURRENT_LIST_DIR}/password_masked.h.in
                ${CMAKE_BINARY_DIR}/generated/password_masked.h @ONLY)

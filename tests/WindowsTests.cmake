@@ -2,24 +2,27 @@
 # session of their own: a private Xvfb and prefix in ${WINE_DIR}.
 set(WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 
-add_test(NAME wine_session_start COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine-session start ${WINE_DIR})
-add_test(NAME wine_session_stop COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/wine-session stop ${WINE_DIR})
+add_test(NAME wine_session_start COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-session start ${WINE_DIR})
+add_test(NAME wine_session_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-session stop ${WINE_DIR})
 set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 function(add_wine_test name)
     add_test(NAME ${name} COMMAND ${ARGN})
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE
-                                            ENVIRONMENT LANG=ru_RU.UTF-8)
+                                            ENVIRONMENT "LANG=ru_RU.UTF-8;${PASSWORD_TEST_ENVIRONMENT}")
 endfunction()
 
 target_link_options(check_entry_test PRIVATE -static)
 add_wine_test(check_entry check_entry_test)
 
-# The scan must find a plainly compared word, or it proves nothing.
-add_library(leak_probe OBJECT leak_probe.c)
+# The scan must find a plainly compared word, in an object and through a
+# link map in an executable, or it proves nothing.
+set(probe_dir ${CMAKE_CURRENT_BINARY_DIR}/leak_probe)
+add_executable(leak_probe leak_probe.c)
 target_compile_options(leak_probe PRIVATE -O3)
-set(probe_dir ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir)
+set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
+target_link_options(leak_probe PRIVATE -Wl,-Map=${probe_dir}/leak_probe.map)
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
@@ -29,21 +32,30 @@ set(scan ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/scan_password.py)
 set(third_party --third-party ${gcc_lib_dir} --third-party ${CMAKE_FIND_ROOT_PATH}/lib
                 --third-party ${CMAKE_BINARY_DIR}/googletest)
 
+# The entry library's objects are the only code compiled with the password.
+# CMake's own compiler checks are not part of the build.
 add_test(NAME no_plain_password
-         COMMAND ${scan} ${CMAKE_BINARY_DIR} --skip ${WINE_DIR} --skip ${probe_dir} ${third_party})
+         COMMAND ${scan} ${CMAKE_BINARY_DIR} "--holder;$<JOIN:$<TARGET_OBJECTS:entry>,;--holder;>"
+                 --skip ${WINE_DIR} --skip ${probe_dir} --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir
+                 --skip ${CMAKE_BINARY_DIR}/CMakeFiles/${CMAKE_VERSION}
+                 ${third_party}
+         COMMAND_EXPAND_LISTS)
 add_test(NAME password_scan_finds_a_leak
-         COMMAND ${scan} ${probe_dir} --word Qj8%w ${third_party})
-set_tests_properties(password_scan_finds_a_leak PROPERTIES WILL_FAIL TRUE)
+         COMMAND ${scan} ${CMAKE_CURRENT_BINARY_DIR} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w
+                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/window_test.dir
+                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/end_to_end_test.dir
+                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/check_entry_test.dir
+                 ${third_party})
+set_tests_properties(password_scan_finds_a_leak PROPERTIES
+                     PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.c.obj.*FOUND: [^\n]*leak_probe.exe[^\n]* of leak_probe.c.obj")
 
 add_executable(window_test window_test.cpp)
 target_link_libraries(window_test PRIVATE shell gtest_main)
-target_include_directories(window_test PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_options(window_test PRIVATE -static)
 add_wine_test(window window_test)
 
 add_executable(end_to_end_test end_to_end_test.cpp)
 target_link_libraries(end_to_end_test PRIVATE gtest_main user32)
-target_include_directories(end_to_end_test PRIVATE ${CMAKE_BINARY_DIR}/generated)
 target_link_options(end_to_end_test PRIVATE -static)
 add_dependencies(end_to_end_test PassWord)
 add_wine_test(end_to_end end_to_end_test)

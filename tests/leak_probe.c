@@ -10,3 +10,8 @@ int LeakProbe(const char *text)
             return 0;
     return 1;
 }
+
+int main(int argc, char **argv)
+{
+    return argc > 1 && LeakProbe(argv[1]);
+}

@@ -1,16 +1,24 @@
 #!/usr/bin/env python3
 """Looks for the configured password in what a build produced.
 
-    scan_password.py BUILD_DIR [--skip DIR]... [--third-party DIR]...
-                     [--word TEXT]
+    scan_password.py BUILD_DIR [--holder OBJECT]... [--skip DIR]...
+                     [--third-party DIR]... [--word TEXT]
 
-Fails if any object, library or executable under BUILD_DIR holds the
+Fails if an object, library or executable under BUILD_DIR holds the
 password as a string, or holds its five bytes in order with at most 8 bytes
-between one and the next inside code (where an optimiser that folded the mask
-away would leave them as immediates). Data is not searched for spread bytes:
-ordinary text has them everywhere. A match whose bytes stand verbatim in a
-third-party library (the toolchain's, GoogleTest's) came from code we do not
-compile, and is reported as such but does not fail the scan.
+between one and the next inside code that was compiled with the masked
+password (the holders), where an optimiser that folded the mask away would
+leave them as immediates.
+
+The holders' code is found in the holder objects themselves, in libraries
+that have them as members, and in executables through their link maps
+(NAME.map beside NAME.exe); an executable without a map is searched in all
+its code. Other code cannot fold what it never saw, and ordinary text and
+machine code hold such spread bytes by chance.
+
+A match whose bytes stand verbatim in a third-party library (the
+toolchain's, GoogleTest's) came from code we do not compile: it is listed
+but does not fail the scan.
 
 The password comes from the build's generated header, unmasked here;
 --word searches for another word instead, to prove the scan finds a leak.
@@ -33,50 +41,99 @@ def configured_password(build_dir):
     return bytes((m ^ mask) & 0xFF for m in masked)
 
 
-def coff_code(data, base, origin, end):
-    """Code sections of the COFF header at base, whose section offsets count
-    from origin; None if it is not COFF."""
-    if end - base < 20:
+def coff_sections(data, header, origin, end):
+    """(name, flags, virtual address, file start, file end) of each section
+    of the COFF header at `header`, whose file offsets count from `origin`;
+    None if it is not COFF."""
+    if end - header < 20:
         return None
-    machine, nsections = struct.unpack_from('<HH', data, base)
-    optional_size = struct.unpack_from('<H', data, base + 16)[0]
+    machine, count = struct.unpack_from('<HH', data, header)
+    optional_size = struct.unpack_from('<H', data, header + 16)[0]
     if machine not in (0x14C, 0x8664):
         return None
-    regions = []
-    table = base + 20 + optional_size
-    for i in range(nsections):
+    sections = []
+    table = header + 20 + optional_size
+    for i in range(count):
         at = table + 40 * i
         if at + 40 > end:
             return None
         name = data[at:at + 8].rstrip(b'\0').decode('latin-1')
-        size, pointer = struct.unpack_from('<II', data, at + 16)
+        address, size, pointer = struct.unpack_from('<III', data, at + 12)
         flags = struct.unpack_from('<I', data, at + 36)[0]
         start = origin + pointer
-        if flags & CODE and size and start + size <= end:
-            regions.append((name, start, start + size))
-    return regions
+        if size and start + size <= end:
+            sections.append((name, flags, address, start, start + size))
+    return sections
 
 
-def code_regions(data):
-    """(name, start, end) of every code section; the whole file if unknown."""
-    if data.startswith(b'MZ') and len(data) > 0x40:
-        pe = struct.unpack_from('<I', data, 0x3C)[0]
-        if data[pe:pe + 4] == b'PE\0\0':
-            regions = coff_code(data, pe + 4, 0, len(data))
-            if regions is not None:
-                return regions
+def pe_image(data):
+    """(image base, sections) of a PE file, or None."""
+    if not data.startswith(b'MZ') or len(data) < 0x40:
+        return None
+    pe = struct.unpack_from('<I', data, 0x3C)[0]
+    if data[pe:pe + 4] != b'PE\0\0':
+        return None
+    sections = coff_sections(data, pe + 4, 0, len(data))
+    if sections is None:
+        return None
+    magic = struct.unpack_from('<H', data, pe + 24)[0]
+    base = (struct.unpack_from('<I', data, pe + 52)[0] if magic == 0x10B
+            else struct.unpack_from('<Q', data, pe + 48)[0])
+    return base, sections
+
+
+def code_regions(path, data, holders):
+    """(name, start, end) of the code in the file that could hold the
+    password spread out."""
+    image = pe_image(data)
+    if image:
+        map_path = os.path.splitext(path)[0] + '.map'
+        if os.path.exists(map_path):
+            return mapped_code_of(data, map_path, holders)
+        return [(n, s, e) for n, f, _, s, e in image[1] if f & CODE]
     if data.startswith(b'!<arch>\n'):
         regions, at = [], 8
         while at + 60 <= len(data):
+            name = data[at:at + 16].decode('latin-1').strip().rstrip('/')
             size = int(data[at + 48:at + 58].decode('ascii').strip() or 0)
             body = at + 60
-            if not data[at:at + 2] == b'/ ' and not data[at:at + 3] == b'// ':
-                found = coff_code(data, body, body, body + size)
-                regions += found or []
+            if name in holders:
+                found = coff_sections(data, body, body, body + size) or []
+                regions += [(name + n, s, e) for n, f, _, s, e in found if f & CODE]
             at = body + size + (size & 1)
         return regions
-    regions = coff_code(data, 0, 0, len(data))
-    return regions if regions is not None else [('file', 0, len(data))]
+    if os.path.abspath(path) not in holders:
+        return []
+    sections = coff_sections(data, 0, 0, len(data))
+    if sections is None:
+        return [('file', 0, len(data))]
+    return [(n, s, e) for n, f, _, s, e in sections if f & CODE]
+
+
+def mapped_code_of(data, map_path, holders):
+    """Code regions of an executable that its GNU ld map assigns to holders."""
+    base, sections = pe_image(data)
+    regions, pending = [], None
+    line_re = re.compile(r'^ (\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$')
+    with open(map_path, errors='replace') as f:
+        for line in f:
+            m = line_re.match(line.rstrip('\n'))
+            if not m:
+                pending = line.strip() if line.startswith(' .') and len(line.split()) == 1 else None
+                continue
+            name = m.group(1) or pending
+            pending = None
+            source = m.group(4)
+            member = source[source.rfind('(') + 1:-1] if source.endswith(')') else source
+            if not name or not name.startswith('.text') or os.path.basename(member) not in holders:
+                continue
+            address, size = int(m.group(2), 16), int(m.group(3), 16)
+            for sname, flags, rva, start, end in sections:
+                offset = address - base - rva
+                if flags & CODE and 0 <= offset < end - start:
+                    regions.append((f'{sname} of {os.path.basename(member)}',
+                                    start + offset, min(end, start + offset + size)))
+    return regions
 
 
 def spread_pattern(password):
@@ -84,12 +141,12 @@ def spread_pattern(password):
     return re.compile(b'(?=(' + gaps + b'))', re.DOTALL)
 
 
-def find_matches(data, password, spread):
+def find_matches(data, password, spread, regions):
     at = data.find(password)
     while at >= 0:
         yield 'string', at, password
         at = data.find(password, at + 1)
-    for name, start, end in code_regions(data):
+    for name, start, end in regions:
         for m in spread.finditer(data, start, end):
             if m.group(1) != password:
                 yield 'spread bytes in ' + name, m.start(), m.group(1)
@@ -106,38 +163,52 @@ def third_party_corpus(dirs):
     return b'\0'.join(blobs)
 
 
+def artifacts(build_dir, skip):
+    for root, dirs, files in os.walk(build_dir):
+        dirs[:] = sorted(d for d in dirs if os.path.abspath(os.path.join(root, d)) not in skip)
+        for name in sorted(files):
+            if name.endswith(ARTIFACTS):
+                yield os.path.join(root, name)
+
+
 def main(argv):
-    build_dir, skip, third_party, word = argv[0], [], [], None
+    build_dir, word = argv[0], None
+    lists = {'--skip': [], '--third-party': [], '--holder': []}
     rest = argv[1:]
     while rest:
         flag, value, rest = rest[0], rest[1], rest[2:]
         if flag == '--word':
             word = value.encode('ascii')
         else:
-            (skip if flag == '--skip' else third_party).append(os.path.abspath(value))
+            lists[flag].append(os.path.abspath(value))
+    skip, third_party = lists['--skip'], lists['--third-party']
+    missing = [h for h in lists['--holder'] if not os.path.isfile(h)]
+    if missing:
+        print('no such holder: ' + ', '.join(missing))
+        return 1
+    # Objects by path, archive members and link map entries by name.
+    holders = set(lists['--holder']) | {os.path.basename(h) for h in lists['--holder']}
     password = word or configured_password(build_dir)
     spread = spread_pattern(password)
+
+    paths = list(artifacts(build_dir, skip))
+
     corpus = None
-    scanned, failures = 0, 0
-    for root, dirs, files in os.walk(build_dir):
-        dirs[:] = [d for d in dirs if os.path.abspath(os.path.join(root, d)) not in skip]
-        for name in sorted(files):
-            if not name.endswith(ARTIFACTS):
+    failures = 0
+    for path in paths:
+        with open(path, 'rb') as f:
+            data = f.read()
+        regions = code_regions(path, data, holders)
+        for kind, offset, window in find_matches(data, password, spread, regions):
+            if corpus is None:
+                corpus = third_party_corpus(third_party)
+            if window in corpus:
+                print(f'third-party: {path} at 0x{offset:x} ({kind}), also in a third-party library')
                 continue
-            path = os.path.join(root, name)
-            with open(path, 'rb') as f:
-                data = f.read()
-            scanned += 1
-            for kind, offset, window in find_matches(data, password, spread):
-                if corpus is None:
-                    corpus = third_party_corpus(third_party)
-                if window in corpus:
-                    print(f'third-party: {path} at 0x{offset:x} ({kind}), also in a third-party library')
-                    continue
-                failures += 1
-                print(f'FOUND: {path} at 0x{offset:x}: the password as {kind}: {window.hex(" ")}')
-    print(f'{scanned} files scanned, {failures} holding the password')
-    if scanned == 0:
+            failures += 1
+            print(f'FOUND: {path} at 0x{offset:x}: the password as {kind}: {window.hex(" ")}')
+    print(f'{len(paths)} files scanned, {failures} holding the password')
+    if not paths:
         print('nothing was scanned')
         return 1
     return 1 if failures else 0

@@ -1,20 +1,26 @@
-/* The configured password, unmasked at run time so that no test binary
-   carries it in plain form. */
+/* The configured password, handed to the tests at run time in masked form
+   (PASSWORD_MASKED and PASSWORD_MASK, set by CTest): no test is compiled
+   with it, so no test binary can carry it. */
 #ifndef TEST_PASSWORD_H
 #define TEST_PASSWORD_H
 
-#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
-
-#include "password_masked.h"
 
 inline std::string ConfiguredPassword()
 {
-    volatile uint32_t masked[5] = { MASKED_PASSWORD_LITERALS };
-    volatile unsigned char mask = PASSWORD_MASK_LITERAL;
+    const char *masked = getenv("PASSWORD_MASKED");
+    const char *mask = getenv("PASSWORD_MASK");
+    unsigned int m[5], k;
+    if (!masked || !mask || sscanf(masked, "%x,%x,%x,%x,%x", &m[0], &m[1], &m[2], &m[3], &m[4]) != 5
+        || sscanf(mask, "%x", &k) != 1) {
+        fprintf(stderr, "PASSWORD_MASKED and PASSWORD_MASK are not set: run the tests with ctest\n");
+        abort();
+    }
     std::string password;
-    for (int i = 0; i < 5; i++)
-        password += (char)(unsigned char)(masked[i] ^ mask);
+    for (unsigned int c : m)
+        password += (char)((c ^ k) & 0xFF);
     return password;
 }
 
