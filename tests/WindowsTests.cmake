@@ -33,11 +33,9 @@ set(third_party --third-party ${gcc_lib_dir} --third-party ${CMAKE_FIND_ROOT_PAT
                 --third-party ${CMAKE_BINARY_DIR}/googletest)
 
 # The entry library's objects are the only code compiled with the password.
-# CMake's own compiler checks are not part of the build.
 add_test(NAME no_plain_password
          COMMAND ${scan} ${CMAKE_BINARY_DIR} "--holder;$<JOIN:$<TARGET_OBJECTS:entry>,;--holder;>"
                  --skip ${WINE_DIR} --skip ${probe_dir} --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir
-                 --skip ${CMAKE_BINARY_DIR}/CMakeFiles/${CMAKE_VERSION}
                  ${third_party}
          COMMAND_EXPAND_LISTS)
 add_test(NAME password_scan_finds_a_leak
@@ -55,7 +53,20 @@ target_link_options(window_test PRIVATE -static)
 add_wine_test(window window_test)
 
 add_executable(end_to_end_test end_to_end_test.cpp)
-target_link_libraries(end_to_end_test PRIVATE gtest_main user32)
+target_link_libraries(end_to_end_test PRIVATE gtest_main user32 psapi version)
+target_compile_definitions(end_to_end_test PRIVATE PROJECT_VERSION_TEXT="${PROJECT_VERSION}"
+                           PROJECT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} PROJECT_VERSION_MINOR=${PROJECT_VERSION_MINOR})
 target_link_options(end_to_end_test PRIVATE -static)
 add_dependencies(end_to_end_test PassWord)
 add_wine_test(end_to_end end_to_end_test)
+add_wine_test(end_to_end_double_byte end_to_end_test --gtest_filter=*DoubleByte*)
+set_property(TEST end_to_end_double_byte APPEND PROPERTY ENVIRONMENT LANG=ja_JP.UTF-8)
+
+# Same source, same options, another folder: the same PassWord.exe.
+add_test(NAME reproducible_build
+         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${CMAKE_BINARY_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/reproducible.cmake)
+
+# Small enough to hand out.
+add_test(NAME small_executable
+         COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/size_limit.cmake)

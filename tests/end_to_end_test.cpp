@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <psapi.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "test_password.h"
 
@@ -59,6 +62,53 @@ HWND WaitForWindow(DWORD pid, const char *cls, DWORD timeoutMs = 10000)
             return search.found;
     }
     return NULL;
+}
+
+BOOL CALLBACK CountWindow(HWND hwnd, LPARAM lParam)
+{
+    Search *search = (Search *)lParam;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == search->pid) {
+        search->found = (HWND)((UINT_PTR)search->found + 1);
+        EnumChildWindows(hwnd, CountWindow, lParam);
+    }
+    return TRUE;
+}
+
+DWORD WindowsOf(DWORD pid)
+{
+    Search search = { pid, "", NULL };
+    EnumWindows(CountWindow, (LPARAM)&search);
+    return (DWORD)(UINT_PTR)search.found;
+}
+
+// SystemHandleInformation: the low word of each entry's first field is the
+// owner's process id, in Wine's layout and in Windows' alike.
+DWORD HandlesInSystemTable(DWORD pid)
+{
+    typedef LONG(WINAPI * QuerySystem)(ULONG, PVOID, ULONG, PULONG);
+    struct Entry {
+        ULONG owner;
+        BYTE type, flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    QuerySystem query = (QuerySystem)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    std::vector<char> buffer(1 << 20);
+    ULONG length = 0;
+    LONG status;
+    while ((status = query(16, buffer.data(), (ULONG)buffer.size(), &length)) == (LONG)0xC0000004)
+        buffer.resize(buffer.size() * 2);
+    if (status != 0)
+        return 0;
+    ULONG count = *(ULONG *)buffer.data();
+    const Entry *entries = (const Entry *)(buffer.data() + sizeof(ULONG_PTR));
+    DWORD owned = 0;
+    for (ULONG i = 0; i < count; i++)
+        owned += (entries[i].owner & 0xFFFF) == (pid & 0xFFFF);
+    return owned;
 }
 
 class PassWordProcess : public ::testing::Test {
@@ -121,22 +171,83 @@ protected:
         }
     }
 
-    // Waits for the verdict box, reads it and dismisses it; returns its caption.
-    std::string Answer()
+    // Waits for a box, reads it and dismisses it; returns its caption, and
+    // its text through `text`.
+    std::string Dismiss(std::string *text = nullptr)
     {
         HWND box = WaitForWindow(pi.dwProcessId, "#32770");
         if (!box)
             return "(no box)";
         std::string caption = TextOf(box);
-        std::string field = TextOf(hwndField);
-        EXPECT_FALSE(field.empty()) << "field emptied before the box was dismissed";
+        if (text)
+            *text = TextOf(GetDlgItem(box, 0xFFFF));
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         for (DWORD start = GetTickCount(); IsWindow(box) && GetTickCount() - start < 5000;)
             Sleep(1);
+        return caption;
+    }
+
+    // A verdict: the field keeps the entry while the box is up, and is
+    // emptied once it is dismissed.
+    std::string Answer()
+    {
+        HWND box = WaitForWindow(pi.dwProcessId, "#32770");
+        EXPECT_FALSE(box && TextOf(hwndField).empty()) << "field emptied before the box was dismissed";
+        std::string caption = Dismiss();
         for (DWORD start = GetTickCount(); !TextOf(hwndField).empty() && GetTickCount() - start < 5000;)
             Sleep(1);
         EXPECT_EQ(TextOf(hwndField), "") << "field not emptied after the box";
         return caption;
+    }
+
+    // What the process holds. Wine 8 reports neither PrivateUsage (its
+    // PagefileUsage, the same figure on Windows, is there), nor handle counts
+    // (its system handle table is), nor USER and GDI objects (0: then the
+    // process's windows, top-level and child, stand in for USER objects).
+    struct Usage {
+        SIZE_T privateBytes;
+        DWORD handles, windows, user, gdi;
+    };
+
+    Usage UsageNow()
+    {
+        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(pi.hProcess, (PROCESS_MEMORY_COUNTERS *)&memory, sizeof memory);
+        Usage usage = { memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage, 0,
+                        WindowsOf(pi.dwProcessId), GetGuiResources(pi.hProcess, GR_USEROBJECTS),
+                        GetGuiResources(pi.hProcess, GR_GDIOBJECTS) };
+        if (!GetProcessHandleCount(pi.hProcess, &usage.handles) || !usage.handles)
+            usage.handles = HandlesInSystemTable(pi.dwProcessId);
+        return usage;
+    }
+
+    // `count` entries, wrong words and the password in turn; each verdict
+    // must be the right one. Returns the latency of each, in milliseconds.
+    std::vector<double> Entries(int count)
+    {
+        const std::string password = ConfiguredPassword();
+        LARGE_INTEGER frequency, posted, shown;
+        QueryPerformanceFrequency(&frequency);
+        std::vector<double> latencies;
+        for (int i = 0; i < count; i++) {
+            bool right = i % 2;
+            Post(right ? password : "wrong" + std::to_string(i % 10));
+            while (TextOf(hwndField).size() < 5)
+                Sleep(0);
+            QueryPerformanceCounter(&posted);
+            Post("\r");
+            WaitForWindow(pi.dwProcessId, "#32770");
+            QueryPerformanceCounter(&shown);
+            latencies.push_back(1000.0 * (shown.QuadPart - posted.QuadPart) / frequency.QuadPart);
+            std::string caption = Answer();
+            if (caption != (right ? kSuccessCaption : kFailureCaption)) {
+                ADD_FAILURE() << "entry " << i << ": expected the " << (right ? "success" : "failure")
+                              << " box, got \"" << caption << "\"";
+                break;
+            }
+        }
+        return latencies;
     }
 
     DWORD CloseFromSystemMenu()
@@ -176,6 +287,59 @@ TEST_F(PassWordProcess, KeyboardEntriesAreJudged)
     EXPECT_EQ(CloseFromSystemMenu(), 0u);
 }
 
+TEST_F(PassWordProcess, ThousandEntriesLeaveNothingBehind)
+{
+    Start(SW_SHOWNORMAL);
+    Entries(20);
+    Usage before = UsageNow();
+    Entries(1000);
+    Usage after = UsageNow();
+    EXPECT_GT(before.handles, 0u) << "no handle count";
+    EXPECT_LE(after.handles, before.handles) << "handles grew";
+    EXPECT_LE(after.windows, before.windows) << "windows grew";
+    EXPECT_LE(after.user, before.user) << "USER objects grew";
+    EXPECT_LE(after.gdi, before.gdi) << "GDI objects grew";
+    EXPECT_GT(before.privateBytes, 0u) << "no private memory figure";
+    EXPECT_LE(after.privateBytes, before.privateBytes + 64 * 1024)
+        << "private memory grew from " << before.privateBytes << " to " << after.privateBytes;
+    EXPECT_EQ(CloseFromSystemMenu(), 0u);
+}
+
+TEST_F(PassWordProcess, TypedTextLimitWarnsThenNextEntryIsJudged)
+{
+    Start(SW_SHOWNORMAL);
+    SendMessageA(hwndField, EM_SETLIMITTEXT, 8, 0);
+    Post("abcdefgh");
+    Post("i");
+    std::string text;
+    EXPECT_EQ(Dismiss(&text), "Quorvel");
+    EXPECT_EQ(text, "Edit control out of space.");
+    EXPECT_EQ(TextOf(hwndField), "abcdefgh") << "the field keeps its text";
+
+    SendMessageA(hwndField, EM_SETSEL, 0, -1);
+    Post("\b");
+    Post(ConfiguredPassword() + "\r");
+    EXPECT_EQ(Answer(), kSuccessCaption);
+    EXPECT_EQ(CloseFromSystemMenu(), 0u);
+}
+
+// Run under a double-byte code page (LANG=ja_JP.UTF-8 gives 932).
+TEST_F(PassWordProcess, DoubleByteEntryIsRejected)
+{
+    if (GetACP() != 932)
+        GTEST_SKIP() << "needs code page 932, have " << GetACP();
+    Start(SW_SHOWNORMAL);
+    // Two hiragana (two bytes each), a letter and Enter: seven bytes in all.
+    for (const char *entry : { "\x82\xA0\x82\xA2" "a\r", "\x82\xA0\r", "\x82\xA0\x82\xA2\x82\xA4\r" }) {
+        for (const char *c = entry; *c; c++)
+            PostMessageA(hwndField, WM_CHAR, (unsigned char)*c, 1);
+        EXPECT_EQ(Answer(), kFailureCaption);
+    }
+    Post(ConfiguredPassword() + "\r");
+    EXPECT_EQ(Answer(), kSuccessCaption);
+    EXPECT_EQ(CloseFromSystemMenu(), 0u);
+}
+
 TEST_F(PassWordProcess, MinimisedStartStaysMinimised)
 {
     Start(SW_SHOWMINNOACTIVE);
@@ -185,6 +349,59 @@ TEST_F(PassWordProcess, MinimisedStartStaysMinimised)
     GetWindowRect(hwndMain, &rc);
     EXPECT_EQ(rc.right - rc.left, 200);
     EXPECT_EQ(rc.bottom - rc.top, 60);
+    EXPECT_EQ(CloseFromSystemMenu(), 0u);
+}
+
+TEST(PassWordFile, CarriesVersionInformation)
+{
+    std::string path = ProgramPath();
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), NULL);
+    ASSERT_GT(size, 0u) << "no version resource";
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    char *value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\ProductName", (void **)&value, &length));
+    EXPECT_STREQ(value, "PassWord");
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\StringFileInfo\\040904B0\\FileVersion", (void **)&value, &length));
+    EXPECT_STREQ(value, PROJECT_VERSION_TEXT);
+    VS_FIXEDFILEINFO *fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", (void **)&fixed, &length));
+    EXPECT_EQ(fixed->dwProductVersionMS, (DWORD)MAKELONG(PROJECT_VERSION_MINOR, PROJECT_VERSION_MAJOR));
+}
+
+// Figures for bench/, not a test: run with --gtest_also_run_disabled_tests.
+TEST_F(PassWordProcess, DISABLED_Benchmark)
+{
+    LARGE_INTEGER frequency, started, shown;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&started);
+    Start(SW_SHOWNORMAL);
+    while (!IsWindowVisible(hwndMain))
+        Sleep(0);
+    QueryPerformanceCounter(&shown);
+    printf("start to visible window: %.1f ms\n", 1000.0 * (shown.QuadPart - started.QuadPart) / frequency.QuadPart);
+
+    std::vector<double> latency = Entries(200);
+    std::sort(latency.begin(), latency.end());
+    printf("verdict latency over %u entries: median %.2f ms, 90th percentile %.2f ms\n",
+           (unsigned)latency.size(), latency[latency.size() / 2], latency[latency.size() * 9 / 10]);
+
+    Usage before = UsageNow();
+    Entries(1000);
+    Usage after = UsageNow();
+    printf("over 1000 more entries: private memory %+ld bytes (%lu -> %lu), handles %+ld (%lu -> %lu), "
+           "windows %+ld (%lu -> %lu)\n",
+           (long)(after.privateBytes - before.privateBytes), (unsigned long)before.privateBytes,
+           (unsigned long)after.privateBytes, (long)after.handles - (long)before.handles,
+           (unsigned long)before.handles, (unsigned long)after.handles,
+           (long)after.windows - (long)before.windows, (unsigned long)before.windows, (unsigned long)after.windows);
+    if (before.user || before.gdi)
+        printf("over 1000 more entries: USER objects %+ld (%lu), GDI objects %+ld (%lu)\n",
+               (long)after.user - (long)before.user, (unsigned long)before.user,
+               (long)after.gdi - (long)before.gdi, (unsigned long)before.gdi);
+    else
+        printf("over 1000 more entries: USER and GDI object counts not reported by this system\n");
     EXPECT_EQ(CloseFromSystemMenu(), 0u);
 }
 

@@ -164,8 +164,10 @@ def third_party_corpus(dirs):
 
 
 def artifacts(build_dir, skip):
+    # CompilerId*: CMake's checks of the compiler, not part of the build.
     for root, dirs, files in os.walk(build_dir):
-        dirs[:] = sorted(d for d in dirs if os.path.abspath(os.path.join(root, d)) not in skip)
+        dirs[:] = sorted(d for d in dirs if os.path.abspath(os.path.join(root, d)) not in skip
+                         and not d.startswith('CompilerId'))
         for name in sorted(files):
             if name.endswith(ARTIFACTS):
                 yield os.path.join(root, name)
