@@ -24,26 +24,15 @@ target_compile_options(leak_probe PRIVATE -O3)
 set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
 target_link_options(leak_probe PRIVATE -Wl,-Map=${probe_dir}/leak_probe.map)
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
-                OUTPUT_VARIABLE libgcc OUTPUT_STRIP_TRAILING_WHITESPACE)
-get_filename_component(gcc_lib_dir ${libgcc} DIRECTORY)
-set(scan ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/scan_password.py)
-set(third_party --third-party ${gcc_lib_dir} --third-party ${CMAKE_FIND_ROOT_PATH}/lib
-                --third-party ${CMAKE_BINARY_DIR}/googletest)
-
-# The entry library's objects are the only code compiled with the password.
 add_test(NAME no_plain_password
-         COMMAND ${scan} ${CMAKE_BINARY_DIR} "--holder;$<JOIN:$<TARGET_OBJECTS:entry>,;--holder;>"
+         COMMAND ${PASSWORD_SCAN} ${CMAKE_BINARY_DIR} "${PASSWORD_HOLDERS}"
                  --skip ${WINE_DIR} --skip ${probe_dir} --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir
-                 ${third_party}
          COMMAND_EXPAND_LISTS)
 add_test(NAME password_scan_finds_a_leak
-         COMMAND ${scan} ${CMAKE_CURRENT_BINARY_DIR} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w
+         COMMAND ${PASSWORD_SCAN} ${CMAKE_CURRENT_BINARY_DIR} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w
                  --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/window_test.dir
                  --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/end_to_end_test.dir
-                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/check_entry_test.dir
-                 ${third_party})
+                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/check_entry_test.dir)
 set_tests_properties(password_scan_finds_a_leak PROPERTIES
                      PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.c.obj.*FOUND: [^\n]*leak_probe.exe[^\n]* of leak_probe.c.obj")
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Looks for the configured password in what a build produced.
 
-    scan_password.py BUILD_DIR [--holder OBJECT]... [--skip DIR]...
-                     [--third-party DIR]... [--word TEXT]
+    scan_password.py [--holder OBJECT]... [--skip DIR]...
+                     [--third-party DIR]... [--word TEXT] BUILD_DIR
 
 Fails if an object, library or executable under BUILD_DIR holds the
 password as a string, or holds its five bytes in order with at most 8 bytes
@@ -174,15 +174,17 @@ def artifacts(build_dir, skip):
 
 
 def main(argv):
-    build_dir, word = argv[0], None
+    build_dir, word = None, None
     lists = {'--skip': [], '--third-party': [], '--holder': []}
-    rest = argv[1:]
+    rest = list(argv)
     while rest:
-        flag, value, rest = rest[0], rest[1], rest[2:]
-        if flag == '--word':
-            word = value.encode('ascii')
+        arg = rest.pop(0)
+        if arg == '--word':
+            word = rest.pop(0).encode('ascii')
+        elif arg in lists:
+            lists[arg].append(os.path.abspath(rest.pop(0)))
         else:
-            lists[flag].append(os.path.abspath(value))
+            build_dir = arg
     skip, third_party = lists['--skip'], lists['--third-party']
     missing = [h for h in lists['--holder'] if not os.path.isfile(h)]
     if missing:
