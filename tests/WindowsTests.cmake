@@ -55,6 +55,10 @@ set_property(TEST end_to_end_double_byte APPEND PROPERTY ENVIRONMENT LANG=ja_JP.
 add_test(NAME reproducible_build
          COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${CMAKE_BINARY_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/reproducible.cmake)
 
+add_test(NAME system_dlls_only
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:PassWord>
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/imports.cmake)
+
 # Small enough to hand out.
 add_test(NAME small_executable
          COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
