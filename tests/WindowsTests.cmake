@@ -34,7 +34,7 @@ add_test(NAME password_scan_finds_a_leak
                  --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/end_to_end_test.dir
                  --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/check_entry_test.dir)
 set_tests_properties(password_scan_finds_a_leak PROPERTIES
-                     PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.c.obj.*FOUND: [^\n]*leak_probe.exe[^\n]* of leak_probe.c.obj")
+                     PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.c.obj.*FOUND: [^\n]*leak_probe.exe[^\n]* from leak_probe.c.obj")
 
 add_executable(window_test window_test.cpp)
 target_link_libraries(window_test PRIVATE shell gtest_main)

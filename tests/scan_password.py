@@ -1,20 +1,20 @@
 #!/usr/bin/env python3
 """Looks for the configured password in what a build produced.
 
-    scan_password.py [--holder OBJECT]... [--skip DIR]...
-                     [--third-party DIR]... [--word TEXT] BUILD_DIR
+    scan_password.py [--holder OBJECT]... [--skip DIR]... [--third-party DIR]...
+                     [--objdump PROGRAM] [--word TEXT] BUILD_DIR
 
 Fails if an object, library or executable under BUILD_DIR holds the
-password as a string, or holds its five bytes in order with at most 8 bytes
-between one and the next inside code that was compiled with the masked
-password (the holders), where an optimiser that folded the mask away would
-leave them as immediates.
+password as a string, or holds its five bytes in order, at most 8 bytes
+between one and the next, as immediate operands of the instructions
+compiled with the masked password (the holders): that is what an optimiser
+that folded the mask away would leave behind.
 
-The holders' code is found in the holder objects themselves, in libraries
-that have them as members, and in executables through their link maps
-(NAME.map beside NAME.exe); an executable without a map is searched in all
-its code. Other code cannot fold what it never saw, and ordinary text and
-machine code hold such spread bytes by chance.
+The holders' instructions are disassembled with objdump in the holder
+objects themselves, in libraries that have them as members, and in
+executables through their link maps (NAME.map beside NAME.exe); an
+executable without a map is disassembled whole. Only immediates count:
+opcode, ModRM and displacement bytes spell short words by chance.
 
 A match whose bytes stand verbatim in a third-party library (the
 toolchain's, GoogleTest's) came from code we do not compile: it is listed
@@ -25,11 +25,11 @@ The password comes from the build's generated header, unmasked here;
 """
 import os
 import re
-import struct
+import subprocess
 import sys
 
 ARTIFACTS = ('.obj', '.o', '.a', '.exe', '.dll')
-CODE = 0x00000020 | 0x20000000  # IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE
+MAX_GAP = 8
 
 
 def configured_password(build_dir):
@@ -41,79 +41,77 @@ def configured_password(build_dir):
     return bytes((m ^ mask) & 0xFF for m in masked)
 
 
-def coff_sections(data, header, origin, end):
-    """(name, flags, virtual address, file start, file end) of each section
-    of the COFF header at `header`, whose file offsets count from `origin`;
-    None if it is not COFF."""
-    if end - header < 20:
+def immediate_length(code, value):
+    """How many trailing bytes of an instruction encode the immediate."""
+    for size in (1, 2, 4):
+        if len(code) <= size:
+            break
+        tail = int.from_bytes(bytes(code[-size:]), 'little')
+        signed = tail - (1 << 8 * size) if tail >> (8 * size - 1) else tail
+        if value in (tail, signed & 0xFFFFFFFF):
+            return size
+    return 0
+
+
+INSN = re.compile(r'^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*\t(.*)$')
+
+
+def disassembly(objdump, path, start=None, stop=None):
+    """Yields (member, section, [(address, byte, is_immediate)]) for each
+    stretch of code that objdump lists: one per archive member and section."""
+    args = [objdump, '-d', '--insn-width=16', path]
+    if start is not None:
+        args += [f'--start-address=0x{start:x}', f'--stop-address=0x{stop:x}']
+    listing = subprocess.run(args, capture_output=True, text=True, errors='replace', check=True).stdout
+    member, section, stream = '', '', []
+    for line in listing.splitlines():
+        m = INSN.match(line)
+        if m:
+            code = [int(b, 16) for b in m.group(2).split()]
+            immediate = [0] * len(code)
+            for value in re.findall(r'\$0x([0-9a-f]+)', m.group(3)):
+                size = immediate_length(code, int(value, 16))
+                immediate[len(code) - size:] = [1] * size if size else []
+            address = int(m.group(1), 16)
+            stream += [(address + i, b, bool(f)) for i, (b, f) in enumerate(zip(code, immediate))]
+            continue
+        header = re.match(r'^(\S+):\s+file format', line)
+        section_line = re.match(r'^Disassembly of section (\S+):', line)
+        if header or section_line:
+            if stream:
+                yield member, section, stream
+            stream = []
+            if header:
+                member = os.path.basename(header.group(1))
+            else:
+                section = section_line.group(1)
+    if stream:
+        yield member, section, stream
+
+
+def spread_immediates(stream, password):
+    """Windows of the stream whose immediates spell the password, each byte
+    at most MAX_GAP bytes after the one before."""
+    def extend(found, at):
+        if len(found) == len(password):
+            return found
+        for i in range(at + 1, min(at + 2 + MAX_GAP, len(stream))):
+            if stream[i][2] and stream[i][1] == password[len(found)]:
+                match = extend(found + [i], i)
+                if match:
+                    return match
         return None
-    machine, count = struct.unpack_from('<HH', data, header)
-    optional_size = struct.unpack_from('<H', data, header + 16)[0]
-    if machine not in (0x14C, 0x8664):
-        return None
-    sections = []
-    table = header + 20 + optional_size
-    for i in range(count):
-        at = table + 40 * i
-        if at + 40 > end:
-            return None
-        name = data[at:at + 8].rstrip(b'\0').decode('latin-1')
-        address, size, pointer = struct.unpack_from('<III', data, at + 12)
-        flags = struct.unpack_from('<I', data, at + 36)[0]
-        start = origin + pointer
-        if size and start + size <= end:
-            sections.append((name, flags, address, start, start + size))
-    return sections
+
+    for i, (_, byte, immediate) in enumerate(stream):
+        if immediate and byte == password[0]:
+            match = extend([i], i)
+            if match:
+                yield stream[match[0]][0], bytes(b for _, b, _ in stream[match[0]:match[-1] + 1])
 
 
-def pe_image(data):
-    """(image base, sections) of a PE file, or None."""
-    if not data.startswith(b'MZ') or len(data) < 0x40:
-        return None
-    pe = struct.unpack_from('<I', data, 0x3C)[0]
-    if data[pe:pe + 4] != b'PE\0\0':
-        return None
-    sections = coff_sections(data, pe + 4, 0, len(data))
-    if sections is None:
-        return None
-    magic = struct.unpack_from('<H', data, pe + 24)[0]
-    base = (struct.unpack_from('<I', data, pe + 52)[0] if magic == 0x10B
-            else struct.unpack_from('<Q', data, pe + 48)[0])
-    return base, sections
-
-
-def code_regions(path, data, holders):
-    """(name, start, end) of the code in the file that could hold the
-    password spread out."""
-    image = pe_image(data)
-    if image:
-        map_path = os.path.splitext(path)[0] + '.map'
-        if os.path.exists(map_path):
-            return mapped_code_of(data, map_path, holders)
-        return [(n, s, e) for n, f, _, s, e in image[1] if f & CODE]
-    if data.startswith(b'!<arch>\n'):
-        regions, at = [], 8
-        while at + 60 <= len(data):
-            name = data[at:at + 16].decode('latin-1').strip().rstrip('/')
-            size = int(data[at + 48:at + 58].decode('ascii').strip() or 0)
-            body = at + 60
-            if name in holders:
-                found = coff_sections(data, body, body, body + size) or []
-                regions += [(name + n, s, e) for n, f, _, s, e in found if f & CODE]
-            at = body + size + (size & 1)
-        return regions
-    if os.path.abspath(path) not in holders:
-        return []
-    sections = coff_sections(data, 0, 0, len(data))
-    if sections is None:
-        return [('file', 0, len(data))]
-    return [(n, s, e) for n, f, _, s, e in sections if f & CODE]
-
-
-def mapped_code_of(data, map_path, holders):
-    """Code regions of an executable that its GNU ld map assigns to holders."""
-    base, sections = pe_image(data)
-    regions, pending = [], None
+def mapped_ranges(map_path, holders):
+    """(name, start, end) addresses of the holders' code in a GNU ld map."""
+    ranges, pending = [], None
     line_re = re.compile(r'^ (\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$')
     with open(map_path, errors='replace') as f:
         for line in f:
@@ -121,35 +119,33 @@ def mapped_code_of(data, map_path, holders):
             if not m:
                 pending = line.strip() if line.startswith(' .') and len(line.split()) == 1 else None
                 continue
-            name = m.group(1) or pending
-            pending = None
+            name, pending = m.group(1) or pending, None
             source = m.group(4)
             member = source[source.rfind('(') + 1:-1] if source.endswith(')') else source
-            if not name or not name.startswith('.text') or os.path.basename(member) not in holders:
-                continue
-            address, size = int(m.group(2), 16), int(m.group(3), 16)
-            for sname, flags, rva, start, end in sections:
-                offset = address - base - rva
-                if flags & CODE and 0 <= offset < end - start:
-                    regions.append((f'{sname} of {os.path.basename(member)}',
-                                    start + offset, min(end, start + offset + size)))
-    return regions
+            if name and name.startswith('.text') and os.path.basename(member) in holders:
+                start = int(m.group(2), 16)
+                ranges.append((os.path.basename(member), start, start + int(m.group(3), 16)))
+    return ranges
 
 
-def spread_pattern(password):
-    gaps = b'.{0,8}?'.join(re.escape(bytes([c])) for c in password)
-    return re.compile(b'(?=(' + gaps + b'))', re.DOTALL)
-
-
-def find_matches(data, password, spread, regions):
-    at = data.find(password)
-    while at >= 0:
-        yield 'string', at, password
-        at = data.find(password, at + 1)
-    for name, start, end in regions:
-        for m in spread.finditer(data, start, end):
-            if m.group(1) != password:
-                yield 'spread bytes in ' + name, m.start(), m.group(1)
+def holder_code(objdump, path, holders):
+    """(where, stream) for the holders' code in the file."""
+    if path.endswith(('.exe', '.dll')):
+        map_path = os.path.splitext(path)[0] + '.map'
+        if not os.path.exists(map_path):
+            for _, section, stream in disassembly(objdump, path):
+                yield section, stream
+            return
+        for name, start, stop in mapped_ranges(map_path, holders):
+            for _, section, stream in disassembly(objdump, path, start, stop):
+                yield f'{section} from {name}', stream
+    elif path.endswith('.a'):
+        for member, section, stream in disassembly(objdump, path):
+            if member in holders:
+                yield f'{section} of {member}', stream
+    elif os.path.abspath(path) in holders:
+        for _, section, stream in disassembly(objdump, path):
+            yield section, stream
 
 
 def third_party_corpus(dirs):
@@ -174,13 +170,15 @@ def artifacts(build_dir, skip):
 
 
 def main(argv):
-    build_dir, word = None, None
+    build_dir, word, objdump = None, None, 'objdump'
     lists = {'--skip': [], '--third-party': [], '--holder': []}
     rest = list(argv)
     while rest:
         arg = rest.pop(0)
         if arg == '--word':
             word = rest.pop(0).encode('ascii')
+        elif arg == '--objdump':
+            objdump = rest.pop(0)
         elif arg in lists:
             lists[arg].append(os.path.abspath(rest.pop(0)))
         else:
@@ -193,24 +191,29 @@ def main(argv):
     # Objects by path, archive members and link map entries by name.
     holders = set(lists['--holder']) | {os.path.basename(h) for h in lists['--holder']}
     password = word or configured_password(build_dir)
-    spread = spread_pattern(password)
 
     paths = list(artifacts(build_dir, skip))
-
     corpus = None
     failures = 0
     for path in paths:
         with open(path, 'rb') as f:
             data = f.read()
-        regions = code_regions(path, data, holders)
-        for kind, offset, window in find_matches(data, password, spread, regions):
+        matches = []
+        at = data.find(password)
+        while at >= 0:
+            matches.append(('string', f'offset 0x{at:x}', password))
+            at = data.find(password, at + 1)
+        for where, stream in holder_code(objdump, path, holders):
+            for address, window in spread_immediates(stream, password):
+                matches.append((f'immediates in {where}', f'address 0x{address:x}', window))
+        for kind, where, window in matches:
             if corpus is None:
                 corpus = third_party_corpus(third_party)
             if window in corpus:
-                print(f'third-party: {path} at 0x{offset:x} ({kind}), also in a third-party library')
+                print(f'third-party: {path} at {where} ({kind}), also in a third-party library')
                 continue
             failures += 1
-            print(f'FOUND: {path} at 0x{offset:x}: the password as {kind}: {window.hex(" ")}')
+            print(f'FOUND: {path} at {where}: the password as {kind}: {window.hex(" ")}')
     print(f'{len(paths)} files scanned, {failures} holding the password')
     if not paths:
         print('nothing was scanned')
