@@ -128,7 +128,7 @@ def mapped_ranges(map_path, holders):
     return ranges
 
 
-def holder_code(objdump, path, holders):
+def holder_code(objdump, path, data, holders):
     """(where, stream) for the holders' code in the file."""
     if path.endswith(('.exe', '.dll')):
         map_path = os.path.splitext(path)[0] + '.map'
@@ -139,7 +139,7 @@ def holder_code(objdump, path, holders):
         for name, start, stop in mapped_ranges(map_path, holders):
             for _, section, stream in disassembly(objdump, path, start, stop):
                 yield f'{section} from {name}', stream
-    elif path.endswith('.a'):
+    elif path.endswith('.a') and any(h.encode() in data for h in holders):
         for member, section, stream in disassembly(objdump, path):
             if member in holders:
                 yield f'{section} of {member}', stream
@@ -203,7 +203,7 @@ def main(argv):
         while at >= 0:
             matches.append(('string', f'offset 0x{at:x}', password))
             at = data.find(password, at + 1)
-        for where, stream in holder_code(objdump, path, holders):
+        for where, stream in holder_code(objdump, path, data, holders):
             for address, window in spread_immediates(stream, password):
                 matches.append((f'immediates in {where}', f'address 0x{address:x}', window))
         for kind, where, window in matches:
