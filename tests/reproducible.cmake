@@ -1,14 +1,23 @@
 # cmake -DSOURCE_DIR=... -DBUILD_DIR=... -P reproducible.cmake
-# Builds PassWord.exe with BUILD_DIR's password options in two folders of
+# Builds PassWord.exe with BUILD_DIR's password and mask in two folders of
 # different names and lengths, and fails unless the two files are the same
 # byte for byte.
-file(STRINGS ${BUILD_DIR}/CMakeCache.txt options REGEX "^PASSWORD(_MASK)?:STRING=")
-set(initial_cache ${BUILD_DIR}/reproducible/options.cmake)
-file(WRITE ${initial_cache} "")
-foreach(option IN LISTS options)
-    string(REGEX MATCH "^([A-Z_]+):STRING=(.*)$" _ "${option}")
-    file(APPEND ${initial_cache} "set(${CMAKE_MATCH_1} [=====[${CMAKE_MATCH_2}]=====] CACHE STRING \"\")\n")
+# The options come back from the masked header, so that a password with
+# spaces at either end survives.
+file(READ ${BUILD_DIR}/generated/password_masked.h header)
+string(REGEX MATCH "PASSWORD_MASK_LITERAL (0x[0-9a-fA-F]+)u" _ "${header}")
+math(EXPR mask "${CMAKE_MATCH_1}")
+string(REGEX MATCH "MASKED_PASSWORD_LITERALS ([^\n]+)" _ "${header}")
+string(REGEX MATCHALL "0x[0-9a-fA-F]+" masked "${CMAKE_MATCH_1}")
+set(password "")
+foreach(value IN LISTS masked)
+    math(EXPR code "${value} ^ ${mask}")
+    string(ASCII ${code} character)
+    string(APPEND password "${character}")
 endforeach()
+set(initial_cache ${BUILD_DIR}/reproducible/options.cmake)
+file(WRITE ${initial_cache} "set(PASSWORD [=====[${password}]=====] CACHE STRING \"\")\n"
+                            "set(PASSWORD_MASK ${mask} CACHE STRING \"\")\n")
 
 set(hashes "")
 foreach(folder a bb-somewhat-longer-folder)
