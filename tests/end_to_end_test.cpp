@@ -55,32 +55,42 @@ BOOL CALLBACK MatchWindow(HWND hwnd, LPARAM lParam)
 
 HWND WaitForWindow(DWORD pid, const char *cls, DWORD timeoutMs = 10000)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(1)) {
+    for (DWORD start = GetTickCount();; Sleep(1)) {
         Search search = { pid, cls, NULL };
         EnumWindows(MatchWindow, (LPARAM)&search);
-        if (search.found)
+        if (search.found || GetTickCount() - start >= timeoutMs)
             return search.found;
     }
-    return NULL;
 }
 
-BOOL CALLBACK CountWindow(HWND hwnd, LPARAM lParam)
+struct Tally {
+    DWORD pid, windows;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM lParam)
 {
-    Search *search = (Search *)lParam;
+    ((Tally *)lParam)->windows++;
+    return TRUE;
+}
+
+// EnumChildWindows visits every descendant, so no recursion here.
+BOOL CALLBACK CountTopLevel(HWND hwnd, LPARAM lParam)
+{
+    Tally *tally = (Tally *)lParam;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == search->pid) {
-        search->found = (HWND)((UINT_PTR)search->found + 1);
-        EnumChildWindows(hwnd, CountWindow, lParam);
+    if (pid == tally->pid) {
+        tally->windows++;
+        EnumChildWindows(hwnd, CountChild, lParam);
     }
     return TRUE;
 }
 
 DWORD WindowsOf(DWORD pid)
 {
-    Search search = { pid, "", NULL };
-    EnumWindows(CountWindow, (LPARAM)&search);
-    return (DWORD)(UINT_PTR)search.found;
+    Tally tally = { pid, 0 };
+    EnumWindows(CountTopLevel, (LPARAM)&tally);
+    return tally.windows;
 }
 
 // SystemHandleInformation: the low word of each entry's first field is the
