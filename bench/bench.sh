@@ -18,9 +18,9 @@ echo "PassWord.exe: $(stat -c %s $bin/PassWord.exe) bytes"
 
 bash scripts/wine-session start "$dir" >/dev/null
 trap 'bash scripts/wine-session stop "$dir"' EXIT
-header=build/mingw/generated/password_masked.h
-export PASSWORD_MASKED=$(sed -n 's/#define MASKED_PASSWORD_LITERALS //p' $header | tr -d 'u ')
-export PASSWORD_MASK=$(sed -n 's/#define PASSWORD_MASK_LITERAL //p' $header | tr -d 'u')
+set -a
+. build/mingw/generated/password.env
+set +a
 LANG=ru_RU.UTF-8 cmake/wine-run "$dir" $bin/end_to_end_test.exe \
     --gtest_also_run_disabled_tests --gtest_filter='*DISABLED_Benchmark' | tr -d '\r' |
     grep -E '^(start|verdict|over)|FAILED'

@@ -47,6 +47,9 @@ math(EXPR PASSWORD_MASK_LITERAL "${password_mask}" OUTPUT_FORMAT HEXADECIMAL)
 string(REPLACE "u" "" masked_bare "${masked_literals}")
 list(JOIN masked_bare "," masked_bare)
 set(PASSWORD_TEST_ENVIRONMENT "PASSWORD_MASKED=${masked_bare}" "PASSWORD_MASK=${PASSWORD_MASK_LITERAL}")
+# The same, for the scripts that drive the program outside CTest.
+list(JOIN PASSWORD_TEST_ENVIRONMENT "\n" password_env)
+file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/generated/password.env CONTENT "${password_env}\n")
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/password_masked.h.in
                ${CMAKE_BINARY_DIR}/generated/password_masked.h @ONLY)
