@@ -8,58 +8,45 @@ set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine)
 
 function(add_wine_test name)
-    add_test(NAME ${name} COMMAND ${ARGN})
+    add_executable(${name}_test ${name}_test.cpp)
+    target_link_libraries(${name}_test PRIVATE gtest_main ${ARGN})
+    target_link_options(${name}_test PRIVATE -static)
+    add_test(NAME ${name} COMMAND ${name}_test)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE
                                             ENVIRONMENT "LANG=ru_RU.UTF-8;${PASSWORD_TEST_ENVIRONMENT}")
 endfunction()
 
+add_test(NAME check_entry COMMAND check_entry_test)
+set_tests_properties(check_entry PROPERTIES ENVIRONMENT "${PASSWORD_TEST_ENVIRONMENT}")
 target_link_options(check_entry_test PRIVATE -static)
-add_wine_test(check_entry check_entry_test)
+add_wine_test(start shell)
+add_wine_test(end_to_end user32)
+add_dependencies(end_to_end_test PassWord)
 
 # The scan must find a plainly compared word, in an object and through a
 # link map in an executable, or it proves nothing.
 set(probe_dir ${CMAKE_CURRENT_BINARY_DIR}/leak_probe)
+set(probe_objects ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir)
+add_test(NAME no_plain_password
+         COMMAND ${PASSWORD_SCAN} ${CMAKE_BINARY_DIR} "${PASSWORD_HOLDERS}"
+                 --skip ${WINE_DIR} --skip ${probe_dir} --skip ${probe_objects}
+         COMMAND_EXPAND_LISTS)
 add_executable(leak_probe leak_probe.c)
 target_compile_options(leak_probe PRIVATE -O3)
 set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
 target_link_options(leak_probe PRIVATE -Wl,-Map=${probe_dir}/leak_probe.map)
-
-add_test(NAME no_plain_password
-         COMMAND ${PASSWORD_SCAN} ${CMAKE_BINARY_DIR} "${PASSWORD_HOLDERS}"
-                 --skip ${WINE_DIR} --skip ${probe_dir} --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir
-         COMMAND_EXPAND_LISTS)
 add_test(NAME password_scan_finds_a_leak
-         COMMAND ${PASSWORD_SCAN} ${CMAKE_CURRENT_BINARY_DIR} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w
-                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/window_test.dir
-                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/end_to_end_test.dir
-                 --skip ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/check_entry_test.dir)
+         COMMAND ${PASSWORD_SCAN} ${probe_dir} ${probe_objects} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w)
 set_tests_properties(password_scan_finds_a_leak PROPERTIES
-                     PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.c.obj.*FOUND: [^\n]*leak_probe.exe[^\n]* from leak_probe.c.obj")
+                     PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.exe[^\n]* from leak_probe.c.obj.*FOUND: [^\n]*leak_probe.c.obj")
 
-add_executable(window_test window_test.cpp)
-target_link_libraries(window_test PRIVATE shell gtest_main)
-target_link_options(window_test PRIVATE -static)
-add_wine_test(window window_test)
-
-add_executable(end_to_end_test end_to_end_test.cpp)
-target_link_libraries(end_to_end_test PRIVATE gtest_main user32 psapi version)
-target_compile_definitions(end_to_end_test PRIVATE PROJECT_VERSION_TEXT="${PROJECT_VERSION}"
-                           PROJECT_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} PROJECT_VERSION_MINOR=${PROJECT_VERSION_MINOR})
-target_link_options(end_to_end_test PRIVATE -static)
-add_dependencies(end_to_end_test PassWord)
-add_wine_test(end_to_end end_to_end_test)
-add_wine_test(end_to_end_double_byte end_to_end_test --gtest_filter=*DoubleByte*)
-set_property(TEST end_to_end_double_byte APPEND PROPERTY ENVIRONMENT LANG=ja_JP.UTF-8)
+add_test(NAME program_file
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/program_file.cmake)
 
 # Same source, same options, another folder: the same PassWord.exe.
+file(WRITE ${CMAKE_BINARY_DIR}/reproducible/options.cmake
+     "set(PASSWORD [=====[${PASSWORD}]=====] CACHE STRING \"\")\nset(PASSWORD_MASK ${PASSWORD_MASK} CACHE STRING \"\")\n")
 add_test(NAME reproducible_build
-         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${CMAKE_BINARY_DIR} -P ${CMAKE_CURRENT_SOURCE_DIR}/reproducible.cmake)
-
-add_test(NAME system_dlls_only
-         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:PassWord>
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/imports.cmake)
-
-# Small enough to hand out.
-add_test(NAME small_executable
-         COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
-                 -P ${CMAKE_CURRENT_SOURCE_DIR}/size_limit.cmake)
+         COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+                 -DTOOLCHAIN=${CMAKE_TOOLCHAIN_FILE} -P ${CMAKE_CURRENT_SOURCE_DIR}/reproducible.cmake)

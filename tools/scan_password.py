@@ -2,9 +2,9 @@
 """Looks for the configured password in what a build produced.
 
     scan_password.py [--holder OBJECT]... [--skip DIR]... [--third-party DIR]...
-                     [--objdump PROGRAM] [--word TEXT] BUILD_DIR
+                     [--objdump PROGRAM] [--word TEXT] BUILD_DIR [DIR]...
 
-Fails if an object, library or executable under BUILD_DIR holds the
+Fails if an object, library or executable under the folders holds the
 password as a string, or holds its five bytes in order, at most 8 bytes
 between one and the next, as immediate operands of the instructions
 compiled with the masked password (the holders): that is what an optimiser
@@ -20,7 +20,7 @@ A match whose bytes stand verbatim in a third-party library (the
 toolchain's, GoogleTest's) came from code we do not compile: it is listed
 but does not fail the scan.
 
-The password comes from the build's generated header, unmasked here;
+The password comes from BUILD_DIR's generated header, unmasked here;
 --word searches for another word instead, to prove the scan finds a leak.
 """
 import os
@@ -170,7 +170,7 @@ def artifacts(build_dir, skip):
 
 
 def main(argv):
-    build_dir, word, objdump = None, None, 'objdump'
+    dirs, word, objdump = [], None, 'objdump'
     lists = {'--skip': [], '--third-party': [], '--holder': []}
     rest = list(argv)
     while rest:
@@ -182,7 +182,7 @@ def main(argv):
         elif arg in lists:
             lists[arg].append(os.path.abspath(rest.pop(0)))
         else:
-            build_dir = arg
+            dirs.append(arg)
     skip, third_party = lists['--skip'], lists['--third-party']
     missing = [h for h in lists['--holder'] if not os.path.isfile(h)]
     if missing:
@@ -190,9 +190,9 @@ def main(argv):
         return 1
     # Objects by path, archive members and link map entries by name.
     holders = set(lists['--holder']) | {os.path.basename(h) for h in lists['--holder']}
-    password = word or configured_password(build_dir)
+    password = word or configured_password(dirs[0])
 
-    paths = list(artifacts(build_dir, skip))
+    paths = [path for top in dirs for path in artifacts(top, skip)]
     corpus = None
     failures = 0
     for path in paths:
