@@ -12,7 +12,7 @@ function(add_wine_test name)
     target_link_libraries(${name}_test PRIVATE gtest_main ${ARGN})
     target_link_options(${name}_test PRIVATE -static)
     add_test(NAME ${name} COMMAND ${name}_test)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 300
                                             ENVIRONMENT "LANG=ru_RU.UTF-8;${PASSWORD_TEST_ENVIRONMENT}")
 endfunction()
 

@@ -116,8 +116,9 @@ TEST(PassWordProgram, FullFieldWarnsWithoutJudging)
     EXPECT_EQ(TextOf(program.hwndField), "ab");
 
     // A multi-line field does not notify on WM_SETTEXT: this entry waits
-    // while notifications that must not judge it arrive.
-    SendMessageA(program.hwndField, WM_SETTEXT, 0, (LPARAM) "x\r\n");
+    // while notifications that must not judge it arrive. A time-out, since a
+    // verdict box would block the sender.
+    SendMessageTimeoutA(program.hwndField, WM_SETTEXT, 0, (LPARAM) "x\r\n", SMTO_BLOCK, 2000, NULL);
     for (WPARAM command : { MAKEWPARAM(1, EN_MAXTEXT), MAKEWPARAM(1, EN_CHANGE), MAKEWPARAM(2, EN_UPDATE) })
         PostMessageA(program.hwndMain, WM_COMMAND, command, (LPARAM)program.hwndField);
     EXPECT_EQ(program.Dismiss(), "Quorvel");
