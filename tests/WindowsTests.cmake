@@ -19,7 +19,7 @@ endfunction()
 add_test(NAME check_entry COMMAND check_entry_test)
 set_tests_properties(check_entry PROPERTIES ENVIRONMENT "${PASSWORD_TEST_ENVIRONMENT}")
 target_link_options(check_entry_test PRIVATE -static)
-add_wine_test(start shell)
+add_wine_test(start shell entry)
 add_wine_test(end_to_end user32)
 add_dependencies(end_to_end_test PassWord)
 
@@ -34,14 +34,13 @@ add_test(NAME no_plain_password
 add_executable(leak_probe leak_probe.c)
 target_compile_options(leak_probe PRIVATE -O3)
 set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
-target_link_options(leak_probe PRIVATE -Wl,-Map=${probe_dir}/leak_probe.map)
 add_test(NAME password_scan_finds_a_leak
          COMMAND ${PASSWORD_SCAN} ${probe_dir} ${probe_objects} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w)
 set_tests_properties(password_scan_finds_a_leak PROPERTIES
                      PASS_REGULAR_EXPRESSION "FOUND: [^\n]*leak_probe.exe[^\n]* from leak_probe.c.obj.*FOUND: [^\n]*leak_probe.c.obj")
 
 add_test(NAME program_file
-         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
+         COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${GNU_OBJDUMP} -DFILE=$<TARGET_FILE:PassWord> -DLIMIT=20480
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/program_file.cmake)
 
 # Same source, same options, another folder: the same PassWord.exe.

@@ -9,6 +9,9 @@ execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump COMMAND_ERROR
 if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "Subsystem[\t ]+00000002")
     message(FATAL_ERROR "expected a pei-i386 program for the Windows GUI subsystem")
 endif()
+if(NOT dump MATCHES "MajorSubsystemVersion\t6\nMinorSubsystemVersion\t0\n")
+    message(FATAL_ERROR "expected Windows 6.0 as the lowest version")
+endif()
 
 string(REGEX MATCHALL "DLL Name: [^\n]+" dlls "${dump}")
 list(TRANSFORM dlls REPLACE "DLL Name: " "")

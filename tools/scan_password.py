@@ -109,22 +109,29 @@ def spread_immediates(stream, password):
                 yield stream[match[0]][0], bytes(b for _, b, _ in stream[match[0]:match[-1] + 1])
 
 
-def mapped_ranges(map_path, holders):
-    """(name, start, end) addresses of the holders' code in a GNU ld map."""
+def mapped_ranges(map_path, holders, image_base):
+    """(name, start, end) addresses of the holders' code in a link map: GNU
+    ld's, or lld's, whose addresses are relative to the image base."""
     ranges, pending = [], None
-    line_re = re.compile(r'^ (\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$')
+    gnu = re.compile(r'^ (\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$')
+    lld = re.compile(r'^([0-9a-f]+) ([0-9a-f]+) +\d+ +(\S+):\((\S+)\)$')
     with open(map_path, errors='replace') as f:
         for line in f:
-            m = line_re.match(line.rstrip('\n'))
-            if not m:
-                pending = line.strip() if line.startswith(' .') and len(line.split()) == 1 else None
-                continue
-            name, pending = m.group(1) or pending, None
-            source = m.group(4)
-            member = source[source.rfind('(') + 1:-1] if source.endswith(')') else source
+            line = line.rstrip('\n')
+            m = lld.match(line)
+            if m:
+                name, member = m.group(4), m.group(3)
+                start, size = image_base + int(m.group(1), 16), int(m.group(2), 16)
+            else:
+                m = gnu.match(line)
+                if not m:
+                    pending = line.strip() if line.startswith(' .') and len(line.split()) == 1 else None
+                    continue
+                name, pending = m.group(1) or pending, None
+                source, start, size = m.group(4), int(m.group(2), 16), int(m.group(3), 16)
+                member = source[source.rfind('(') + 1:-1] if source.endswith(')') else source
             if name and name.startswith('.text') and os.path.basename(member) in holders:
-                start = int(m.group(2), 16)
-                ranges.append((os.path.basename(member), start, start + int(m.group(3), 16)))
+                ranges.append((os.path.basename(member), start, start + size))
     return ranges
 
 
@@ -136,7 +143,9 @@ def holder_code(objdump, path, data, holders):
             for _, section, stream in disassembly(objdump, path):
                 yield section, stream
             return
-        for name, start, stop in mapped_ranges(map_path, holders):
+        headers = subprocess.run([objdump, '-p', path], capture_output=True, text=True, check=True).stdout
+        image_base = int(re.search(r'ImageBase\s+([0-9a-fA-F]+)', headers).group(1), 16)
+        for name, start, stop in mapped_ranges(map_path, holders, image_base):
             for _, section, stream in disassembly(objdump, path, start, stop):
                 yield f'{section} from {name}', stream
     elif path.endswith('.a') and any(h.encode() in data for h in holders):
