@@ -3,6 +3,12 @@
 #include <climits>
 #include <cstdlib>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include "win32_stand_in.h"
+#endif
+
 struct VerdictMessage {
     const char *text;
     const char *caption;

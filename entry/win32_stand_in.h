@@ -3,7 +3,7 @@
 #ifndef WIN32_STAND_IN_H
 #define WIN32_STAND_IN_H
 
-typedef struct StandInWindow *HWND;
+typedef struct HWND__ *HWND;
 typedef unsigned int UINT;
 typedef int BOOL;
 

@@ -11,6 +11,7 @@
 
 #include "entry.h"
 #include "test_password.h"
+#include "win32_stand_in.h"
 
 namespace {
 
