@@ -49,3 +49,9 @@ file(WRITE ${CMAKE_BINARY_DIR}/reproducible/options.cmake
 add_test(NAME reproducible_build
          COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DBUILD_DIR=${CMAKE_BINARY_DIR}
                  -DTOOLCHAIN=${CMAKE_TOOLCHAIN_FILE} -P ${CMAKE_CURRENT_SOURCE_DIR}/reproducible.cmake)
+
+# scripts/class-set builds with the release preset, that is with GCC.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_test(NAME class_set COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py)
+    set_tests_properties(class_set PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+endif()
