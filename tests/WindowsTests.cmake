@@ -53,5 +53,6 @@ add_test(NAME reproducible_build
 # scripts/class-set builds with the release preset, that is with GCC.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     add_test(NAME class_set COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py)
-    set_tests_properties(class_set PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+    set_tests_properties(class_set PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 600
+                                              ENVIRONMENT WINE_SESSION=${WINE_DIR})
 endif()

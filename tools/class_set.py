@@ -287,9 +287,13 @@ def run_verify(out, rows):
             shutil.copyfile(os.path.join(out, 'handout', row['folder'], 'PassWord.exe'), path)
             other = rows[(i + 1) % len(rows)]['password'] if len(rows) > 1 else 'wrong'
             f.write(f'{i}\tZ:{path.replace("/", chr(92))}\t{row["password"]}\t{other}\n')
-    session = os.path.join(work, 'wine')
-    subprocess.run(['bash', os.path.join(ROOT, 'scripts', 'wine-session'), 'start', session],
-                   check=True, stdout=subprocess.DEVNULL)
+    # A session of its own, unless one is up already (WINE_SESSION: a folder
+    # given to scripts/wine-session start).
+    session = os.environ.get('WINE_SESSION') or os.path.join(work, 'wine')
+    wine_session = ['bash', os.path.join(ROOT, 'scripts', 'wine-session')]
+    own = 'WINE_SESSION' not in os.environ
+    if own:
+        subprocess.run(wine_session + ['start', session], check=True, stdout=subprocess.DEVNULL)
     failures, progress = 0, Progress('verified', len(rows))
     try:
         driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session,
@@ -306,7 +310,8 @@ def run_verify(out, rows):
                 print(f'FAIL {rows[int(index)]["folder"]}: {verdict}')
         driver.wait()
     finally:
-        subprocess.run(['bash', os.path.join(ROOT, 'scripts', 'wine-session'), 'stop', session])
+        if own:
+            subprocess.run(wine_session + ['stop', session])
     if progress.done != len(rows):
         failures += len(rows) - progress.done
         print(f'the verifier stopped after {progress.done} of {len(rows)} programs')
