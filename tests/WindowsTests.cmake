@@ -23,14 +23,15 @@ add_wine_test(start shell entry)
 add_wine_test(end_to_end user32)
 add_dependencies(end_to_end_test PassWord)
 
-# The scan must find a plainly compared word, in an object and through a
-# link map in an executable, or it proves nothing.
 set(probe_dir ${CMAKE_CURRENT_BINARY_DIR}/leak_probe)
 set(probe_objects ${CMAKE_CURRENT_BINARY_DIR}/CMakeFiles/leak_probe.dir)
 add_test(NAME no_plain_password
          COMMAND ${PASSWORD_SCAN} ${CMAKE_BINARY_DIR} "${PASSWORD_HOLDERS}"
                  --skip ${WINE_DIR} --skip ${probe_dir} --skip ${probe_objects}
          COMMAND_EXPAND_LISTS)
+
+# The scan must find a plainly compared word, in an object and through a
+# link map in an executable, or it proves nothing.
 add_executable(leak_probe leak_probe.c)
 target_compile_options(leak_probe PRIVATE -O3)
 set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
