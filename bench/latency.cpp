@@ -115,15 +115,14 @@ int main()
     printf("verdict latency over %u entries: median %.2f ms, 90th percentile %.2f ms\n",
            (unsigned)latency.size(), latency[latency.size() / 2], latency[latency.size() * 9 / 10]);
 
-    SIZE_T memory = MemoryOf(program);
-    DWORD handles = HandlesOf(program), windows = WindowsOf(program.pi.dwProcessId);
+    // Before and after: private memory, handles, windows.
+    unsigned long before[3] = { (unsigned long)MemoryOf(program), HandlesOf(program), WindowsOf(program.pi.dwProcessId) };
     if (!Entries(program, 1000, NULL))
         return 1;
+    unsigned long after[3] = { (unsigned long)MemoryOf(program), HandlesOf(program), WindowsOf(program.pi.dwProcessId) };
     printf("over 1000 more entries: private memory %+ld bytes (%lu -> %lu), handles %+ld (%lu -> %lu), "
            "windows %+ld (%lu -> %lu)\n",
-           (long)(MemoryOf(program) - memory), (unsigned long)memory, (unsigned long)MemoryOf(program),
-           (long)(HandlesOf(program) - handles), (unsigned long)handles, (unsigned long)HandlesOf(program),
-           (long)(WindowsOf(program.pi.dwProcessId) - windows), (unsigned long)windows,
-           (unsigned long)WindowsOf(program.pi.dwProcessId));
+           (long)(after[0] - before[0]), before[0], after[0], (long)(after[1] - before[1]), before[1], after[1],
+           (long)(after[2] - before[2]), before[2], after[2]);
     return program.Close() == 0 ? 0 : 1;
 }
