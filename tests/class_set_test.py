@@ -106,10 +106,12 @@ class ClassSet(unittest.TestCase):
     def test_grown_set_keeps_everyone_and_who_finds_them(self):
         before, people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
         grown = self.write('grown.txt', 'Анна Петрова\nJosé O\'Neil, Jr.\n李小龙\n')
-        # Interrupted while building: the set stays as it was.
+        # Interrupted once configured, while building: the set stays as it was.
+        configured = os.path.join(ROOT, 'build', 'class-set', 'set', 'build', 'CMakeCache.txt')
         build = subprocess.Popen(COMMAND + ['build', grown, self.out], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL, start_new_session=True)
-        time.sleep(3)
+        while not os.path.exists(configured) and build.poll() is None:
+            time.sleep(0.05)
         os.killpg(build.pid, 9)
         build.wait()
         self.assertEqual(rows(self.out), people)
