@@ -12,8 +12,8 @@ that folded the mask away would leave behind.
 
 The holders' instructions are disassembled with objdump in the holder
 objects themselves, in libraries that have them as members, and in
-executables through their link maps (NAME.map beside NAME.exe); an
-executable without a map is disassembled whole. Only immediates count:
+executables through their link maps (NAME.map beside NAME.exe, from GNU
+ld or lld); an executable without a map is disassembled whole. Only immediates count:
 opcode, ModRM and displacement bytes spell short words by chance.
 
 A match whose bytes stand verbatim in a third-party library (the
