@@ -234,8 +234,8 @@ def build(roster, out, verify):
         taken = {r['password'] for r in rows}
         added = []
         for name in newcomers:
-            password = ''.join(secrets.choice(ALPHABET) for _ in range(5))
-            while password in taken:
+            password = None
+            while password is None or password in taken:
                 password = ''.join(secrets.choice(ALPHABET) for _ in range(5))
             taken.add(password)
             added.append({'name': name, 'folder': folder_for(name), 'password': password,
