@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "../tests/program_driver.h"
+#include "program_driver.h"
 #include "../tests/test_password.h"
 
 static BOOL CALLBACK CountChild(HWND, LPARAM lParam)

@@ -3,7 +3,7 @@
 # the objects compiled with the masked password.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 # The scan and the tests read GNU objdump's listings, whichever compiler built.
-find_program(GNU_OBJDUMP NAMES i686-w64-mingw32-objdump objdump REQUIRED)
+find_program(GNU_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump REQUIRED)
 # The toolchain's own libraries: the compiler's MinGW link folders.
 set(third_party ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
 list(FILTER third_party INCLUDE REGEX "mingw32")

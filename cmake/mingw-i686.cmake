@@ -1,16 +1,3 @@
-# Cross-build for 32-bit Windows with MinGW-w64, and run the results under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# 32-bit Windows: the program that is handed out.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-# The posix thread model: GoogleTest needs std::mutex.
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Wine with a prefix of the build's own; see wine-run.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run;${CMAKE_BINARY_DIR}/wine")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

@@ -57,8 +57,14 @@ class ClassSet(unittest.TestCase):
         return path
 
     def test_built_and_verified(self):
-        self.assertEqual(self.built.returncode, 0, self.built.stdout + self.built.stderr)
-        self.assertIn('verify: 2 passed, 0 failed', self.built.stdout)
+        # Where this Wine cannot start 32-bit programs, the set is built and
+        # kept, and verifying is refused with the reason.
+        if os.path.exists(os.path.join(os.environ['WINE_SESSION'], 'unable')):
+            self.assertEqual(self.built.returncode, 3, self.built.stdout + self.built.stderr)
+            self.assertIn('verify: cannot verify here', self.built.stdout)
+        else:
+            self.assertEqual(self.built.returncode, 0, self.built.stdout + self.built.stderr)
+            self.assertIn('verify: 2 passed, 0 failed', self.built.stdout)
         people = rows(self.out)
         self.assertEqual([(r['name'], r['folder']) for r in people],
                          [('Анна Петрова', 'Анна Петрова'), ("José O'Neil, Jr.", "José O'Neil, Jr")])

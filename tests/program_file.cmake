@@ -1,13 +1,18 @@
-# cmake -DOBJDUMP=... -DFILE=PassWord.exe -DLIMIT=bytes -P program_file.cmake
-# A small 32-bit GUI program that starts on a clean Windows: system DLLs
-# only, and the ANSI side of USER32.
+# cmake -DOBJDUMP=... -DFILE=PassWord.exe -DLIMIT=bytes -DBITS=4|8 -P program_file.cmake
+# A small GUI program (32-bit, or 64-bit for BITS 8) that starts on a clean
+# Windows: system DLLs only, and the ANSI side of USER32.
 file(SIZE ${FILE} size)
 if(size GREATER LIMIT)
     message(FATAL_ERROR "expected at most ${LIMIT} bytes, got ${size}")
 endif()
+if(BITS EQUAL 8)
+    set(format pei-x86-64)
+else()
+    set(format pei-i386)
+endif()
 execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
-if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "Subsystem[\t ]+00000002")
-    message(FATAL_ERROR "expected a pei-i386 program for the Windows GUI subsystem")
+if(NOT dump MATCHES "file format ${format}\n" OR NOT dump MATCHES "Subsystem[\t ]+00000002")
+    message(FATAL_ERROR "expected a ${format} program for the Windows GUI subsystem")
 endif()
 if(NOT dump MATCHES "MajorSubsystemVersion\t6\nMinorSubsystemVersion\t0\n")
     message(FATAL_ERROR "expected Windows 6.0 as the lowest version")

@@ -43,12 +43,13 @@ def configured_password(build_dir):
 
 def immediate_length(code, value):
     """How many trailing bytes of an instruction encode the immediate."""
-    for size in (1, 2, 4):
+    for size in (1, 2, 4, 8):
         if len(code) <= size:
             break
         tail = int.from_bytes(bytes(code[-size:]), 'little')
         signed = tail - (1 << 8 * size) if tail >> (8 * size - 1) else tail
-        if value in (tail, signed & 0xFFFFFFFF):
+        # objdump widens a sign-extended immediate to the operand's size.
+        if value in (tail, signed & 0xFFFFFFFF, signed & 0xFFFFFFFFFFFFFFFF):
             return size
     return 0
 

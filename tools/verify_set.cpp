@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "../tests/program_driver.h"
+#include "program_driver.h"
 
 static std::string Verify(const std::string &path, const std::string &password, const std::string &other)
 {
