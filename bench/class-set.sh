@@ -1,20 +1,30 @@
 #!/bin/bash
-# Times scripts/class-set on a 100-person set, against what one release
-# preset configure and build per person would take (measured on 3 people in
-# the same run).
+# Times scripts/class-set build on sets of 100 and 1,000 people (the time per
+# person at each size, and the most memory any one process of it held), and,
+# in the same run, a release preset configure and build for one person (the
+# mean of 3), which is what a set would take once per person.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup
 dir=$(mktemp -d "${TMPDIR:-/tmp}/class-set-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
-for i in $(seq 100); do echo "Person $i"; done >"$dir/roster.txt"
+ms() { echo $(($(date +%s%N) / 1000000)); }
+seconds() { echo "$(($1 / 1000)).$(($1 % 1000 / 100)) s"; }
 
 echo "date: $(date -u +%Y-%m-%d)"
 echo "machine: $(nproc) x $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1), $(free -g | awk '/Mem:/ {print $2}') GiB"
-ms() { echo $(($(date +%s%N) / 1000000)); }
-start=$(ms)
-bash scripts/class-set build "$dir/roster.txt" "$dir/set" 2>/dev/null | tail -1
-set_ms=$(($(ms) - start))
+for size in ${SIZES:-100 1000}; do
+    for i in $(seq "$size"); do echo "Person $i"; done >"$dir/roster-$size.txt"
+    start=$(ms)
+    # The largest resident size of any process of the build.
+    rss=$(python3 -c 'import resource, subprocess, sys
+subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL, stderr=open(sys.argv[-1] + ".log", "w"), check=True)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss // 1024)' \
+        bash scripts/class-set build "$dir/roster-$size.txt" "$dir/set-$size")
+    set_ms=$(($(ms) - start))
+    echo "class-set, $size people: $(seconds $set_ms) in all, $((set_ms / size)) ms a person;" \
+         "largest process $rss MiB; $(grep 'build folder' "$dir/set-$size.log")"
+done
 
 start=$(ms)
 for i in 1 2 3; do
@@ -22,8 +32,4 @@ for i in 1 2 3; do
     cmake --build "$dir/release-$i" --target PassWord -j"$(nproc)" >/dev/null
 done
 release_ms=$((($(ms) - start) / 3))
-
-echo "class-set, 100 people: $((set_ms / 1000)).$((set_ms % 1000 / 100)) s in all, $((set_ms / 100)) ms a person"
-echo "release preset, one person: $((release_ms / 1000)).$((release_ms % 1000 / 100)) s (configure and build, mean of 3);" \
-     "100 people: $((release_ms / 10)) s"
-echo "class-set is $((release_ms * 100 / set_ms)) times faster"
+echo "release preset, one person: $(seconds $release_ms) (configure and build, mean of 3)"

@@ -26,7 +26,7 @@ function(add_wine_test name)
 endfunction()
 
 add_wine_test(check_entry entry)
-add_wine_test(start shell entry)
+add_wine_test(start shell entry_handler entry)
 add_wine_test(end_to_end program_driver)
 add_dependencies(end_to_end_test PassWord)
 

@@ -23,6 +23,7 @@ but does not fail the scan.
 The password comes from BUILD_DIR's generated header, unmasked here;
 --word searches for another word instead, to prove the scan finds a leak.
 """
+import concurrent.futures
 import os
 import re
 import subprocess
@@ -57,10 +58,11 @@ def immediate_length(code, value):
 INSN = re.compile(r'^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*\t(.*)$')
 
 
-def disassembly(objdump, path, start=None, stop=None):
-    """Yields (member, section, [(address, byte, is_immediate)]) for each
-    stretch of code that objdump lists: one per archive member and section."""
-    args = [objdump, '-d', '--insn-width=16', path]
+def disassembly(objdump, paths, start=None, stop=None):
+    """Yields (file, section, [(address, byte, is_immediate)]) for each
+    stretch of code that objdump lists: one per file (or archive member, by
+    its name) and section."""
+    args = [objdump, '-d', '--insn-width=16', *paths]
     if start is not None:
         args += [f'--start-address=0x{start:x}', f'--stop-address=0x{stop:x}']
     listing = subprocess.run(args, capture_output=True, text=True, errors='replace', check=True).stdout
@@ -76,14 +78,14 @@ def disassembly(objdump, path, start=None, stop=None):
             address = int(m.group(1), 16)
             stream += [(address + i, b, bool(f)) for i, (b, f) in enumerate(zip(code, immediate))]
             continue
-        header = re.match(r'^(\S+):\s+file format', line)
+        header = re.match(r'^(.+):\s+file format', line)
         section_line = re.match(r'^Disassembly of section (\S+):', line)
         if header or section_line:
             if stream:
                 yield member, section, stream
             stream = []
             if header:
-                member = os.path.basename(header.group(1))
+                member = header.group(1)
             else:
                 section = section_line.group(1)
     if stream:
@@ -136,26 +138,55 @@ def mapped_ranges(map_path, holders, image_base):
     return ranges
 
 
-def holder_code(objdump, path, data, holders):
-    """(where, stream) for the holders' code in the file."""
-    if path.endswith(('.exe', '.dll')):
+def image_base(path):
+    """The preferred load address in a PE file's optional header."""
+    with open(path, 'rb') as f:
+        head = f.read(4096)
+    optional = int.from_bytes(head[0x3C:0x40], 'little') + 24
+    if head[optional:optional + 2] == b'\x0b\x02':  # PE32+
+        return int.from_bytes(head[optional + 24:optional + 32], 'little')
+    return int.from_bytes(head[optional + 28:optional + 32], 'little')
+
+
+def holder_code(objdump, paths, holders):
+    """(path, where, stream) for the holders' code in the files. Files that
+    share a disassembly range go to objdump together, and the batches run
+    side by side."""
+    batches = {}  # (start, stop) or None -> paths
+    whole = []
+    for path in paths:
         map_path = os.path.splitext(path)[0] + '.map'
-        if not os.path.exists(map_path):
-            for _, section, stream in disassembly(objdump, path):
-                yield section, stream
-            return
-        headers = subprocess.run([objdump, '-p', path], capture_output=True, text=True, check=True).stdout
-        image_base = int(re.search(r'ImageBase\s+([0-9a-fA-F]+)', headers).group(1), 16)
-        for name, start, stop in mapped_ranges(map_path, holders, image_base):
-            for _, section, stream in disassembly(objdump, path, start, stop):
-                yield f'{section} from {name}', stream
-    elif path.endswith('.a') and any(h.encode() in data for h in holders):
-        for member, section, stream in disassembly(objdump, path):
-            if member in holders:
-                yield f'{section} of {member}', stream
-    elif os.path.abspath(path) in holders:
-        for _, section, stream in disassembly(objdump, path):
-            yield section, stream
+        if path.endswith(('.exe', '.dll')) and os.path.exists(map_path):
+            base = image_base(path)
+            for name, start, stop in mapped_ranges(map_path, holders, base):
+                batches.setdefault((start, stop, name), []).append(path)
+        elif path.endswith(('.exe', '.dll')) or os.path.abspath(path) in holders:
+            batches.setdefault(None, []).append(path)
+        elif path.endswith('.a'):
+            with open(path, 'rb') as f:
+                if any(h.encode() in f.read() for h in holders):
+                    whole.append(path)
+
+    def run(key, chunk):
+        found = []
+        if key is None:
+            for file, section, stream in disassembly(objdump, chunk):
+                found.append((file, section, stream))
+        else:
+            for file, section, stream in disassembly(objdump, chunk, key[0], key[1]):
+                found.append((file, f'{section} from {key[2]}', stream))
+        return found
+
+    def run_archive(path):
+        return [(path, f'{section} of {member}', stream)
+                for member, section, stream in disassembly(objdump, [path]) if member in holders]
+
+    with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 2) as pool:
+        jobs = [pool.submit(run, key, files[i:i + 100])
+                for key, files in batches.items() for i in range(0, len(files), 100)]
+        jobs += [pool.submit(run_archive, path) for path in whole]
+        for job in jobs:
+            yield from job.result()
 
 
 def third_party_corpus(dirs):
@@ -180,7 +211,7 @@ def artifacts(build_dir, skip):
 
 
 def main(argv):
-    dirs, word, objdump = [], None, 'objdump'
+    dirs, word, objdump, people = [], None, 'objdump', None
     lists = {'--skip': [], '--third-party': [], '--holder': []}
     rest = list(argv)
     while rest:
@@ -189,43 +220,55 @@ def main(argv):
             word = rest.pop(0).encode('ascii')
         elif arg == '--objdump':
             objdump = rest.pop(0)
+        elif arg == '--set':
+            people = rest.pop(0)
         elif arg in lists:
             lists[arg].append(os.path.abspath(rest.pop(0)))
         else:
             dirs.append(arg)
     skip, third_party = lists['--skip'], lists['--third-party']
+
+    # The password each file must not hold.
+    passwords = {}
+    if people:
+        with open(people) as f:
+            for line in f:
+                folder, holder = line.rstrip('\n').split('\t')
+                password = configured_password(folder)
+                lists['--holder'].append(os.path.abspath(holder))
+                passwords.update((path, password) for path in [holder, *artifacts(folder, skip)])
+    else:
+        password = word or configured_password(dirs[0])
+        passwords.update((path, password) for top in dirs for path in artifacts(top, skip))
     missing = [h for h in lists['--holder'] if not os.path.isfile(h)]
     if missing:
         print('no such holder: ' + ', '.join(missing))
         return 1
     # Objects by path, archive members and link map entries by name.
     holders = set(lists['--holder']) | {os.path.basename(h) for h in lists['--holder']}
-    password = word or configured_password(dirs[0])
 
-    paths = [path for top in dirs for path in artifacts(top, skip)]
-    corpus = None
-    failures = 0
-    for path in paths:
+    matches = []
+    for path, password in passwords.items():
         with open(path, 'rb') as f:
             data = f.read()
-        matches = []
         at = data.find(password)
         while at >= 0:
-            matches.append(('string', f'offset 0x{at:x}', password))
+            matches.append((path, 'string', f'offset 0x{at:x}', password))
             at = data.find(password, at + 1)
-        for where, stream in holder_code(objdump, path, data, holders):
-            for address, window in spread_immediates(stream, password):
-                matches.append((f'immediates in {where}', f'address 0x{address:x}', window))
-        for kind, where, window in matches:
-            if corpus is None:
-                corpus = third_party_corpus(third_party)
-            if window in corpus:
-                print(f'third-party: {path} at {where} ({kind}), also in a third-party library')
-                continue
-            failures += 1
-            print(f'FOUND: {path} at {where}: the password as {kind}: {window.hex(" ")}')
-    print(f'{len(paths)} files scanned, {failures} holding the password')
-    if not paths:
+    for path, where, stream in holder_code(objdump, passwords, holders):
+        for address, window in spread_immediates(stream, passwords[path]):
+            matches.append((path, f'immediates in {where}', f'address 0x{address:x}', window))
+
+    corpus = third_party_corpus(third_party) if matches else b''
+    failures = 0
+    for path, kind, where, window in matches:
+        if window in corpus:
+            print(f'third-party: {path} at {where} ({kind}), also in a third-party library')
+            continue
+        failures += 1
+        print(f'FOUND: {path} at {where}: the password as {kind}: {window.hex(" ")}')
+    print(f'{len(passwords)} files scanned, {failures} holding the password')
+    if not passwords:
         print('nothing was scanned')
         return 1
     return 1 if failures else 0

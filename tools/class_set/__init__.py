@@ -1,0 +1,10 @@
+"""class-set: one PassWord.exe per person of a group, each with a password
+of its own, and what an organiser does with the set afterwards: find whose
+password a word is, and grade the answers people handed in.
+
+Modules: roster (names and their folders), records (a set on disk),
+building, verifying (under Wine), grading; __main__ is the command line.
+"""
+import os
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))

@@ -1,0 +1,67 @@
+"""class-set: one PassWord.exe per person of a group, and the organiser's
+commands around it. `class-set COMMAND --help` says more of each."""
+import argparse
+import os
+import sys
+
+from .roster import Refusal
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(prog='class-set', description=__doc__.split('\n\n')[0])
+    commands = parser.add_subparsers(dest='command', required=True, metavar='COMMAND')
+
+    build = commands.add_parser(
+        'build', help='build one program per person of ROSTER into OUT',
+        description='Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTER (UTF-8, one name a '
+                    'line; blank lines and lines starting with # are skipped), OUT/handout/SHA256SUMS and '
+                    'OUT/answers.csv. On an existing set it adds only the newcomers.')
+    build.add_argument('roster', metavar='ROSTER')
+    build.add_argument('out', metavar='OUT')
+    build.add_argument('--verify', action='store_true',
+                       help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
+    build.add_argument('--jobs', type=int, default=os.cpu_count() or 2, metavar='N',
+                       help='programs built at once (default: the cores, %(default)s)')
+
+    who = commands.add_parser('who', help="say whose password WORD is", description="Prints whose password "
+                              "WORD is in the set OUT; exits 1 when it is nobody's.")
+    who.add_argument('out', metavar='OUT')
+    who.add_argument('word', metavar='WORD')
+
+    grade = commands.add_parser(
+        'grade', help='grade the answers a group handed in',
+        description='For every person of the set OUT: solved (an answer was their own password), wrong or '
+                    'none, how many answers, and whose passwords were passed around, both ends. The report '
+                    '(CSV) holds no passwords; a summary follows on standard error.')
+    grade.add_argument('out', metavar='OUT')
+    grade.add_argument('answers', metavar='ANSWERS',
+                       help='CSV with a header row, comma or semicolon separated, UTF-8')
+    grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
+    grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
+    grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
+
+    args = parser.parse_args(argv)
+    try:
+        if args.command == 'build':
+            if args.jobs < 1:
+                parser.error('--jobs takes a number from 1 up')
+            from .building import build as build_set
+            rows = build_set(args.roster, args.out, args.jobs)
+            if args.verify:
+                from .verifying import run_verify
+                return run_verify(os.path.abspath(args.out), rows)
+            return 0
+        if args.command == 'who':
+            from .records import who as find
+            return find(args.out, args.word)
+        if args.command == 'grade':
+            from .grading import grade_command
+            return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output)
+    except Refusal as refusal:
+        print(f'class-set: {refusal}', file=sys.stderr)
+        return 2
+    return 2
+
+
+if __name__ == '__main__':
+    sys.exit(main())

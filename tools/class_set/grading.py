@@ -1,0 +1,137 @@
+"""Grading the answers a group handed in: who found their own password, who
+handed in nothing, and whose password was passed around."""
+import csv
+import io
+import os
+import re
+import sys
+import tempfile
+import unicodedata
+
+from .records import read_set
+from .roster import Refusal
+
+REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
+
+
+def name_key(name):
+    """A name as people type it: NFC, no spaces at the ends or twice, any case."""
+    return re.sub(r'\s+', ' ', unicodedata.normalize('NFC', name)).strip().casefold()
+
+
+def read_answers(path, name_column, word_column):
+    """[(line, name, word)] from a CSV file as forms and spreadsheets export
+    it: UTF-8 with or without a byte order mark, comma or semicolon
+    separated, with a header row."""
+    try:
+        with open(path, 'rb') as f:
+            data = f.read()
+    except OSError as e:
+        raise Refusal(f'{path}: cannot read the answers ({e.strerror})')
+    try:
+        text = data.decode('utf-8-sig')
+    except UnicodeDecodeError as e:
+        line = data[:e.start].count(b'\n') + 1
+        raise Refusal(f'{path}:{line}: not UTF-8 text')
+    if not text.strip():
+        raise Refusal(f'{path}:1: empty, not even a header row')
+    first = text.splitlines()[0]
+    delimiter = max(',;', key=lambda d: len(next(csv.reader([first], delimiter=d))))
+    reader = csv.reader(io.StringIO(text, newline=''), delimiter=delimiter)
+    try:
+        header = [h.strip().casefold() for h in next(reader)]
+        columns = []
+        for wanted in (name_column, word_column):
+            if wanted.strip().casefold() not in header:
+                raise Refusal(f'{path}:1: no column "{wanted}"; the header has: '
+                              + ', '.join(f'"{h}"' for h in next(csv.reader([first], delimiter=delimiter))))
+            columns.append(header.index(wanted.strip().casefold()))
+        answers, line = [], reader.line_num + 1
+        for record in reader:
+            if any(field.strip() for field in record):
+                fields = record + [''] * (len(header) - len(record))
+                answers.append((line, fields[columns[0]], fields[columns[1]]))
+            line = reader.line_num + 1
+    except csv.Error as e:
+        raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
+    return answers
+
+
+def grade(rows, answers):
+    """The report's rows and the summary's lines for answers [(where, name,
+    word)] against the set's rows."""
+    people = {}
+    for row in rows:
+        people.setdefault(name_key(row['name']), []).append(row)
+    owner = {row['password']: row for row in rows}
+    counts = {row['name']: 0 for row in rows}
+    solved, handed_in, strangers = set(), {}, []
+    for where, name, word in answers:
+        matched = people.get(name_key(name), [])
+        if len(matched) != 1:
+            strangers.append(f'{where}: "{name.strip()}" '
+                             + ('matches more than one person' if matched else 'matches nobody in the set'))
+            continue
+        person = matched[0]['name']
+        counts[person] += 1
+        theirs = owner.get(word.strip())
+        if theirs is None:
+            continue
+        if theirs['name'] == person:
+            solved.add(person)
+        else:
+            handed_in.setdefault(person, set()).add(theirs['name'])
+    order = {row['name']: i for i, row in enumerate(rows)}
+    report = []
+    for row in rows:
+        name = row['name']
+        result = 'solved' if name in solved else 'wrong' if counts[name] else 'none'
+        theirs = sorted(handed_in.get(name, ()), key=order.get)
+        by_others = sorted((p for p, names in handed_in.items() if name in names), key=order.get)
+        report.append({'name': name, 'folder': row['folder'], 'result': result, 'answers': counts[name],
+                       'handed_in_others': '; '.join(theirs), 'others_handed_in_theirs': '; '.join(by_others)})
+    summary = [', '.join(f'{sum(r["result"] == result for r in report)} {result}'
+                         for result in ('solved', 'wrong', 'none'))]
+    summary += [f"{a} handed in {b}'s password"
+                for a in sorted(handed_in, key=order.get) for b in sorted(handed_in[a], key=order.get)]
+    summary += strangers
+    return report, summary
+
+
+def write_report(report, output, out):
+    """To standard output, or whole to `output` (written beside, then renamed)."""
+    if output is None:
+        writer = csv.DictWriter(sys.stdout, REPORT, lineterminator='\n')
+        writer.writeheader()
+        writer.writerows(report)
+        return
+    target = os.path.realpath(output)
+    forbidden = [os.path.realpath(os.path.join(out, 'handout')), os.path.realpath(os.path.join(out, 'answers.csv'))]
+    if target == forbidden[1] or target.startswith(forbidden[0] + os.sep) or target == forbidden[0]:
+        raise Refusal(f'{output}: the report goes outside the set\'s handout/ and records')
+    folder = os.path.dirname(target)
+    if not os.path.isdir(folder):
+        raise Refusal(f'{output}: no folder {folder}')
+    fd, temporary = tempfile.mkstemp(prefix='.report-', dir=folder)
+    try:
+        with open(fd, 'w', encoding='utf-8', newline='') as f:
+            writer = csv.DictWriter(f, REPORT, lineterminator='\r\n')
+            writer.writeheader()
+            writer.writerows(report)
+        os.replace(temporary, target)
+    except BaseException:
+        os.unlink(temporary)
+        raise
+
+
+def grade_command(out, answers_path, name_column, word_column, output, answers=None):
+    rows = read_set(out, new_ok=False)
+    if answers is None:
+        answers = [(f'{answers_path}:{line}', name, word)
+                   for line, name, word in read_answers(answers_path, name_column, word_column)]
+    if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
+        raise Refusal(f'{output}: that is the answers file itself')
+    report, summary = grade(rows, answers)
+    write_report(report, output, out)
+    print('\n'.join(summary), file=sys.stderr)
+    return 0

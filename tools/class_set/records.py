@@ -1,0 +1,91 @@
+"""A set on disk: OUT/answers.csv (whose password is whose, readable by its
+owner only) and OUT/handout/<folder>/PassWord.exe with SHA256SUMS."""
+import csv
+import hashlib
+import io
+import os
+import shutil
+
+from .roster import Refusal, check_folders, folder_for
+
+HEADER = ['name', 'folder', 'password', 'mask', 'sha256']
+# Letters and digits that no keyboard layout or font confuses.
+ALPHABET = '23456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz'
+
+
+def sha256(path):
+    with open(path, 'rb') as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def read_set(out, new_ok=True):
+    """The rows of an existing set, after checking that answers.csv and
+    handout/ agree. [] for a new set where new_ok."""
+    answers, handout = os.path.join(out, 'answers.csv'), os.path.join(out, 'handout')
+    if new_ok and (not os.path.exists(out) or (os.path.isdir(out) and not os.listdir(out))):
+        return []
+    if not (os.path.isfile(answers) and os.path.isdir(handout)):
+        raise Refusal(f'{out}: not a set made by class-set (no answers.csv and handout/)')
+    try:
+        with open(answers, newline='', encoding='utf-8') as f:
+            table = list(csv.reader(f))
+    except (OSError, UnicodeDecodeError) as e:
+        raise Refusal(f'{answers}: cannot read it ({e})')
+    if not table or table[0] != HEADER:
+        raise Refusal(f'{answers}:1: not a set made by class-set (header is not {",".join(HEADER)})')
+    rows = []
+    for number, row in enumerate(table[1:], 2):
+        where = f'{answers}:{number}'
+        if len(row) != len(HEADER):
+            raise Refusal(f'{where}: expected {len(HEADER)} fields, got {len(row)}')
+        name, folder, password, mask, digest = row
+        program = os.path.join(handout, folder, 'PassWord.exe')
+        if folder != folder_for(name):
+            raise Refusal(f'{where}: folder "{folder}" is not the one for "{name}"')
+        if not os.path.isfile(program) or sha256(program) != digest:
+            raise Refusal(f'{where}: {program} is missing or does not match its sha256')
+        if len(password) != 5 or any(c not in ALPHABET for c in password) or not mask.isdigit() \
+                or not 1 <= int(mask) <= 255:
+            raise Refusal(f'{where}: not a password and mask of this command')
+        rows.append(dict(zip(HEADER, row)))
+    check_folders([(r['folder'], r['name']) for r in rows], lambda folder: f'{answers}, folder {folder}')
+    extra = set(os.listdir(handout)) - {r['folder'] for r in rows} - {'SHA256SUMS'}
+    if extra:
+        raise Refusal(f'{handout}: {", ".join(sorted(extra))} not in answers.csv')
+    if len({r['password'] for r in rows}) != len(rows):
+        raise Refusal(f'{answers}: two people share a password')
+    return rows
+
+
+def write_set(root, rows, programs):
+    """Lays out a complete set in `root`: programs linked (or copied) from
+    `programs` (folder -> path), SHA256SUMS and answers.csv."""
+    handout = os.path.join(root, 'handout')
+    os.makedirs(handout)
+    sums = io.StringIO()
+    for row in sorted(rows, key=lambda r: r['folder']):
+        os.mkdir(os.path.join(handout, row['folder']))
+        target = os.path.join(handout, row['folder'], 'PassWord.exe')
+        try:
+            os.link(programs[row['folder']], target)
+        except OSError:
+            shutil.copyfile(programs[row['folder']], target)
+        sums.write(f'{row["sha256"]}  {row["folder"]}/PassWord.exe\n')
+    with open(os.path.join(handout, 'SHA256SUMS'), 'w', encoding='utf-8', newline='\n') as f:
+        f.write(sums.getvalue())
+    fd = os.open(os.path.join(root, 'answers.csv'), os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with open(fd, 'w', encoding='utf-8', newline='') as f:
+        writer = csv.writer(f, lineterminator='\r\n')
+        writer.writerow(HEADER)
+        writer.writerows([row[k] for k in HEADER] for row in rows)
+        f.flush()
+        os.fsync(f.fileno())
+
+
+def who(out, word):
+    for row in read_set(out, new_ok=False):
+        if row['password'] == word:
+            print(row['name'])
+            return 0
+    print(f'"{word}" is nobody\'s password in {out}')
+    return 1

@@ -1,0 +1,69 @@
+"""Running every program of a set under Wine, the way a person would."""
+import os
+import shutil
+import subprocess
+
+from . import ROOT
+from .building import WORK, Progress
+
+
+def run_verify(out, rows):
+    """Each program under Wine: its own password must win, the next
+    person's must fail, and it must end with exit code 0. Exit code 3 where
+    this machine's Wine cannot start 32-bit programs."""
+    os.makedirs(WORK, exist_ok=True)
+    # A session of its own, unless one is up already (WINE_SESSION: a folder
+    # given to scripts/wine-session start).
+    session = os.environ.get('WINE_SESSION') or os.path.join(WORK, 'wine')
+    wine_session = ['bash', os.path.join(ROOT, 'scripts', 'wine-session')]
+    own = 'WINE_SESSION' not in os.environ
+    if own:
+        subprocess.run(wine_session + ['start', session], check=True, stdout=subprocess.DEVNULL)
+    try:
+        unable = os.path.join(session, 'unable')
+        if os.path.exists(unable):
+            with open(unable) as f:
+                print(f'verify: cannot verify here, the set is built but untested: {f.read().strip()}')
+            return 3
+        return verify_in(session, out, rows)
+    finally:
+        if own:
+            subprocess.run(wine_session + ['stop', session])
+
+
+def verify_in(session, out, rows):
+    build = os.path.join(WORK, 'verify')
+    subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+    # ASCII names for the programs: Wine starts them through the ANSI code page.
+    programs = os.path.join(build, 'programs')
+    shutil.rmtree(programs, ignore_errors=True)
+    os.makedirs(programs)
+    with open(os.path.join(programs, 'list.txt'), 'w') as f:
+        for i, row in enumerate(rows):
+            path = os.path.join(programs, f'{i}.exe')
+            shutil.copyfile(os.path.join(out, 'handout', row['folder'], 'PassWord.exe'), path)
+            other = rows[(i + 1) % len(rows)]['password'] if len(rows) > 1 else 'wrong'
+            f.write(f'{i}\tZ:{path.replace("/", chr(92))}\t{row["password"]}\t{other}\n')
+    failures, progress = 0, Progress('verified', len(rows))
+    driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session,
+                               os.path.join(build, 'bin', 'verify_set.exe'), os.path.join(programs, 'list.txt')],
+                              stdout=subprocess.PIPE, text=True, errors='replace',
+                              env=dict(os.environ, LANG='ru_RU.UTF-8'))
+    for line in driver.stdout:
+        index, _, verdict = line.strip().partition(' ')
+        if not index.isdigit():
+            continue
+        progress.step()
+        if verdict != 'ok':
+            failures += 1
+            print(f'FAIL {rows[int(index)]["folder"]}: {verdict}')
+    driver.wait()
+    if progress.done != len(rows):
+        failures += len(rows) - progress.done
+        print(f'the verifier stopped after {progress.done} of {len(rows)} programs')
+    print(f'verify: {len(rows) - failures} passed, {failures} failed')
+    return 1 if failures else 0
+
+
