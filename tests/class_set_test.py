@@ -3,6 +3,7 @@
 a set grown by one keeping everyone else's bytes, an interrupted build,
 who, --verify, and a program rebuilt by the release preset."""
 import csv
+import glob
 import hashlib
 import os
 import re
@@ -88,6 +89,8 @@ class ClassSet(unittest.TestCase):
             ('folders differ in case', [self.write('case.txt', 'anna\nANNA\n'), self.out], 'would share the folder'),
             ('device name', [self.write('con.txt', 'Ann\ncon.txt\n'), self.out], 'con.txt:2: "con.txt" gives no safe folder'),
             ('only dots', [self.write('dots.txt', '...\n'), self.out], 'gives no safe folder'),
+            ('control character', [self.write('escape.txt', 'Ann\nBob\x1b[2J\n'), self.out],
+             'escape.txt:2: a control character'),
             ('OUT not a set', [self.roster, not_a_set], 'not a set made by class-set'),
         ]
         for what, args, message in cases:
@@ -109,14 +112,27 @@ class ClassSet(unittest.TestCase):
         self.assertIn('answers.csv:2: ', result.stderr)
         self.assertIn('does not match its sha256', result.stderr)
 
+    def test_two_builds_at_once_from_one_checkout(self):
+        builds = [subprocess.Popen(COMMAND + ['build', self.write(f'group{i}.txt', f'Group {i}\n'),
+                                              os.path.join(self.dir, f'group{i}')],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                  for i in (1, 2)]
+        for i, build in enumerate(builds, 1):
+            self.assertEqual(build.wait(), 0, build.stderr.read())
+            self.assertEqual([r['name'] for r in rows(os.path.join(self.dir, f'group{i}'))], [f'Group {i}'])
+            check = subprocess.run(['sha256sum', '--quiet', '-c', 'SHA256SUMS'],
+                                   cwd=os.path.join(self.dir, f'group{i}', 'handout'))
+            self.assertEqual(check.returncode, 0)
+
     def test_grown_set_keeps_everyone_and_who_finds_them(self):
         before, people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
         grown = self.write('grown.txt', 'Анна Петрова\nJosé O\'Neil, Jr.\n李小龙\n')
         # Interrupted once configured, while building: the set stays as it was.
-        configured = os.path.join(ROOT, 'build', 'class-set', 'set', 'build', 'CMakeCache.txt')
+        before_work = set(glob.glob(os.path.join(ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt')))
         build = subprocess.Popen(COMMAND + ['build', grown, self.out], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL, start_new_session=True)
-        while not os.path.exists(configured) and build.poll() is None:
+        while build.poll() is None and not set(glob.glob(os.path.join(
+                ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt'))) - before_work:
             time.sleep(0.05)
         os.killpg(build.pid, 9)
         build.wait()
