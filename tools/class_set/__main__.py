@@ -34,13 +34,28 @@ def main(argv=None):
                     'none, how many answers, and whose passwords were passed around, both ends. The report '
                     '(CSV) holds no passwords; a summary follows on standard error.')
     grade.add_argument('out', metavar='OUT')
-    grade.add_argument('answers', metavar='ANSWERS',
+    grade.add_argument('answers', metavar='ANSWERS', nargs='?',
                        help='CSV with a header row, comma or semicolon separated, UTF-8')
+    grade.add_argument('--from-checkins', action='store_true',
+                       help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
     grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
 
+    serve = commands.add_parser(
+        'serve', help='a check-in page for the group, and a board for the organiser',
+        description='Serves a page where people hand in the password they found, and a board behind a key '
+                    'that this command prints. Answers are kept in OUT/checkins.sqlite.')
+    serve.add_argument('out', metavar='OUT')
+    serve.add_argument('--host', default='127.0.0.1', metavar='ADDR',
+                       help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
+    serve.add_argument('--port', type=int, default=8000, metavar='N', help='default: %(default)s')
+    serve.add_argument('--rate', type=int, default=10, metavar='N',
+                       help='answers a minute from one client address at most (default: %(default)s)')
+
     args = parser.parse_args(argv)
+    if args.command == 'grade' and (args.answers is None) == (not args.from_checkins):
+        parser.error('grade takes ANSWERS or --from-checkins, one of the two')
     try:
         if args.command == 'build':
             if args.jobs < 1:
@@ -56,7 +71,13 @@ def main(argv=None):
             return find(args.out, args.word)
         if args.command == 'grade':
             from .grading import grade_command
-            return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output)
+            return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
+                                 args.from_checkins)
+        if args.command == 'serve':
+            if args.rate < 1:
+                parser.error('--rate takes a number from 1 up')
+            from .web import serve as serve_set
+            return serve_set(os.path.abspath(args.out), args.host, args.port, args.rate)
     except Refusal as refusal:
         print(f'class-set: {refusal}', file=sys.stderr)
         return 2

@@ -124,9 +124,16 @@ def write_report(report, output, out):
         raise
 
 
-def grade_command(out, answers_path, name_column, word_column, output, answers=None):
+def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False):
     rows = read_set(out, new_ok=False)
-    if answers is None:
+    if from_checkins:
+        from .checkins import Checkins
+        try:
+            store = Checkins(out, create=False)
+        except FileNotFoundError:
+            raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
+        answers = [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in store.answers()]
+    else:
         answers = [(f'{answers_path}:{line}', name, word)
                    for line, name, word in read_answers(answers_path, name_column, word_column)]
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
