@@ -5,6 +5,7 @@ import csv
 import fcntl
 import hmac
 import io
+import logging
 import os
 import socket
 import struct
@@ -18,6 +19,7 @@ from werkzeug.exceptions import HTTPException
 from .checkins import Checkins
 from .grading import REPORT, grade, name_key
 from .records import read_set
+from .roster import Refusal
 
 FORM = 'application/x-www-form-urlencoded'
 LIMIT = 4096  # bytes of a request body; the form sends far less
@@ -154,11 +156,20 @@ def addresses():
 def serve(out, host, port, rate):
     import waitress
     app = create_app(out, rate)
+    # A queue of waiting requests is the normal state of a busy room.
+    logging.getLogger('waitress.queue').setLevel(logging.ERROR)
+    try:
+        server = waitress.create_server(app, host=host, port=port, threads=8, ident=None)
+    except OSError as e:
+        raise Refusal(f'cannot listen on {host}:{port} ({e.strerror})')
     hosts = addresses() if host in ('0.0.0.0', '') else [host]
     print('People hand in their answers at:')
     for address in hosts:
         print(f'  http://{address}:{port}/')
     print(f'The board (keep this address to yourself):\n  http://{hosts[0]}:{port}/board?key={app.config["BOARD_KEY"]}')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(out, "checkins.sqlite")}', flush=True)
-    waitress.serve(app, host=host, port=port, threads=8, ident=None, _quiet=True)
-
+    try:
+        server.run()
+    except KeyboardInterrupt:
+        pass
+    return 0

@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Times class-set serve on loopback, on a set laid out by hand: 60 people
+answering at the same moment (none may be lost), then 20 clients at once
+handing in 2,000 answers: answers a second and the 95th percentile time of
+an answer. The limit on answers a minute is raised for it (--rate)."""
+import http.client
+import os
+import socket
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+import stand_in_set
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CLIENTS, EACH = 20, 100
+
+
+def answer(connection, name, word):
+    """Seconds one answer took, on a kept-alive connection."""
+    start = time.monotonic()
+    connection.request('POST', '/', urllib.parse.urlencode({'name': name, 'word': word}),
+                       {'Content-Type': 'application/x-www-form-urlencoded'})
+    response = connection.getresponse()
+    response.read()
+    if response.status != 200:
+        raise SystemExit(f'status {response.status}')
+    return time.monotonic() - start
+
+
+def together(count, work):
+    """Runs work(i) on `count` threads released at once."""
+    gate = threading.Barrier(count)
+    threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
+with tempfile.TemporaryDirectory() as top:
+    out = os.path.join(top, 'set')
+    people = stand_in_set.lay_out(out, 60)
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        port = s.getsockname()[1]
+    server = subprocess.Popen(['bash', os.path.join(ROOT, 'scripts', 'class-set'), 'serve', out, '--port', str(port),
+                               '--rate', '1000000'], stdout=subprocess.DEVNULL)
+    try:
+        for _ in range(200):
+            try:
+                socket.create_connection(('127.0.0.1', port)).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+
+        start = time.monotonic()
+        together(60, lambda i: answer(http.client.HTTPConnection('127.0.0.1', port), *people[i]))
+        burst = time.monotonic() - start
+        with sqlite3.connect(os.path.join(out, 'checkins.sqlite')) as db:
+            kept = db.execute('SELECT COUNT(*) FROM answers WHERE correct = 1').fetchone()[0]
+        if kept != 60:
+            sys.exit(f'60 people answered at once, {kept} answers were kept')
+
+        times = []
+        def client(i):
+            connection = http.client.HTTPConnection('127.0.0.1', port)
+            mine = [answer(connection, *people[(i + k) % len(people)]) for k in range(EACH)]
+            times.extend(mine)
+        start = time.monotonic()
+        together(CLIENTS, client)
+        spent = time.monotonic() - start
+    finally:
+        server.terminate()
+        server.wait()
+    times.sort()
+    print(f'date: {time.strftime("%Y-%m-%d")}')
+    print(f'60 people at the same moment: all 60 answers kept, in {burst:.2f} s')
+    print(f'{CLIENTS} clients at once, {len(times)} answers: {len(times) / spent:.0f} answers a second, '
+          f'95th percentile {times[int(len(times) * 0.95)] * 1000:.0f} ms, median {times[len(times) // 2] * 1000:.0f} ms')
