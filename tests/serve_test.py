@@ -20,6 +20,8 @@ import urllib.request
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.expected_conditions import staleness_of
+from selenium.webdriver.support.wait import WebDriverWait
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
@@ -91,17 +93,19 @@ class CheckInPage(unittest.TestCase):
         self.browser.get(self.url)
         self.browser.find_element(By.ID, 'name').send_keys(name)
         self.browser.find_element(By.ID, 'word').send_keys(word)
+        page = self.browser.find_element(By.TAG_NAME, 'html')
         self.browser.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        WebDriverWait(self.browser, 10).until(staleness_of(page))
         return self.browser.find_element(By.ID, 'verdict').text
 
     def board(self, address):
         """{name: (result, answers, handed in others', others handed in theirs)} and the whole text."""
         self.browser.get(address)
-        table = {}
-        for row in self.browser.find_elements(By.CSS_SELECTOR, '#people tbody tr'):
-            cells = [cell.text for cell in row.find_elements(By.TAG_NAME, 'td')]
-            table[cells[0]] = (cells[1], cells[3], cells[4], cells[5])
-        return table, self.browser.find_element(By.TAG_NAME, 'body').text
+        # In one step: the board reloads itself every few seconds.
+        rows, text = self.browser.execute_script(
+            "return [[...document.querySelectorAll('#people tbody tr')].map(r => [...r.cells].map(c => c.textContent)),"
+            " document.body.innerText]")
+        return {cells[0]: (cells[1], cells[3], cells[4], cells[5]) for cells in rows}, text
 
     def test_a_room_hands_in(self):
         board = self.start()
