@@ -64,6 +64,7 @@ class Grade(unittest.TestCase):
             '6;"Mallory; the stranger";Qr6St',   # nobody: Dana's password stays Dana's
             '7;eve lee;Uv7Wx',                   # two people by that name
             '8;Bob;"two\nlines"',
+            '10;\x1b[2J\x07Zed;x',             # an escape sequence in a stranger's name
         ]) + '\r\n')
         result = class_set('grade', self.out, answers, '--name-column', ' YOUR NAME', '--word-column', 'password found')
         self.assertEqual(result.returncode, 0, result.stderr)
@@ -86,7 +87,8 @@ class Grade(unittest.TestCase):
         self.assertEqual(summary[:3], ['2 solved, 1 wrong, 3 none', "Bob handed in Carl's password",
                                        "Carl handed in Bob's password"])
         self.assertEqual(summary[3:], [f'{answers}:7: "Mallory; the stranger" matches nobody in the set',
-                                       f'{answers}:8: "eve lee" matches more than one person'])
+                                       f'{answers}:8: "eve lee" matches more than one person',
+                                       f'{answers}:11: "\\x1b[2J\\x07Zed" matches nobody in the set'])
 
         output = os.path.join(self.dir, 'report.csv')
         self.assertEqual(class_set('grade', self.out, answers, '--name-column', 'your name', '--word-column',

@@ -9,7 +9,7 @@ import tempfile
 import unicodedata
 
 from .records import read_set
-from .roster import Refusal
+from .roster import CONTROL, Refusal
 
 REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
 
@@ -58,8 +58,10 @@ def read_answers(path, name_column, word_column):
 
 
 def grade(rows, answers):
-    """The report's rows and the summary's lines for answers [(where, name,
-    word)] against the set's rows."""
+    """For answers [(where, name, word)] against the set's rows: the
+    report's rows, and for the summary the counts of each result, each
+    password passed around, and the answers that matched nobody or more
+    than one person."""
     people = {}
     for row in rows:
         people.setdefault(name_key(row['name']), []).append(row)
@@ -69,7 +71,9 @@ def grade(rows, answers):
     for where, name, word in answers:
         matched = people.get(name_key(name), [])
         if len(matched) != 1:
-            strangers.append(f'{where}: "{name.strip()}" '
+            # Typed by anyone: no escape sequence reaches the organiser's terminal.
+            shown = CONTROL.sub(lambda c: f'\\x{ord(c.group()):02x}', name.strip())
+            strangers.append(f'{where}: "{shown}" '
                              + ('matches more than one person' if matched else 'matches nobody in the set'))
             continue
         person = matched[0]['name']
@@ -90,12 +94,10 @@ def grade(rows, answers):
         by_others = sorted((p for p, names in handed_in.items() if name in names), key=order.get)
         report.append({'name': name, 'folder': row['folder'], 'result': result, 'answers': counts[name],
                        'handed_in_others': '; '.join(theirs), 'others_handed_in_theirs': '; '.join(by_others)})
-    summary = [', '.join(f'{sum(r["result"] == result for r in report)} {result}'
-                         for result in ('solved', 'wrong', 'none'))]
-    summary += [f"{a} handed in {b}'s password"
-                for a in sorted(handed_in, key=order.get) for b in sorted(handed_in[a], key=order.get)]
-    summary += strangers
-    return report, summary
+    counts = ', '.join(f'{sum(r["result"] == result for r in report)} {result}' for result in ('solved', 'wrong', 'none'))
+    passed = [f"{a} handed in {b}'s password"
+              for a in sorted(handed_in, key=order.get) for b in sorted(handed_in[a], key=order.get)]
+    return report, counts, passed, strangers
 
 
 def write_report(report, output, out):
@@ -138,7 +140,7 @@ def grade_command(out, answers_path, name_column, word_column, output, from_chec
                    for line, name, word in read_answers(answers_path, name_column, word_column)]
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
-    report, summary = grade(rows, answers)
+    report, counts, passed, strangers = grade(rows, answers)
     write_report(report, output, out)
-    print('\n'.join(summary), file=sys.stderr)
+    print('\n'.join([counts, *passed, *strangers]), file=sys.stderr)
     return 0

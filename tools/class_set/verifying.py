@@ -32,6 +32,7 @@ def run_verify(out, rows):
 
 
 def verify_in(session, out, rows):
+    """The verifier built and run over the set in a session that can start its programs."""
     build = os.path.join(WORK, 'verify')
     subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
     subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,

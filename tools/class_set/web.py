@@ -104,15 +104,16 @@ def create_app(out, rate):
         store.add(name, person['name'], request.remote_addr, word, correct)
         return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
 
-    def report():
-        """grade's report and summary from the check-ins, and when each solved."""
+    def graded():
+        """grade's report from the check-ins, its counts and passed-around
+        passwords, and when each person solved."""
         answers = store.answers()
         solved_at = {}
         for _, at, _, person, _, correct in answers:
             if correct and person not in solved_at:
                 solved_at[person] = time.strftime('%H:%M:%S', time.localtime(at))
-        rows_, summary = grade(rows, [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in answers])
-        return rows_, summary, solved_at
+        report, counts, passed, _ = grade(rows, [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in answers])
+        return report, counts, passed, solved_at
 
     def check_key():
         if not hmac.compare_digest(request.args.get('key', '').encode(), app.config['BOARD_KEY'].encode()):
@@ -121,10 +122,10 @@ def create_app(out, rate):
     @app.get('/board')
     def board():
         check_key()
-        rows_, summary, solved_at = report()
-        for row in rows_:
+        report, counts, passed, solved_at = graded()
+        for row in report:
             row['solved_at'] = solved_at.get(row['name'], '')
-        return render_template('board.html', report=rows_, counts=summary[0], passed=summary[1:],
+        return render_template('board.html', report=report, counts=counts, passed=passed,
                                key=app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))
 
     @app.get('/board.csv')
@@ -133,7 +134,7 @@ def create_app(out, rate):
         text = io.StringIO()
         writer = csv.DictWriter(text, REPORT, lineterminator='\r\n')
         writer.writeheader()
-        writer.writerows(report()[0])
+        writer.writerows(graded()[0])
         return Response(text.getvalue(), mimetype='text/csv',
                         headers={'Content-Disposition': 'attachment; filename="report.csv"'})
 
