@@ -3,6 +3,7 @@
 
     scan_password.py [--holder OBJECT]... [--skip DIR]... [--third-party DIR]...
                      [--objdump PROGRAM] [--word TEXT] BUILD_DIR [DIR]...
+    scan_password.py [--third-party DIR]... [--objdump PROGRAM] --set LIST
 
 Fails if an object, library or executable under the folders holds the
 password as a string, or holds its five bytes in order, at most 8 bytes
@@ -22,6 +23,9 @@ but does not fail the scan.
 
 The password comes from BUILD_DIR's generated header, unmasked here;
 --word searches for another word instead, to prove the scan finds a leak.
+--set scans a class set in one run: each line of LIST is a program's
+folder (with its generated header) and its judge's object, tab between,
+and each is scanned for its own password. Code is read for x86 and x86-64.
 """
 import concurrent.futures
 import os
@@ -152,7 +156,7 @@ def holder_code(objdump, paths, holders):
     """(path, where, stream) for the holders' code in the files. Files that
     share a disassembly range go to objdump together, and the batches run
     side by side."""
-    batches = {}  # (start, stop) or None -> paths
+    batches = {}  # (start, stop, holder) of a mapped range, or None for whole files -> paths
     whole = []
     for path in paths:
         map_path = os.path.splitext(path)[0] + '.map'
@@ -168,14 +172,11 @@ def holder_code(objdump, paths, holders):
                     whole.append(path)
 
     def run(key, chunk):
-        found = []
         if key is None:
-            for file, section, stream in disassembly(objdump, chunk):
-                found.append((file, section, stream))
-        else:
-            for file, section, stream in disassembly(objdump, chunk, key[0], key[1]):
-                found.append((file, f'{section} from {key[2]}', stream))
-        return found
+            return list(disassembly(objdump, chunk))
+        start, stop, name = key
+        return [(file, f'{section} from {name}', stream)
+                for file, section, stream in disassembly(objdump, chunk, start, stop)]
 
     def run_archive(path):
         return [(path, f'{section} of {member}', stream)
