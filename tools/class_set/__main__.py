@@ -7,6 +7,12 @@ import sys
 from .roster import Refusal
 
 
+def positive(text):
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f'expected a whole number from 1 up, got {text!r}')
+    return int(text)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(prog='class-set', description=__doc__.split('\n\n')[0])
     commands = parser.add_subparsers(dest='command', required=True, metavar='COMMAND')
@@ -20,7 +26,7 @@ def main(argv=None):
     build.add_argument('out', metavar='OUT')
     build.add_argument('--verify', action='store_true',
                        help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
-    build.add_argument('--jobs', type=int, default=os.cpu_count() or 2, metavar='N',
+    build.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
                        help='programs built at once (default: the cores, %(default)s)')
 
     who = commands.add_parser('who', help="say whose password WORD is", description="Prints whose password "
@@ -49,17 +55,16 @@ def main(argv=None):
     serve.add_argument('out', metavar='OUT')
     serve.add_argument('--host', default='127.0.0.1', metavar='ADDR',
                        help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
-    serve.add_argument('--port', type=int, default=8000, metavar='N', help='default: %(default)s')
-    serve.add_argument('--rate', type=int, default=10, metavar='N',
+    serve.add_argument('--port', type=positive, default=8000, metavar='N', help='default: %(default)s')
+    serve.add_argument('--rate', type=positive, default=10, metavar='N',
                        help='answers a minute from one client address at most (default: %(default)s)')
 
     args = parser.parse_args(argv)
     if args.command == 'grade' and (args.answers is None) == (not args.from_checkins):
         parser.error('grade takes ANSWERS or --from-checkins, one of the two')
+    # Each command imports what it uses: only serve needs Flask.
     try:
         if args.command == 'build':
-            if args.jobs < 1:
-                parser.error('--jobs takes a number from 1 up')
             from .building import build as build_set
             rows = build_set(args.roster, args.out, args.jobs)
             if args.verify:
@@ -74,8 +79,6 @@ def main(argv=None):
             return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
                                  args.from_checkins)
         if args.command == 'serve':
-            if args.rate < 1:
-                parser.error('--rate takes a number from 1 up')
             from .web import serve as serve_set
             return serve_set(os.path.abspath(args.out), args.host, args.port, args.rate)
     except Refusal as refusal:
