@@ -8,15 +8,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup
 
-dir=$PWD/build/bench preset=mingw arch=win32
-bash scripts/wine-session start "$dir" win32 >/dev/null
-if [ -f "$dir/unable" ]; then
-    bash scripts/wine-session stop "$dir"
-    echo "the 64-bit build, since 32-bit programs cannot run here: $(cat "$dir/unable")"
-    dir=$PWD/build/bench64 preset=mingw64 arch=win64
-    bash scripts/wine-session start "$dir" win64 >/dev/null
-fi
+dir=$(bash scripts/wine-session best "$PWD/build/bench")
 trap 'bash scripts/wine-session stop "$dir"' EXIT
+arch=$(cat "$dir/arch") preset=mingw
+if [ "$arch" = win64 ]; then
+    echo "the 64-bit build, since 32-bit programs cannot run here: $(cat "$PWD/build/bench/win32/unable")"
+    preset=mingw64
+fi
 cmake --preset $preset >/dev/null
 cmake --build --preset $preset --target latency >/dev/null
 bin=build/$preset/bin
