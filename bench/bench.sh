@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup
 
-dir=$(bash scripts/wine-session best "$PWD/build/bench")
+dir=$(WINE_SESSION_OWNER=$$ bash scripts/wine-session best "$PWD/build/bench")
 trap 'bash scripts/wine-session stop "$dir"' EXIT
 arch=$(cat "$dir/arch") preset=mingw
 if [ "$arch" = win64 ]; then
@@ -25,4 +25,4 @@ echo "PassWord.exe ($arch): $(stat -c %s $bin/PassWord.exe) bytes"
 set -a
 . build/$preset/generated/password.env
 set +a
-LANG=ru_RU.UTF-8 cmake/wine-run "$dir" $bin/latency.exe | tr -d '\r'
+LC_ALL=ru_RU.UTF-8 cmake/wine-run "$dir" $bin/latency.exe | tr -d '\r'

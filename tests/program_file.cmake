@@ -10,7 +10,9 @@ if(BITS EQUAL 8)
 else()
     set(format pei-i386)
 endif()
-execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+# objdump speaks the user's language; its words are matched in the C locale.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=LANGUAGE LC_ALL=C ${OBJDUMP} -p ${FILE}
+                OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
 if(NOT dump MATCHES "file format ${format}\n" OR NOT dump MATCHES "Subsystem[\t ]+00000002")
     message(FATAL_ERROR "expected a ${format} program for the Windows GUI subsystem")
 endif()

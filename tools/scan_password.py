@@ -35,13 +35,24 @@ import sys
 
 ARTIFACTS = ('.obj', '.o', '.a', '.exe', '.dll')
 MAX_GAP = 8
+# objdump speaks the user's language; its listing is read in the C locale.
+C_LOCALE = {k: v for k, v in os.environ.items() if k != 'LANGUAGE'} | {'LC_ALL': 'C'}
+
+
+class Unreadable(Exception):
+    """What the scan read made no sense: the scan fails, it never passes."""
 
 
 def configured_password(build_dir):
-    with open(os.path.join(build_dir, 'generated', 'password_masked.h')) as f:
+    path = os.path.join(build_dir, 'generated', 'password_masked.h')
+    with open(path, encoding='ascii') as f:
         header = f.read()
-    mask = int(re.search(r'PASSWORD_MASK_LITERAL\s+(0x[0-9A-Fa-f]+)u', header).group(1), 16)
-    literals = re.search(r'MASKED_PASSWORD_LITERALS\s+(.*)', header).group(1)
+    mask = re.search(r'PASSWORD_MASK_LITERAL\s+(0x[0-9A-Fa-f]+)u', header)
+    literals = re.search(r'MASKED_PASSWORD_LITERALS\s+(.*)', header)
+    if not mask or not literals:
+        raise Unreadable(f'{path}: no masked password in it')
+    mask = int(mask.group(1), 16)
+    literals = literals.group(1)
     masked = [int(v.rstrip('u'), 16) for v in literals.split(', ')]
     return bytes((m ^ mask) & 0xFF for m in masked)
 
@@ -69,11 +80,17 @@ def disassembly(objdump, paths, start=None, stop=None):
     args = [objdump, '-d', '--insn-width=16', *paths]
     if start is not None:
         args += [f'--start-address=0x{start:x}', f'--stop-address=0x{stop:x}']
-    listing = subprocess.run(args, capture_output=True, text=True, errors='replace', check=True).stdout
-    member, section, stream = '', '', []
+    run = subprocess.run(args, capture_output=True, text=True, errors='replace', env=C_LOCALE)
+    if run.returncode:
+        raise Unreadable(f'{objdump} failed on {paths[0]}{" and others" if len(paths) > 1 else ""}: '
+                         + (run.stderr.strip().splitlines() or ['no message'])[-1])
+    listing = run.stdout
+    member, section, stream = None, '', []
     for line in listing.splitlines():
         m = INSN.match(line)
         if m:
+            if member is None:
+                raise Unreadable(f'{objdump} listed code before naming its file; cannot tell whose it is')
             code = [int(b, 16) for b in m.group(2).split()]
             immediate = [0] * len(code)
             for value in re.findall(r'\$0x([0-9a-f]+)', m.group(3)):
@@ -94,6 +111,8 @@ def disassembly(objdump, paths, start=None, stop=None):
                 section = section_line.group(1)
     if stream:
         yield member, section, stream
+    if member is None:
+        raise Unreadable(f'{objdump} -d named none of the files it was given ({paths[0]}, ...)')
 
 
 def spread_immediates(stream, password):
@@ -122,7 +141,7 @@ def mapped_ranges(map_path, holders, image_base):
     ranges, pending = [], None
     gnu = re.compile(r'^ (\S+)?\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S.*)$')
     lld = re.compile(r'^([0-9a-f]+) ([0-9a-f]+) +\d+ +(\S+):\((\S+)\)$')
-    with open(map_path, errors='replace') as f:
+    with open(map_path, encoding='utf-8', errors='replace') as f:
         for line in f:
             line = line.rstrip('\n')
             m = lld.match(line)
@@ -212,6 +231,14 @@ def artifacts(build_dir, skip):
 
 
 def main(argv):
+    try:
+        return scan(argv)
+    except (Unreadable, OSError, ValueError) as e:
+        print(f'scan_password: cannot scan: {e}')
+        return 2
+
+
+def scan(argv):
     dirs, word, objdump, people = [], None, 'objdump', None
     lists = {'--skip': [], '--third-party': [], '--holder': []}
     rest = list(argv)
@@ -232,7 +259,7 @@ def main(argv):
     # The password each file must not hold.
     passwords = {}
     if people:
-        with open(people) as f:
+        with open(people, encoding='utf-8') as f:
             for line in f:
                 folder, holder = line.rstrip('\n').split('\t')
                 password = configured_password(folder)
@@ -257,6 +284,8 @@ def main(argv):
             matches.append((path, 'string', f'offset 0x{at:x}', password))
             at = data.find(password, at + 1)
     for path, where, stream in holder_code(objdump, passwords, holders):
+        if path not in passwords:
+            raise Unreadable(f'{objdump} listed a file it was not given: {path}')
         for address, window in spread_immediates(stream, passwords[path]):
             matches.append((path, f'immediates in {where}', f'address 0x{address:x}', window))
 

@@ -22,7 +22,7 @@ def run_verify(out, rows):
     try:
         unable = os.path.join(session, 'unable')
         if os.path.exists(unable):
-            with open(unable) as f:
+            with open(unable, encoding='utf-8', errors='replace') as f:
                 print(f'verify: cannot verify here, the set is built but untested: {f.read().strip()}')
             return 3
         return verify_in(session, out, rows)
@@ -41,7 +41,7 @@ def verify_in(session, out, rows):
     programs = os.path.join(build, 'programs')
     shutil.rmtree(programs, ignore_errors=True)
     os.makedirs(programs)
-    with open(os.path.join(programs, 'list.txt'), 'w') as f:
+    with open(os.path.join(programs, 'list.txt'), 'w', encoding='utf-8') as f:
         for i, row in enumerate(rows):
             path = os.path.join(programs, f'{i}.exe')
             shutil.copyfile(os.path.join(out, 'handout', row['folder'], 'PassWord.exe'), path)
@@ -51,7 +51,7 @@ def verify_in(session, out, rows):
     driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session,
                                os.path.join(build, 'bin', 'verify_set.exe'), os.path.join(programs, 'list.txt')],
                               stdout=subprocess.PIPE, text=True, errors='replace',
-                              env=dict(os.environ, LANG='ru_RU.UTF-8'))
+                              env=dict(os.environ, LC_ALL='ru_RU.UTF-8'))
     for line in driver.stdout:
         index, _, verdict = line.strip().partition(' ')
         if not index.isdigit():
