@@ -8,6 +8,7 @@ import hashlib
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -32,18 +33,22 @@ def snapshot(top):
     return files
 
 
+def leftovers(parent):
+    """Staging folders of builds beside the sets in `parent`."""
+    return [name for name in os.listdir(parent) if '.new-' in name]
+
+
 def rows(out):
     with open(os.path.join(out, 'answers.csv'), newline='', encoding='utf-8') as f:
         return list(csv.DictReader(f))
 
 
-class ClassSet(unittest.TestCase):
+class Folder(unittest.TestCase):
+    """A folder of the test's own under build/."""
+
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix='class-set-test-', dir=os.path.join(ROOT, 'build'))
-        cls.out = os.path.join(cls.dir, 'set')
-        cls.roster = cls.write('roster.txt', '# group A\n  Анна Петрова \n\nJosé O\'Neil, Jr.\n')
-        cls.built = class_set('build', cls.roster, cls.out, '--verify')
 
     @classmethod
     def tearDownClass(cls):
@@ -55,6 +60,85 @@ class ClassSet(unittest.TestCase):
         with open(path, 'wb') as f:
             f.write(text.encode('utf-8') if isinstance(text, str) else text)
         return path
+
+
+class Builds(Folder):
+    def test_two_builds_at_once_from_one_checkout(self):
+        # Rosters as a spreadsheet on a Russian Windows saves them: a code page, or "Unicode text".
+        rosters = [(self.write('group1.txt', 'Группа 1\r\n'.encode('cp1251')), ['--encoding', 'cp1251']),
+                   (self.write('group2.txt', '\ufeffГруппа 2\r\n'.encode('utf-16-le')), [])]
+        builds = [subprocess.Popen(COMMAND + ['build', roster, os.path.join(self.dir, f'group{i}'), *options],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                  for i, (roster, options) in enumerate(rosters, 1)]
+        for i, build in enumerate(builds, 1):
+            self.assertEqual(build.wait(), 0, build.stderr.read())
+            self.assertEqual([r['name'] for r in rows(os.path.join(self.dir, f'group{i}'))], [f'Группа {i}'])
+            check = subprocess.run(['sha256sum', '--quiet', '-c', 'SHA256SUMS'],
+                                   cwd=os.path.join(self.dir, f'group{i}', 'handout'))
+            self.assertEqual(check.returncode, 0)
+
+    def test_odd_names_and_places(self):
+        # A set kept elsewhere behind a link, in a folder whose name is a glob
+        # pattern; leftovers of an interrupted build, and another set's that
+        # the pattern would match.
+        real = os.path.join(self.dir, 'real [1]*?')
+        link = os.path.join(self.dir, 'link')
+        os.symlink(real, link)
+        os.makedirs(os.path.join(self.dir, '.real [1]*?.new-stale'))
+        os.makedirs(os.path.join(self.dir, '.real 1xy.new-other'))
+        # Two files joined with cat, a zero-width space, and emoji past 255 bytes.
+        roster = self.write('odd.txt', '\ufeffAnn\n\ufeffBo\u200bb\n' + '\U0001F600' * 64 + '\n')
+        result = class_set('build', roster, link)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.readlink(link), real)
+        people = rows(real)
+        self.assertEqual([r['name'] for r in people][:2], ['Ann', 'Bob'])
+        self.assertLessEqual(len(people[2]['folder'].encode()), 255)
+        self.assertEqual(leftovers(self.dir), ['.real 1xy.new-other'])
+        # Someone opened handout/ in Finder and in Explorer.
+        for name in ('.DS_Store', 'Thumbs.db', 'desktop.ini'):
+            self.write(f'real [1]*?/handout/{name}', 'system')
+        self.assertEqual(class_set('who', link, people[1]['password']).stdout, 'Bob\n')
+        typed = self.write('typed.csv', 'name,password\n\u200bB\u200bob\u202e,' + people[1]['password'] + '\n')
+        self.assertTrue(class_set('grade', link, typed).stderr.startswith('1 solved'))
+
+    def test_two_builds_into_one_set(self):
+        out = os.path.join(self.dir, 'shared')
+        first = subprocess.Popen(COMMAND + ['build', self.write('a.txt', 'Ann\nAbe\n'), out],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        time.sleep(0.3)
+        second = class_set('build', self.write('b.txt', 'Bea\nBob\n'), out)
+        self.assertEqual(first.wait(), 0, first.stderr.read())
+        self.assertEqual(second.returncode, 0, second.stderr)
+        self.assertEqual(sorted(r['name'] for r in rows(out)), ['Abe', 'Ann', 'Bea', 'Bob'])
+
+    def test_full_and_read_only_disks(self):
+        for what, options, said in [('full', 'size=24k', 'No space left on device'),
+                                    ('read-only', 'ro', 'Read-only file system')]:
+            disk = os.path.join(self.dir, what)
+            os.mkdir(disk)
+            # A file system of its own, seen only by this command.
+            result = subprocess.run(
+                ['unshare', '-m', 'bash', '-c', 'mount -t tmpfs -o "$1" tmpfs "$2" || exit 77; shift 2; "$@"; '
+                 'echo "status $?" >&2; ls -A "$0" >&2', disk, options, disk, *COMMAND, 'build',
+                 self.write('two.txt', 'Ann\nBob\n'), os.path.join(disk, 'out')],
+                capture_output=True, text=True)
+            if result.returncode == 77:
+                self.skipTest('cannot mount a file system here: ' + result.stderr.strip())
+            lines = [line for line in result.stderr.splitlines() if line.startswith(('class-set:', 'status', 'Trace'))]
+            self.assertEqual(len(lines), 2, what + result.stderr)
+            self.assertTrue(lines[0].startswith('class-set: ') and lines[0].endswith(said), what + result.stderr)
+            self.assertEqual(lines[1], 'status 1', what)
+            self.assertEqual(result.stderr.splitlines()[-1], 'status 1', f'{what}: left {result.stderr}')
+
+
+class ClassSet(Folder):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.out = os.path.join(cls.dir, 'set')
+        cls.roster = cls.write('roster.txt', '# group A\n  Анна Петрова \n\nJosé O\'Neil, Jr.\n')
+        cls.built = class_set('build', cls.roster, cls.out, '--verify')
 
     def test_built_and_verified(self):
         # Where this Wine cannot start 32-bit programs, the set is built and
@@ -82,7 +166,9 @@ class ClassSet(unittest.TestCase):
         cases = [
             ('missing roster', [os.path.join(self.dir, 'nobody.txt'), self.out], 'cannot read'),
             ('no names', [self.write('empty.txt', '# none yet\n\n'), self.out], 'no names'),
-            ('not UTF-8', [self.write('latin1.txt', b'Ann\nJos\xe9\n'), self.out], 'latin1.txt:2: not UTF-8'),
+            ('not UTF-8', [self.write('latin1.txt', b'Ann\nJos\xe9\n'), self.out],
+             'latin1.txt:2: not UTF-8 text; save it as UTF-8 (or as "Unicode text"), or name its encoding with --encoding'),
+            ('no such encoding', [self.roster, self.out, '--encoding', 'klingon'], '--encoding klingon: no such encoding'),
             ('name twice', [self.write('twice.txt', 'Ann\nBob\nAnn\n'), self.out], 'twice.txt:3: "Ann" is already on line 1'),
             ('same folder', [self.write('same.txt', 'AC/DC\nAC:DC\n'), self.out], 'would share the folder "AC_DC"'),
             ('folders differ in case', [self.write('case.txt', 'anna\nANNA\n'), self.out], 'would share the folder'),
@@ -91,6 +177,9 @@ class ClassSet(unittest.TestCase):
             ('control character', [self.write('escape.txt', 'Ann\nBob\x1b[2J\n'), self.out],
              'escape.txt:2: a control character'),
             ('OUT not a set', [self.roster, not_a_set], 'not a set made by class-set'),
+            # Once built, it locked every command out of the set: a field too large for csv.
+            ('a name too long', [self.write('long.txt', 'Ann\n' + 'x' * 140000 + '\n'), self.out],
+             'long.txt:2: a name of 140000 characters; at most 200'),
         ]
         for what, args, message in cases:
             result = class_set('build', *args)
@@ -111,31 +200,21 @@ class ClassSet(unittest.TestCase):
         self.assertIn('answers.csv:2: ', result.stderr)
         self.assertIn('does not match its sha256', result.stderr)
 
-    def test_two_builds_at_once_from_one_checkout(self):
-        builds = [subprocess.Popen(COMMAND + ['build', self.write(f'group{i}.txt', f'Group {i}\n'),
-                                              os.path.join(self.dir, f'group{i}')],
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-                  for i in (1, 2)]
-        for i, build in enumerate(builds, 1):
-            self.assertEqual(build.wait(), 0, build.stderr.read())
-            self.assertEqual([r['name'] for r in rows(os.path.join(self.dir, f'group{i}'))], [f'Group {i}'])
-            check = subprocess.run(['sha256sum', '--quiet', '-c', 'SHA256SUMS'],
-                                   cwd=os.path.join(self.dir, f'group{i}', 'handout'))
-            self.assertEqual(check.returncode, 0)
-
     def test_grown_set_keeps_everyone_and_who_finds_them(self):
         before, people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
         grown = self.write('grown.txt', 'Анна Петрова\nJosé O\'Neil, Jr.\n李小龙\n')
         # Interrupted once configured, while building: the set stays as it was.
         before_work = set(glob.glob(os.path.join(ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt')))
         build = subprocess.Popen(COMMAND + ['build', grown, self.out], stdout=subprocess.DEVNULL,
-                                 stderr=subprocess.DEVNULL, start_new_session=True)
+                                 stderr=subprocess.PIPE, text=True, start_new_session=True)
         while build.poll() is None and not set(glob.glob(os.path.join(
                 ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt'))) - before_work:
             time.sleep(0.05)
-        os.killpg(build.pid, 9)
-        build.wait()
+        os.killpg(build.pid, signal.SIGINT)
+        self.assertEqual(build.wait(), 130)
+        self.assertEqual(build.stderr.read().splitlines()[-1:], ['class-set: stopped by Ctrl+C'])
         self.assertEqual(rows(self.out), people)
+        self.assertEqual(leftovers(self.dir), [])
         self.assertEqual(class_set('build', self.roster, self.out).returncode, 0, 'the set is whole')
 
         result = class_set('build', self.write('shrunk.txt', '李小龙\n'), self.out)

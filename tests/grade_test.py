@@ -9,11 +9,15 @@ import io
 import os
 import pathlib
 import shutil
+import stat
 import subprocess
+import sys
 import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, 'bench'))
+from stand_in_set import program as stand_in  # noqa: E402
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
 # name, password: the folder is the name.
 PEOPLE = [('Анна Петрова', 'Ab3De'), ('Bob', 'Fg4Hj'), ('Carl', 'Km5Np'), ('Dana', 'Qr6St'),
@@ -26,7 +30,8 @@ def class_set(*args):
 
 def snapshot(top):
     return {path: pathlib.Path(path).read_bytes()
-            for path in (os.path.join(root, name) for root, _, names in os.walk(top) for name in names)}
+            for path in (os.path.join(root, name) for root, _, names in os.walk(top) for name in names)
+            if os.path.isfile(path)}
 
 
 class Grade(unittest.TestCase):
@@ -39,7 +44,7 @@ class Grade(unittest.TestCase):
             writer.writerow(['name', 'folder', 'password', 'mask', 'sha256'])
             for name, password in PEOPLE:
                 os.mkdir(os.path.join(self.out, 'handout', name))
-                program = f'stand-in for {name}'.encode()
+                program = stand_in(name, password, 7, 256)
                 with open(os.path.join(self.out, 'handout', name, 'PassWord.exe'), 'wb') as p:
                     p.write(program)
                 writer.writerow([name, name, password, 7, hashlib.sha256(program).hexdigest()])
@@ -95,24 +100,61 @@ class Grade(unittest.TestCase):
                                    'Password found', '--output', output).returncode, 0)
         with open(output, encoding='utf-8', newline='') as f:
             self.assertEqual(f.read().replace('\r\n', '\n'), result.stdout)
+        to_stdout = class_set('grade', self.out, answers, '--name-column', 'your name', '--word-column',
+                              'Password found', '--output', '-')
+        self.assertEqual(to_stdout.stdout, result.stdout)
+
+    def test_a_spreadsheet_saved_in_any_encoding(self):
+        rows = [['Имя', 'Пароль'], ['анна петрова', 'Ab3De'], ['Bob', 'Km5Np']]
+        saved = [  # as Excel on a Russian Windows saves "CSV UTF-8", "CSV" and "Unicode text"
+            ('utf-8.csv', '\ufeff' + ''.join(';'.join(r) + '\r\n' for r in rows), 'utf-8', []),
+            ('cp1251.csv', ''.join(';'.join(r) + '\r\n' for r in rows), 'cp1251', ['--encoding', 'cp1251']),
+            ('unicode.txt', '\ufeff' + ''.join('\t'.join(r) + '\r\n' for r in rows), 'utf-16-le', []),
+        ]
+        reports = []
+        for name, text, encoding, options in saved:
+            result = class_set('grade', self.out, self.write(name, text.encode(encoding)), '--name-column', 'имя',
+                               '--word-column', 'ПАРОЛЬ', *options)
+            self.assertEqual(result.returncode, 0, name + result.stderr)
+            self.assertEqual(result.stderr.splitlines()[0], '1 solved, 1 wrong, 4 none', name)
+            reports.append(result.stdout)
+        self.assertEqual(reports[1:], reports[:1] * 2)
 
     def test_bad_input_stops_and_changes_nothing(self):
         good = self.write('good.csv', 'name,password\nBob,Fg4Hj\n')
         broken = shutil.copytree(self.out, self.out + '-broken')
         os.remove(os.path.join(broken, 'handout', 'Bob', 'PassWord.exe'))
+        swapped = shutil.copytree(self.out, self.out + '-swapped')
+        records = pathlib.Path(swapped, 'answers.csv')
+        records.write_text(records.read_text('utf-8').replace('Fg4Hj', '_').replace('Km5Np', 'Fg4Hj').replace('_', 'Km5Np'),
+                           'utf-8')
+        os.mkfifo(os.path.join(self.dir, 'fifo'))
+        with open(os.path.join(self.out, 'checkins.sqlite'), 'wb') as f:
+            f.write(b'not a database, and not to be lost')
         cases = [
             ('missing', [self.out, os.path.join(self.dir, 'none.csv')], 'none.csv: cannot read'),
             ('empty', [self.out, self.write('empty.csv', '\ufeff\n')], 'empty.csv:1: empty'),
             ('not UTF-8', [self.out, self.write('latin1.csv', b'name,password\nBob,x\nJos\xe9,y\n')],
-             'latin1.csv:3: not UTF-8'),
+             'latin1.csv:3: not UTF-8 text; save it as UTF-8 (or as "Unicode text"), or name its encoding with '
+             '--encoding, for instance --encoding cp1251'),
+            ('not that encoding', [self.out, good, '--encoding', 'utf-32'], 'good.csv:1: not utf-32 text'),
             ('no such column', [self.out, self.write('cols.csv', 'Name;Word\nBob;x\n')],
              'cols.csv:1: no column "password"; the header has: "Name", "Word"'),
             ('not a set', [self.dir, good], 'not a set made by class-set'),
             ('records disagree', [broken, good], 'answers.csv:3: '),
+            ('passwords swapped in the records', [swapped, good],
+             'answers.csv:3: the password or mask is not the one that'),
+            ('the records as answers', [self.out, os.path.join(self.out, 'answers.csv')], 'a file of the set itself'),
+            ('check-ins that are no database', [self.out, '--from-checkins'], 'checkins.sqlite: not a store of answers'),
+            # Written as root, these once replaced /dev/null and the answers handed in.
             ('report into handout/', [self.out, good, '--output', os.path.join(self.out, 'handout', 'r.csv')],
-             'outside the set'),
+             'inside the set'),
             ('report over the records', [self.out, good, '--output', os.path.join(self.out, 'answers.csv')],
-             'outside the set'),
+             'inside the set'),
+            ('report over the check-ins', [self.out, good, '--output', os.path.join(self.out, 'checkins.sqlite')],
+             'inside the set'),
+            ('report over a FIFO', [self.out, good, '--output', os.path.join(self.dir, 'fifo')], 'not a regular file'),
+            ('report over a folder', [self.out, good, '--output', self.dir], 'not a regular file'),
             ('wrong option', [self.out, good, '--colour'], 'usage: class-set'),
         ]
         before = snapshot(self.dir)
@@ -122,6 +164,7 @@ class Grade(unittest.TestCase):
             self.assertIn(message, result.stderr, what)
             self.assertEqual(result.stdout, '', what)
             self.assertEqual(snapshot(self.dir), before, what)
+            self.assertTrue(stat.S_ISFIFO(os.stat(os.path.join(self.dir, 'fifo')).st_mode), what)
 
 
 if __name__ == '__main__':

@@ -7,9 +7,19 @@ import sys
 from .roster import Refusal
 
 
+ENCODING_HELP = ("{} is in this encoding, for instance cp1251 (default: UTF-8, or UTF-16 where it starts with a "
+                 "byte order mark)")
+
+
 def positive(text):
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f'expected a whole number from 1 up, got {text!r}')
+    return int(text)
+
+
+def port(text):
+    if not text.isdigit() or not 1 <= int(text) <= 65535:
+        raise argparse.ArgumentTypeError(f'expected a port from 1 to 65535, got {text!r}')
     return int(text)
 
 
@@ -19,8 +29,7 @@ def main(argv=None):
 
     build = commands.add_parser(
         'build', help='build one program per person of ROSTER into OUT',
-        description='Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTER (UTF-8, one name a '
-                    'line; blank lines and lines starting with # are skipped), OUT/handout/SHA256SUMS and '
+        description='Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTER (one name a line; blank lines and lines starting with # are skipped), OUT/handout/SHA256SUMS and '
                     'OUT/answers.csv. On an existing set it adds only the newcomers.')
     build.add_argument('roster', metavar='ROSTER')
     build.add_argument('out', metavar='OUT')
@@ -28,6 +37,7 @@ def main(argv=None):
                        help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
     build.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
                        help='programs built at once (default: the cores, %(default)s)')
+    build.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ROSTER'))
 
     who = commands.add_parser('who', help="say whose password WORD is", description="Prints whose password "
                               "WORD is in the set OUT; exits 1 when it is nobody's.")
@@ -41,12 +51,13 @@ def main(argv=None):
                     '(CSV) holds no passwords; a summary follows on standard error.')
     grade.add_argument('out', metavar='OUT')
     grade.add_argument('answers', metavar='ANSWERS', nargs='?',
-                       help='CSV with a header row, comma or semicolon separated, UTF-8')
+                       help='CSV with a header row, comma, semicolon or tab separated')
     grade.add_argument('--from-checkins', action='store_true',
                        help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
     grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
+    grade.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ANSWERS'))
 
     serve = commands.add_parser(
         'serve', help='a check-in page for the group, and a board for the organiser',
@@ -55,7 +66,7 @@ def main(argv=None):
     serve.add_argument('out', metavar='OUT')
     serve.add_argument('--host', default='127.0.0.1', metavar='ADDR',
                        help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
-    serve.add_argument('--port', type=positive, default=8000, metavar='N', help='default: %(default)s')
+    serve.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
     serve.add_argument('--rate', type=positive, default=10, metavar='N',
                        help='answers a minute from one client address at most (default: %(default)s)')
 
@@ -66,7 +77,7 @@ def main(argv=None):
     try:
         if args.command == 'build':
             from .building import build as build_set
-            rows = build_set(args.roster, args.out, args.jobs)
+            rows = build_set(args.roster, args.out, args.jobs, args.encoding)
             if args.verify:
                 from .verifying import run_verify
                 return run_verify(os.path.abspath(args.out), rows)
@@ -77,13 +88,22 @@ def main(argv=None):
         if args.command == 'grade':
             from .grading import grade_command
             return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
-                                 args.from_checkins)
+                                 args.from_checkins, args.encoding)
         if args.command == 'serve':
             from .web import serve as serve_set
             return serve_set(os.path.abspath(args.out), args.host, args.port, args.rate)
     except Refusal as refusal:
         print(f'class-set: {refusal}', file=sys.stderr)
         return 2
+    except KeyboardInterrupt:
+        print('class-set: stopped by Ctrl+C', file=sys.stderr)
+        return 130
+    except OSError as e:
+        # A full disk, a read-only folder: said in one line; what was
+        # half-written has been removed on the way out.
+        where = f'{e.filename}: ' if e.filename else ''
+        print(f'class-set: {where}{e.strerror or e}', file=sys.stderr)
+        return 1
     return 2
 
 

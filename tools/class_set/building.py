@@ -1,9 +1,11 @@
 """Building a set: one program per newcomer, laid out beside OUT and
 swapped in with one rename, so that an interrupted build leaves the
-previous set as it was."""
+previous set as it was. Whatever else the set holds (the answers handed in
+through serve, files of the organiser's own) is carried into the new one."""
+import contextlib
 import ctypes
+import errno
 import fcntl
-import glob
 import os
 import re
 import secrets
@@ -14,10 +16,14 @@ import tempfile
 import time
 
 from . import ROOT
-from .records import ALPHABET, read_set, sha256, write_set
-from .roster import check_folders, folder_for, read_roster
+from .records import ALPHABET, WRITTEN, read_set, sha256, write_set
+from .roster import Refusal, check_folders, folder_for, read_roster
 
 WORK = os.path.join(ROOT, 'build', 'class-set')
+# What other commands keep in a set, and build carries across as it is.
+KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm'}
+# Compilers and tools speak the user's language; build reads their words in the C locale.
+C_LOCALE = {k: v for k, v in os.environ.items() if k != 'LANGUAGE'} | {'LC_ALL': 'C'}
 
 
 class Progress:
@@ -44,7 +50,7 @@ def work_folder():
     builds from one checkout never share one; folders whose build is gone
     are removed."""
     os.makedirs(WORK, exist_ok=True)
-    for stale in glob.glob(os.path.join(WORK, 'work-*')):
+    for stale in leftovers(WORK, 'work-'):
         try:
             with open(os.path.join(stale, 'lock'), 'rb') as f:
                 fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -60,6 +66,12 @@ def work_folder():
     return work, lock
 
 
+def leftovers(parent, prefix):
+    """The entries of `parent` whose names start with `prefix`, taken
+    literally (a name may hold [, ], * or ?)."""
+    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(prefix)]
+
+
 def folder_size(top):
     return sum(os.lstat(os.path.join(root, name)).st_blocks * 512
                for root, _, names in os.walk(top) for name in names)
@@ -72,32 +84,101 @@ def build_programs(work, newcomers, jobs):
         for i, row in enumerate(newcomers):
             f.write(f'p{i} {row["password"]} {row["mask"]}\n')
     build = os.path.join(work, 'build')
-    subprocess.run(['cmake', '--preset', 'release', '-B', build, f'-DPASSWORD_SET={work}/people.txt'],
-                   cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+    configure = subprocess.run(['cmake', '--preset', 'release', '-B', build, f'-DPASSWORD_SET={work}/people.txt'],
+                               cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                               errors='replace', env=C_LOCALE)
+    if configure.returncode:
+        sys.stderr.write(configure.stdout[-4000:])
+        raise Refusal('configuring the build failed; nothing was changed')
     progress, log = Progress('built', len(newcomers)), []
     tool = subprocess.Popen(['cmake', '--build', build, '-j', str(jobs), '--target', 'class_set'],
-                            cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors='replace')
+                            cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, errors='replace',
+                            env=C_LOCALE)
     for line in tool.stdout:
         log.append(line)
         if re.search(r'Linking CXX executable set/p\d+/PassWord\.exe', line):
             progress.step()
     if tool.wait():
         sys.stderr.write(''.join(log[-40:]))
-        raise SystemExit('class-set: the build or its password scan failed; nothing was changed')
+        raise Refusal('the build or its password scan failed; nothing was changed')
     print(f'build folder: {folder_size(work) / 2**20:.0f} MiB, removed', file=sys.stderr)
     return [os.path.join(build, 'set', f'p{i}', 'PassWord.exe') for i in range(len(newcomers))]
 
 
-def swap_in(new, out):
-    """Puts the directory `new` in the place of `out` in one step where the
-    system can (renameat2 with RENAME_EXCHANGE); the old set is removed."""
-    if not os.path.exists(out):
-        os.rename(new, out)
+@contextlib.contextmanager
+def locked(out):
+    """OUT, made if missing, locked against every other change of the set
+    (a build, an enrolment) until the block ends. A swap gives OUT another
+    directory, so the lock is taken again until it holds the one at OUT."""
+    made = not os.path.exists(out)
+    os.makedirs(out, exist_ok=True)
+    while True:
+        fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f'waiting for another change of {out} to end', file=sys.stderr, flush=True)
+            fcntl.flock(fd, fcntl.LOCK_EX)
+        here, held = os.stat(out), os.fstat(fd)
+        if (here.st_dev, here.st_ino) == (held.st_dev, held.st_ino):
+            break
+        os.close(fd)
+    try:
+        yield
+    finally:
+        if made:
+            with contextlib.suppress(OSError):
+                os.rmdir(out)  # still empty: nothing was built
+        os.close(fd)
+
+
+def carry(source, target):
+    """A file or folder of the old set into the new one: the same file
+    (a hard link) where the file system allows, else a copy."""
+    if os.path.isdir(source) and not os.path.islink(source):
+        os.mkdir(target, os.stat(source).st_mode & 0o7777)
+        for name in os.listdir(source):
+            carry(os.path.join(source, name), os.path.join(target, name))
         return
-    libc = ctypes.CDLL(None, use_errno=True)
-    AT_FDCWD, RENAME_EXCHANGE = -100, 2
-    if libc.renameat2(AT_FDCWD, os.fsencode(new), AT_FDCWD, os.fsencode(out), RENAME_EXCHANGE) != 0:
-        raise SystemExit(f'class-set: cannot swap the new set into {out}: {os.strerror(ctypes.get_errno())}')
+    try:
+        os.link(source, target, follow_symlinks=False)
+    except OSError as e:
+        if e.errno not in (errno.EPERM, errno.EXDEV, errno.EMLINK, errno.ENOTSUP):
+            raise
+        shutil.copy2(source, target, follow_symlinks=False)
+
+
+def swap_in(new, out):
+    """Carries what else OUT holds into `new`, then puts `new` in the place
+    of OUT in one step (renameat2 with RENAME_EXCHANGE); the old set is
+    removed. serve's writes of the answers wait while this runs."""
+    extras = sorted(set(os.listdir(out)) - WRITTEN)
+    checkins = os.path.join(out, 'checkins.sqlite')
+    held = os.open(checkins, os.O_RDONLY) if os.path.exists(checkins) else None
+    try:
+        if held is not None:
+            fcntl.flock(held, fcntl.LOCK_EX)
+        for name in extras:
+            try:
+                carry(os.path.join(out, name), os.path.join(new, name))
+            except OSError as e:
+                raise Refusal(f'{os.path.join(out, name)}: cannot carry it into the new set ({e.strerror}); '
+                              'nothing was changed')
+        if not os.listdir(out):
+            os.rmdir(out)  # a new set: nothing to exchange with
+            os.rename(new, out)
+            return
+        libc = ctypes.CDLL(None, use_errno=True)
+        AT_FDCWD, RENAME_EXCHANGE = -100, 2
+        if libc.renameat2(AT_FDCWD, os.fsencode(new), AT_FDCWD, os.fsencode(out), RENAME_EXCHANGE) != 0:
+            raise Refusal(f'cannot swap the new set into {out}: {os.strerror(ctypes.get_errno())}; '
+                          'nothing was changed')
+    finally:
+        if held is not None:
+            os.close(held)
+    unknown = [name for name in extras if name not in KNOWN]
+    if unknown:
+        print(f'kept in {out}, not made by class-set: {", ".join(unknown)}')
     shutil.rmtree(new)
 
 
@@ -115,43 +196,55 @@ def draw(rows, newcomers):
     return added
 
 
-def build(roster, out, jobs):
-    out = os.path.abspath(out)
-    people = read_roster(roster)
-    check_folders(people, lambda number: f'{roster}:{number}')
-    rows = read_set(out)
-    known = {r['name'] for r in rows}
-    newcomers = [name for _, name in people if name not in known]
-    check_folders([(r['name'], r['name']) for r in rows] + [(n, n) for n in newcomers],
-                  lambda name: f'{roster}, "{name}"' if name in newcomers else f'{out}/answers.csv, "{name}"')
-    absent = sorted(known - {name for _, name in people})
-    if absent:
-        print(f'kept, though not in the roster: {", ".join(absent)}')
+def place(out):
+    """Where the set is: a link (a set kept on a USB stick) is followed, so
+    that the set changes where it lies."""
+    out = os.path.realpath(out)
+    if os.path.exists(out) and not os.path.isdir(out):
+        raise Refusal(f'{out}: not a folder')
+    return out
 
-    start = time.monotonic()
-    if newcomers:
-        added = draw(rows, newcomers)
-        parent = os.path.dirname(out)
-        os.makedirs(parent, exist_ok=True)
-        for stale in glob.glob(os.path.join(parent, f'.{os.path.basename(out)}.new-*')):
-            shutil.rmtree(stale, ignore_errors=True)  # left by an interrupted build
-        # Beside OUT, so that the swap is a rename; private, as it holds passwords.
-        new = tempfile.mkdtemp(prefix=f'.{os.path.basename(out)}.new-', dir=parent)
-        work, lock = work_folder()
-        try:
-            built = build_programs(work, added, jobs)
-            programs = {r['folder']: os.path.join(out, 'handout', r['folder'], 'PassWord.exe') for r in rows}
-            for row, program in zip(added, built):
-                row['sha256'] = sha256(program)
-                programs[row['folder']] = program
-            write_set(new, rows + added, programs)
-            os.chmod(new, 0o755)
-            swap_in(new, out)
-        finally:
-            shutil.rmtree(work, ignore_errors=True)
-            shutil.rmtree(new, ignore_errors=True)
-            lock.close()
-        rows += added
+
+def build(roster, out, jobs, encoding=None):
+    people = read_roster(roster, encoding)
+    check_folders(people, lambda number: f'{roster}:{number}')
+    out = place(out)
+    with locked(out):
+        rows = read_set(out)
+        known = {r['name'] for r in rows}
+        newcomers = [name for _, name in people if name not in known]
+        check_folders([(r['name'], r['name']) for r in rows] + [(n, n) for n in newcomers],
+                      lambda name: f'{roster}, "{name}"' if name in newcomers else f'{out}/answers.csv, "{name}"')
+        absent = sorted(known - {name for _, name in people})
+        if absent:
+            print(f'kept, though not in the roster: {", ".join(absent)}')
+        start = time.monotonic()
+        if newcomers:
+            rows += add(out, rows, draw(rows, newcomers), jobs)
     print(f'{len(rows)} programs in {out}/handout: {len(newcomers)} new, '
           f'{len(rows) - len(newcomers)} kept, {time.monotonic() - start:.1f} s')
     return rows
+
+
+def add(out, rows, added, jobs):
+    """Builds the newcomers' programs and swaps in the set with them."""
+    parent, name = os.path.split(out)
+    for stale in leftovers(parent, f'.{name}.new-'):
+        shutil.rmtree(stale, ignore_errors=True)  # left by an interrupted build
+    # Beside OUT, so that the swap is a rename; private, as it holds passwords.
+    new = tempfile.mkdtemp(prefix=f'.{name}.new-', dir=parent)
+    work, lock = work_folder()
+    try:
+        built = build_programs(work, added, jobs)
+        programs = {r['folder']: os.path.join(out, 'handout', r['folder'], 'PassWord.exe') for r in rows}
+        for row, program in zip(added, built):
+            row['sha256'] = sha256(program)
+            programs[row['folder']] = program
+        write_set(new, rows + added, programs)
+        os.chmod(new, 0o755)
+        swap_in(new, out)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(new, ignore_errors=True)
+        lock.close()
+    return added

@@ -1,11 +1,19 @@
 """The answers handed in through `serve`, kept in OUT/checkins.sqlite: the
 time, the name as typed, the person it matched, the client's address, the
-word and whether it was right. The board's key is kept there too."""
+word and whether it was right. The board's key is kept there too.
+
+A build of the set carries the file into the set it swaps in, holding an
+exclusive flock on it meanwhile; every write here holds a shared one, and
+follows the file to where it now is."""
+import contextlib
+import fcntl
 import os
 import secrets
 import sqlite3
 import threading
 import time
+
+from .roster import Refusal
 
 SCHEMA = '''
 CREATE TABLE IF NOT EXISTS answers (
@@ -31,23 +39,53 @@ class Checkins:
             os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT, 0o600))
         elif not os.path.isfile(self.path):
             raise FileNotFoundError(self.path)
-        self.db = sqlite3.connect(self.path, check_same_thread=False)
+        self.db, self.inode = None, None
         self.lock = threading.Lock()
-        with self.lock, self.db:
+        with self.writing():
             self.db.executescript(SCHEMA)
+
+    def connect(self):
+        """The connection to the file now at the path: a build may have put a
+        copy of it there."""
+        here = os.stat(self.path)
+        if (here.st_dev, here.st_ino) != self.inode:
+            if self.db is not None:
+                self.db.close()
+            self.db, self.inode = sqlite3.connect(self.path, check_same_thread=False), (here.st_dev, here.st_ino)
+
+    @contextlib.contextmanager
+    def writing(self):
+        """A transaction that no build of the set swaps away under it."""
+        with self.lock:
+            while True:
+                fd = os.open(self.path, os.O_RDONLY)
+                try:
+                    fcntl.flock(fd, fcntl.LOCK_SH)
+                    held, here = os.fstat(fd), os.stat(self.path)
+                    if (held.st_dev, held.st_ino) == (here.st_dev, here.st_ino):
+                        self.connect()
+                        try:
+                            with self.db:
+                                yield
+                        except sqlite3.DatabaseError as e:
+                            raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
+                        return
+                finally:
+                    os.close(fd)
 
     def key(self):
         """The board's key: drawn once, the same after a restart."""
-        with self.lock, self.db:
+        with self.writing():
             self.db.execute('INSERT OR IGNORE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
 
     def add(self, typed, person, client, word, correct):
-        with self.lock, self.db:
+        with self.writing():
             self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct) VALUES (?, ?, ?, ?, ?, ?)',
                             (time.time(), typed, person, client, word, int(correct)))
 
     def answers(self):
         """[(id, time, typed, person, word, correct)] in the order given."""
         with self.lock:
+            self.connect()
             return self.db.execute('SELECT id, time, typed, person, word, correct FROM answers ORDER BY id').fetchall()

@@ -5,38 +5,30 @@ import io
 import os
 import re
 import sys
-import tempfile
 import unicodedata
 
+from .files import inside, read_text, whole_file
 from .records import read_set
-from .roster import CONTROL, Refusal
+from .roster import CONTROL, INVISIBLE, Refusal
 
 REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
 
 
 def name_key(name):
-    """A name as people type it: NFC, no spaces at the ends or twice, any case."""
-    return re.sub(r'\s+', ' ', unicodedata.normalize('NFC', name)).strip().casefold()
+    """A name as people type it: NFC, no spaces at the ends or twice, any
+    case, and nothing invisible."""
+    return re.sub(r'\s+', ' ', unicodedata.normalize('NFC', INVISIBLE.sub('', name))).strip().casefold()
 
 
-def read_answers(path, name_column, word_column):
+def read_answers(path, name_column, word_column, encoding=None):
     """[(line, name, word)] from a CSV file as forms and spreadsheets export
-    it: UTF-8 with or without a byte order mark, comma or semicolon
-    separated, with a header row."""
-    try:
-        with open(path, 'rb') as f:
-            data = f.read()
-    except OSError as e:
-        raise Refusal(f'{path}: cannot read the answers ({e.strerror})')
-    try:
-        text = data.decode('utf-8-sig')
-    except UnicodeDecodeError as e:
-        line = data[:e.start].count(b'\n') + 1
-        raise Refusal(f'{path}:{line}: not UTF-8 text')
+    it: UTF-8 with or without a byte order mark, UTF-16 with one, or the
+    encoding given; comma, semicolon or tab separated, with a header row."""
+    text = read_text(path, encoding, 'answers')
     if not text.strip():
         raise Refusal(f'{path}:1: empty, not even a header row')
     first = text.splitlines()[0]
-    delimiter = max(',;', key=lambda d: len(next(csv.reader([first], delimiter=d))))
+    delimiter = max(',;\t', key=lambda d: len(next(csv.reader([first], delimiter=d))))
     reader = csv.reader(io.StringIO(text, newline=''), delimiter=delimiter)
     try:
         header = [h.strip().casefold() for h in next(reader)]
@@ -101,32 +93,14 @@ def grade(rows, answers):
 
 
 def write_report(report, output, out):
-    """To standard output, or whole to `output` (written beside, then renamed)."""
-    if output is None:
-        writer = csv.DictWriter(sys.stdout, REPORT, lineterminator='\n')
+    """To standard output, or whole to `output`."""
+    with whole_file(output or '-', out) as f:
+        writer = csv.DictWriter(f, REPORT, lineterminator='\r\n' if f is not sys.stdout else '\n')
         writer.writeheader()
         writer.writerows(report)
-        return
-    target = os.path.realpath(output)
-    forbidden = [os.path.realpath(os.path.join(out, 'handout')), os.path.realpath(os.path.join(out, 'answers.csv'))]
-    if target == forbidden[1] or target.startswith(forbidden[0] + os.sep) or target == forbidden[0]:
-        raise Refusal(f'{output}: the report goes outside the set\'s handout/ and records')
-    folder = os.path.dirname(target)
-    if not os.path.isdir(folder):
-        raise Refusal(f'{output}: no folder {folder}')
-    fd, temporary = tempfile.mkstemp(prefix='.report-', dir=folder)
-    try:
-        with open(fd, 'w', encoding='utf-8', newline='') as f:
-            writer = csv.DictWriter(f, REPORT, lineterminator='\r\n')
-            writer.writeheader()
-            writer.writerows(report)
-        os.replace(temporary, target)
-    except BaseException:
-        os.unlink(temporary)
-        raise
 
 
-def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False):
+def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None):
     rows = read_set(out, new_ok=False)
     if from_checkins:
         from .checkins import Checkins
@@ -136,8 +110,10 @@ def grade_command(out, answers_path, name_column, word_column, output, from_chec
             raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
         answers = [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in store.answers()]
     else:
+        if inside(answers_path, out):
+            raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
         answers = [(f'{answers_path}:{line}', name, word)
-                   for line, name, word in read_answers(answers_path, name_column, word_column)]
+                   for line, name, word in read_answers(answers_path, name_column, word_column, encoding)]
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
     report, counts, passed, strangers = grade(rows, answers)

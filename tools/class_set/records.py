@@ -4,13 +4,44 @@ import csv
 import hashlib
 import io
 import os
+import re
 import shutil
 
-from .roster import Refusal, check_folders, folder_for
+from .roster import MAX_NAME, Refusal, check_folders, folder_for
+
+# Room for the longest name that build takes, in any of the fields.
+csv.field_size_limit(16 * MAX_NAME)
 
 HEADER = ['name', 'folder', 'password', 'mask', 'sha256']
+# What build writes in OUT; anything else there is kept as it is.
+WRITTEN = {'handout', 'answers.csv'}
+# What Finder and Explorer leave in a folder that someone opened.
+SYSTEM_FILES = {'.ds_store', 'thumbs.db', 'ehthumbs.db', 'desktop.ini'}
 # Letters and digits that no keyboard layout or font confuses.
 ALPHABET = '23456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz'
+
+
+# The judge as the release build compiles it: each masked word stored on the
+# stack (movl $WORD, D(%esp)), and later loaded (mov D(%esp), %eax) and
+# unmasked (xor $MASK, %eax; for 0x80 add $0x80, for 0xFF not %eax) for its
+# comparison, in the password's order.
+STORE = re.compile(rb'\xc7\x44\x24(.)(.)\x00\x00\x00', re.S)
+UNMASK = re.compile(rb'\x8b\x44\x24(.)(?:\x31\xd2)?(?:\x83\xf0(.)|\x83\xc0(\x80)|\xf7\xd0)', re.S)
+
+
+def held(program):
+    """(password, mask) that a program's judge holds, or None where the
+    judge is not found in it."""
+    unmask = list(UNMASK.finditer(program))
+    masks = {(m.group(2) or m.group(3) or b'\xff')[0] for m in unmask}
+    if len(unmask) != 5 or len(masks) != 1:
+        return None
+    mask = masks.pop()
+    # The stores come first, within the same routine.
+    stored = dict(STORE.findall(program, max(0, unmask[0].start() - 256), unmask[0].start()))
+    if any(m.group(1) not in stored for m in unmask):
+        return None
+    return bytes(stored[m.group(1)][0] ^ mask for m in unmask).decode('latin-1'), mask
 
 
 def sha256(path):
@@ -42,14 +73,22 @@ def read_set(out, new_ok=True):
         program = os.path.join(handout, folder, 'PassWord.exe')
         if folder != folder_for(name):
             raise Refusal(f'{where}: folder "{folder}" is not the one for "{name}"')
-        if not os.path.isfile(program) or sha256(program) != digest:
-            raise Refusal(f'{where}: {program} is missing or does not match its sha256')
         if len(password) != 5 or any(c not in ALPHABET for c in password) or not mask.isdigit() \
                 or not 1 <= int(mask) <= 255:
             raise Refusal(f'{where}: not a password and mask of this command')
+        try:
+            with open(program, 'rb') as f:
+                data = f.read()
+        except OSError:
+            data = None
+        if data is None or hashlib.sha256(data).hexdigest() != digest:
+            raise Refusal(f'{where}: {program} is missing or does not match its sha256')
+        if held(data) != (password, int(mask)):
+            raise Refusal(f'{where}: the password or mask is not the one that {program} holds')
         rows.append(dict(zip(HEADER, row)))
     check_folders([(r['folder'], r['name']) for r in rows], lambda folder: f'{answers}, folder {folder}')
-    extra = set(os.listdir(handout)) - {r['folder'] for r in rows} - {'SHA256SUMS'}
+    extra = {name for name in os.listdir(handout) if name.casefold() not in SYSTEM_FILES} \
+        - {r['folder'] for r in rows} - {'SHA256SUMS'}
     if extra:
         raise Refusal(f'{handout}: {", ".join(sorted(extra))} not in answers.csv')
     if len({r['password'] for r in rows}) != len(rows):

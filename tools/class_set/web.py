@@ -44,19 +44,48 @@ class RateLimit:
             return 0
 
 
+class Unavailable(Exception):
+    """The set could not be read just now: a build is swapping it."""
+
+
 def create_app(out, rate):
-    rows = read_set(out, new_ok=False)
-    people = collections.defaultdict(list)
-    for row in rows:
-        people[name_key(row['name'])].append(row)
+    read_set(out, new_ok=False)
     store = Checkins(out)
     limit = RateLimit(rate)
     app = Flask(__name__)
     app.config['MAX_CONTENT_LENGTH'] = LIMIT
     app.config['BOARD_KEY'] = store.key()
 
+    # The set as it is now: a build may grow it while serve runs.
+    current = {'stamp': None}
+    reading = threading.Lock()
+
+    def the_set():
+        """(rows, {name key: [rows]}), read again when answers.csv changed."""
+        try:
+            here = os.stat(os.path.join(out, 'answers.csv'))
+            stamp = (here.st_ino, here.st_mtime_ns, here.st_size)
+        except OSError:
+            raise Unavailable()
+        with reading:
+            if stamp != current['stamp']:
+                try:
+                    rows = read_set(out, new_ok=False)
+                except (Refusal, OSError):
+                    raise Unavailable()
+                people = collections.defaultdict(list)
+                for row in rows:
+                    people[name_key(row['name'])].append(row)
+                current.update(stamp=stamp, rows=rows, people=people)
+            return current['rows'], current['people']
+
     def problem(status, title, message):
         return render_template('problem.html', title=title, message=message), status
+
+    @app.errorhandler(Unavailable)
+    def unavailable(_):
+        page, status = problem(503, 'Just a moment', 'The list is being updated. Try again in a few seconds.')
+        return page, status, {'Retry-After': '2'}
 
     @app.errorhandler(HTTPException)
     def http_problem(error):
@@ -94,7 +123,7 @@ def create_app(out, rate):
             page, status = problem(429, 'Too many answers',
                                    f'Too many answers from here in a minute. Try again in {wait} seconds.')
             return page, status, {'Retry-After': str(wait)}
-        matched = people.get(name_key(name), [])
+        matched = the_set()[1].get(name_key(name), [])
         if len(matched) != 1:
             message = ('More than one person on the list has that name; type it exactly as on the list.'
                        if matched else 'No one of that name is on the list. Type your name as it is there.')
@@ -112,7 +141,7 @@ def create_app(out, rate):
         for _, at, _, person, _, correct in answers:
             if correct and person not in solved_at:
                 solved_at[person] = time.strftime('%H:%M:%S', time.localtime(at))
-        report, counts, passed, _ = grade(rows, [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in answers])
+        report, counts, passed, _ = grade(the_set()[0], [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in answers])
         return report, counts, passed, solved_at
 
     def check_key():
@@ -161,9 +190,11 @@ def serve(out, host, port, rate):
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)
     try:
         server = waitress.create_server(app, host=host, port=port, threads=8, ident=None)
-    except OSError as e:
-        raise Refusal(f'cannot listen on {host}:{port} ({e.strerror})')
+    except (OSError, ValueError) as e:
+        raise Refusal(f'cannot listen on {host}:{port} ({getattr(e, "strerror", None) or e})')
     hosts = addresses() if host in ('0.0.0.0', '') else [host]
+    # An IPv6 address goes in brackets, or no browser opens it.
+    hosts = [f'[{h}]' if ':' in h else h for h in hosts]
     print('People hand in their answers at:')
     for address in hosts:
         print(f'  http://{address}:{port}/')
