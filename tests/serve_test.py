@@ -6,6 +6,8 @@ board behind its key, its CSV against grade's report, markup in a name shown
 as text, bad requests, a restart that keeps everything, and the limit on
 answers a minute."""
 import csv
+import glob
+import http.client
 import io
 import os
 import re
@@ -13,8 +15,10 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 import urllib.error
+import urllib.parse
 import urllib.request
 
 from selenium import webdriver
@@ -35,6 +39,24 @@ def post(url, body, kind='application/x-www-form-urlencoded'):
             return response.status, response.read().decode()
     except urllib.error.HTTPError as e:
         return e.code, e.read().decode()
+
+
+def post_from(url, fields, client):
+    """Status of a form posted from a client address on loopback (127.0.0.N)."""
+    address = urllib.parse.urlsplit(url)
+    connection = http.client.HTTPConnection(address.hostname, address.port, timeout=30, source_address=(client, 0))
+    try:
+        connection.request('POST', '/', urllib.parse.urlencode(fields),
+                           {'Content-Type': 'application/x-www-form-urlencoded'})
+        return connection.getresponse().status
+    finally:
+        connection.close()
+
+
+def board_report(board):
+    """The board's CSV as {name: (result, answers)}."""
+    with urllib.request.urlopen(board.replace('/board?', '/board.csv?')) as response:
+        return {r['name']: (r['result'], r['answers']) for r in csv.DictReader(io.StringIO(response.read().decode()))}
 
 
 class CheckInPage(unittest.TestCase):
@@ -159,6 +181,76 @@ class CheckInPage(unittest.TestCase):
             self.assertEqual(post(self.url, b'name=%3Cb%3ECarl%3C%2Fb%3E&word=guess')[0], 200)
         self.assertIn('Try again in', self.hand_in('<b>Carl</b>', 'guess'))
         self.assertEqual(self.board(board)[0]['<b>Carl</b>'], ('wrong', '10', '', ''))
+
+    def test_the_set_grows_while_serve_runs(self):
+        board = self.start()
+        anna = self.password['Анна Петрова']
+        self.assertEqual(post_from(self.url, {'name': 'Анна Петрова', 'word': anna}, '127.0.0.2'), 200)
+        roster = os.path.join(self.dir, 'grown.txt')
+        with open(roster, 'w', encoding='utf-8') as f:
+            f.write('Анна Петрова\nBob\n<b>Carl</b>\nDora\n')
+        work = os.path.join(ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt')
+
+        # Killed half-way: the set and its answers stay as they were.
+        before = set(glob.glob(work))
+        build = subprocess.Popen(COMMAND + ['build', roster, self.out], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.DEVNULL, start_new_session=True)
+        while build.poll() is None and not set(glob.glob(work)) - before:
+            time.sleep(0.05)
+        os.killpg(build.pid, 9)
+        build.wait()
+        self.assertEqual(board_report(board)['Анна Петрова'], ('solved', '1'))
+        self.assertNotIn('Dora', board_report(board))
+
+        # Grown while people hand in, each from an address of their own.
+        build = subprocess.Popen(COMMAND + ['build', roster, self.out], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True)
+        statuses, client = [], 10
+        while build.poll() is None:
+            client += 1
+            statuses.append(post_from(self.url, {'name': 'Bob', 'word': 'guess'},
+                                      f'127.0.{client // 250}.{client % 250 + 2}'))
+            time.sleep(0.02)
+        self.assertEqual(build.wait(), 0, build.stdout.read())
+        build.stdout.close()
+        with open(os.path.join(self.out, 'answers.csv'), encoding='utf-8', newline='') as f:
+            dora = {r['name']: r['password'] for r in csv.DictReader(f)}['Dora']
+        for _ in range(50):  # serve notices the new set within seconds
+            status = post_from(self.url, {'name': 'dora', 'word': dora}, '127.0.0.3')
+            statuses.append(status)
+            if status == 200 and 'Dora' in board_report(board):
+                break
+            time.sleep(0.1)
+        self.assertNotIn(500, statuses)
+        self.assertEqual(self.start_again(), board, 'the same key')
+        expected = {'Анна Петрова': ('solved', '1'), 'Bob': ('wrong', str(statuses.count(200) - 1)),
+                    '<b>Carl</b>': ('none', '0'), 'Dora': ('solved', '1')}
+        self.assertEqual(board_report(board), expected)
+        graded = subprocess.run(COMMAND + ['grade', self.out, '--from-checkins'], capture_output=True, text=True)
+        self.assertEqual({r['name']: (r['result'], r['answers']) for r in csv.DictReader(io.StringIO(graded.stdout))},
+                         expected)
+
+    def start_again(self):
+        self.stop()
+        return self.start()
+
+    def test_listening_options(self):
+        for options, said in [(['--port', '70000'], 'expected a port from 1 to 65535'),
+                              (['--host', '999.1.1.1'], 'class-set: cannot listen on 999.1.1.1')]:
+            result = subprocess.run(COMMAND + ['serve', self.out, *options], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 2, options)
+            self.assertIn(said, result.stderr)
+            self.assertNotIn('Traceback', result.stderr)
+        port = self.url.split(':')[2][:-1]
+        server = subprocess.Popen(COMMAND + ['serve', self.out, '--host', '::1', '--port', port],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        try:
+            self.assertEqual(server.stdout.readline(), 'People hand in their answers at:\n')
+            self.assertEqual(server.stdout.readline(), f'  http://[::1]:{port}/\n')
+        finally:
+            server.terminate()
+            server.wait()
+            server.stdout.close()
 
 
 if __name__ == '__main__':
