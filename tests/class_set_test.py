@@ -77,6 +77,8 @@ class Builds(Folder):
                                    cwd=os.path.join(self.dir, f'group{i}', 'handout'))
             self.assertEqual(check.returncode, 0)
 
+
+class Careless(Folder):
     def test_odd_names_and_places(self):
         # A set kept elsewhere behind a link, in a folder whose name is a glob
         # pattern; leftovers of an interrupted build, and another set's that
@@ -217,9 +219,14 @@ class ClassSet(Folder):
         self.assertEqual(leftovers(self.dir), [])
         self.assertEqual(class_set('build', self.roster, self.out).returncode, 0, 'the set is whole')
 
+        self.write('set/notes.txt', 'the organiser\'s own')
         result = class_set('build', self.write('shrunk.txt', '李小龙\n'), self.out)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertIn('kept, though not in the roster: ', result.stdout)
+        self.assertIn('not made by class-set: notes.txt', result.stdout)
+        with open(os.path.join(self.out, 'notes.txt'), encoding='utf-8') as f:
+            self.assertEqual(f.read(), 'the organiser\'s own')
+        os.remove(os.path.join(self.out, 'notes.txt'))
         after, grown_people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
         self.assertEqual(grown_people[:2], people)
         self.assertEqual({k: v for k, v in after.items() if k in before and k != 'SHA256SUMS'},
