@@ -111,17 +111,19 @@ def locked(out):
     (a build, an enrolment) until the block ends. A swap gives OUT another
     directory, so the lock is taken again until it holds the one at OUT."""
     made = not os.path.exists(out)
-    os.makedirs(out, exist_ok=True)
     while True:
+        os.makedirs(out, exist_ok=True)  # again, where a failed first build removed it
         fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
         try:
             fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
         except BlockingIOError:
             print(f'waiting for another change of {out} to end', file=sys.stderr, flush=True)
             fcntl.flock(fd, fcntl.LOCK_EX)
-        here, held = os.stat(out), os.fstat(fd)
-        if (here.st_dev, here.st_ino) == (held.st_dev, held.st_ino):
-            break
+        held = os.fstat(fd)
+        with contextlib.suppress(FileNotFoundError):
+            here = os.stat(out)
+            if (here.st_dev, here.st_ino) == (held.st_dev, held.st_ino):
+                break
         os.close(fd)
     try:
         yield
@@ -150,8 +152,8 @@ def carry(source, target):
 
 def swap_in(new, out):
     """Carries what else OUT holds into `new`, then puts `new` in the place
-    of OUT in one step (renameat2 with RENAME_EXCHANGE); the old set is
-    removed. serve's writes of the answers wait while this runs."""
+    of OUT in one step (renameat2 with RENAME_EXCHANGE), leaving the old set
+    at `new`. serve's writes of the answers wait while this runs."""
     extras = sorted(set(os.listdir(out)) - WRITTEN)
     checkins = os.path.join(out, 'checkins.sqlite')
     held = os.open(checkins, os.O_RDONLY) if os.path.exists(checkins) else None
@@ -179,7 +181,6 @@ def swap_in(new, out):
     unknown = [name for name in extras if name not in KNOWN]
     if unknown:
         print(f'kept in {out}, not made by class-set: {", ".join(unknown)}')
-    shutil.rmtree(new)
 
 
 def draw(rows, newcomers):
@@ -245,6 +246,6 @@ def add(out, rows, added, jobs):
         swap_in(new, out)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(new, ignore_errors=True)
+        shutil.rmtree(new, ignore_errors=True)  # the old set, or what was laid out
         lock.close()
     return added
