@@ -5,6 +5,7 @@ neighbour's password, a name in other case, a stranger asked again, the
 board behind its key, its CSV against grade's report, markup in a name shown
 as text, bad requests, a restart that keeps everything, and the limit on
 answers a minute."""
+import base64
 import csv
 import glob
 import http.client
@@ -35,6 +36,8 @@ from selenium.webdriver.support.expected_conditions import staleness_of  # noqa:
 from selenium.webdriver.support.wait import WebDriverWait  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, 'bench'))
+import stand_in_set  # noqa: E402
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
 
 
@@ -53,11 +56,21 @@ def post_from(url, fields, client):
     address = urllib.parse.urlsplit(url)
     connection = http.client.HTTPConnection(address.hostname, address.port, timeout=30, source_address=(client, 0))
     try:
-        connection.request('POST', '/', urllib.parse.urlencode(fields),
+        connection.request('POST', address.path or '/', urllib.parse.urlencode(fields),
                            {'Content-Type': 'application/x-www-form-urlencoded'})
         return connection.getresponse().status
     finally:
         connection.close()
+
+
+def files(top):
+    """{path under top: bytes} of every file under top."""
+    found = {}
+    for root, _, names in os.walk(top):
+        for name in names:
+            with open(os.path.join(root, name), 'rb') as f:
+                found[os.path.relpath(os.path.join(root, name), top)] = f.read()
+    return found
 
 
 def board_report(board):
@@ -237,19 +250,138 @@ class CheckInPage(unittest.TestCase):
         self.assertEqual({r['name']: (r['result'], r['answers']) for r in csv.DictReader(io.StringIO(graded.stdout))},
                          expected)
 
+    def test_own_links(self):
+        # A set made before there were keys: links gives them, and no program changes.
+        os.remove(os.path.join(self.out, 'keys.csv'))
+        handout = files(os.path.join(self.out, 'handout'))
+        slips, listed = os.path.join(self.dir, 'slips.html'), os.path.join(self.dir, 'links.csv')
+        made = subprocess.run(COMMAND + ['links', self.out, '--base', self.url, '--slips', slips, '--output', listed],
+                              capture_output=True, text=True)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.assertEqual(os.stat(os.path.join(self.out, 'keys.csv')).st_mode & 0o777, 0o600)
+        self.assertEqual(files(os.path.join(self.out, 'handout')), handout)
+        self.assertEqual(subprocess.run(COMMAND + ['links', self.out, '--base', 'ftp://x/']).returncode, 2)
+        with open(listed, encoding='utf-8', newline='') as f:
+            link = {r['name']: r['link'] for r in csv.DictReader(f)}
+        board = self.start()
+
+        # The slips, printed by the browser: every QR code is that person's link.
+        self.browser.get(board.replace('/board?', '/board/slips?'))
+        pdf = os.path.join(self.dir, 'slips.pdf')
+        with open(pdf, 'wb') as f:
+            f.write(base64.b64decode(self.browser.print_page()))
+        subprocess.run(['pdftoppm', '-r', '150', '-png', pdf, os.path.join(self.dir, 'sheet')], check=True)
+        scanned = subprocess.run(['zbarimg', '-q', '--raw'] + glob.glob(os.path.join(self.dir, 'sheet*.png')),
+                                 capture_output=True, text=True).stdout.split()
+        self.assertEqual(sorted(scanned), sorted(link.values()))
+
+        # Bob's page: his name, his very program, an answer with no name typed.
+        bob = link['Bob']
+        self.browser.get(bob)
+        self.assertEqual(self.browser.find_element(By.TAG_NAME, 'h1').text, 'Bob')
+        with urllib.request.urlopen(bob + '/PassWord.exe') as response:
+            self.assertEqual(response.read(), handout[os.path.join('Bob', 'PassWord.exe')])
+            self.assertEqual(response.headers['Content-Disposition'], 'attachment; filename="PassWord.exe"')
+            self.assertEqual((response.headers['Referrer-Policy'], response.headers['Cache-Control']),
+                             ('no-referrer', 'no-store'))
+        self.browser.find_element(By.ID, 'word').send_keys(self.password['Bob'])
+        page = self.browser.find_element(By.TAG_NAME, 'html')
+        self.browser.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        WebDriverWait(self.browser, 10).until(staleness_of(page))
+        self.assertIn('Right', self.browser.find_element(By.ID, 'verdict').text)
+        table, _ = self.board(board)
+        self.assertEqual(table['Bob'][:2], ('solved', '1'))
+        cells = self.browser.execute_script(
+            "return [...document.querySelectorAll('#people tbody tr')].map(r => [...r.cells].map(c => c.textContent))")
+        bob_row = [c for c in cells if c[0] == 'Bob'][0]
+        self.assertRegex(bob_row[6], r'^\d\d:\d\d:\d\d$')
+        self.assertEqual(bob_row[7], 'link')
+
+        # Unknown keys and unknown pages look alike.
+        for unknown in (self.url + 'p/' + 'x' * 22, self.url + 'p/', self.url + 'nothing'):
+            with self.assertRaises(urllib.error.HTTPError) as refused:
+                urllib.request.urlopen(unknown)
+            self.assertEqual(refused.exception.code, 404, unknown)
+
+        # Every response: no sniffing, nothing from elsewhere; keyed pages leave no trace.
+        for address in (self.url, bob, board):
+            with urllib.request.urlopen(address) as response:
+                self.assertEqual(response.headers['X-Content-Type-Options'], 'nosniff')
+                self.assertIn("default-src 'self'", response.headers['Content-Security-Policy'])
+                if address != self.url:
+                    self.assertEqual(response.headers['Referrer-Policy'], 'no-referrer')
+
+        # Ten answers of one person in a minute (the first above), from ten addresses; the eleventh is refused.
+        for i in range(9):
+            self.assertEqual(post_from(bob, {'word': 'guess'}, f'127.0.1.{i + 2}'), 200)
+        self.assertEqual(post_from(bob, {'word': 'guess'}, '127.0.1.99'), 429)
+
+        # A leaked link replaced: the old one stops at once.
+        replaced = subprocess.run(COMMAND + ['rekey', self.out, ' bob '], capture_output=True, text=True)
+        self.assertEqual(replaced.returncode, 0, replaced.stderr)
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(bob)
+        self.assertEqual(refused.exception.code, 404)
+        with urllib.request.urlopen(board.replace('/board?', '/board/links.csv?')) as response:
+            new = {r['name']: r['link'] for r in csv.DictReader(io.StringIO(response.read().decode()))}
+        self.assertNotEqual(new['Bob'], bob)
+        self.assertEqual({k: v for k, v in new.items() if k != 'Bob'}, {k: v for k, v in link.items() if k != 'Bob'})
+        with urllib.request.urlopen(new['Bob']) as response:
+            self.assertEqual(response.status, 200)
+
     def start_again(self):
         self.stop()
         return self.start()
 
+
+class RoomBehindOneAddress(unittest.TestCase):
+    """Sixty people behind one address (a school's NAT) on a set laid out by
+    hand: every answer kept, each person still held to ten a minute."""
+
+    def test_sixty_people_one_address(self):
+        with tempfile.TemporaryDirectory() as top:
+            out = os.path.join(top, 'set')
+            people = stand_in_set.lay_out(out, 60)
+            with socket.socket() as s:
+                s.bind(('127.0.0.1', 0))
+                port = s.getsockname()[1]
+            server = subprocess.Popen(COMMAND + ['serve', out, '--port', str(port)], stdout=subprocess.PIPE, text=True)
+            try:
+                while 'Ctrl+C' not in server.stdout.readline():
+                    pass
+                url = f'http://127.0.0.1:{port}/'
+                statuses = [post_from(url, {'name': name, 'word': password}, '127.0.3.3') for name, password in people]
+                self.assertEqual(statuses, [200] * 60)
+                name = people[0][0]
+                statuses = [post_from(url, {'name': name, 'word': 'guess'}, f'127.0.4.{i + 2}') for i in range(10)]
+                self.assertEqual(statuses, [200] * 9 + [429])
+            finally:
+                server.terminate()
+                server.wait()
+                server.stdout.close()
+
+
+
+class Listening(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='serve-test-')
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
     def test_listening_options(self):
+        out = os.path.join(self.dir, 'set')
+        stand_in_set.lay_out(out, 2)
         for options, said in [(['--port', '70000'], 'expected a port from 1 to 65535'),
                               (['--host', '999.1.1.1'], 'class-set: cannot listen on 999.1.1.1')]:
-            result = subprocess.run(COMMAND + ['serve', self.out, *options], capture_output=True, text=True)
+            result = subprocess.run(COMMAND + ['serve', out, *options], capture_output=True, text=True)
             self.assertEqual(result.returncode, 2, options)
             self.assertIn(said, result.stderr)
             self.assertNotIn('Traceback', result.stderr)
-        port = self.url.split(':')[2][:-1]
-        server = subprocess.Popen(COMMAND + ['serve', self.out, '--host', '::1', '--port', port],
+        with socket.socket() as s:
+            s.bind(('127.0.0.1', 0))
+            port = str(s.getsockname()[1])
+        server = subprocess.Popen(COMMAND + ['serve', out, '--host', '::1', '--port', port],
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         try:
             self.assertEqual(server.stdout.readline(), 'People hand in their answers at:\n')

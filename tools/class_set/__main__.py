@@ -68,7 +68,27 @@ def main(argv=None):
                        help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
     serve.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
     serve.add_argument('--rate', type=positive, default=10, metavar='N',
-                       help='answers a minute from one client address at most (default: %(default)s)')
+                       help='answers of one person in any 60 seconds at most (default: %(default)s)')
+    serve.add_argument('--client-rate', type=positive, default=300, metavar='N',
+                       help='answers from one client address in any 60 seconds at most, against floods; a room '
+                            'behind one address shares it (default: %(default)s)')
+
+    links = commands.add_parser(
+        'links', help="everyone's own link: a CSV for a mail merge, and slips to print",
+        description="Writes a CSV of name and link (BASE/p/KEY, the person's own page on serve's check-in "
+                    "page: their program and the answer form) to FILE or standard output, and with --slips a "
+                    "page of slips to print, each with a QR code of the link. People without a key get one.")
+    links.add_argument('out', metavar='OUT')
+    links.add_argument('--base', required=True, metavar='URL',
+                       help="the check-in page's address as the room reaches it, e.g. http://192.168.1.23:8000/")
+    links.add_argument('--output', metavar='FILE', help='the CSV to FILE instead of standard output')
+    links.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
+
+    rekey = commands.add_parser('rekey', help="a new key for one person, whose old link stops working",
+                                description="Gives NAME a new key: their old link stops working at once, "
+                                            "also on a running serve. Run links again for the new one.")
+    rekey.add_argument('out', metavar='OUT')
+    rekey.add_argument('name', metavar='NAME')
 
     args = parser.parse_args(argv)
     if args.command == 'grade' and (args.answers is None) == (not args.from_checkins):
@@ -91,7 +111,13 @@ def main(argv=None):
                                  args.from_checkins, args.encoding)
         if args.command == 'serve':
             from .web import serve as serve_set
-            return serve_set(os.path.abspath(args.out), args.host, args.port, args.rate)
+            return serve_set(os.path.realpath(args.out), args.host, args.port, args.rate, args.client_rate)
+        if args.command == 'links':
+            from .links import links_command
+            return links_command(os.path.realpath(args.out), args.base, args.output, args.slips)
+        if args.command == 'rekey':
+            from .links import rekey_command
+            return rekey_command(os.path.realpath(args.out), args.name)
     except Refusal as refusal:
         print(f'class-set: {refusal}', file=sys.stderr)
         return 2

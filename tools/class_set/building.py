@@ -2,7 +2,6 @@
 swapped in with one rename, so that an interrupted build leaves the
 previous set as it was. Whatever else the set holds (the answers handed in
 through serve, files of the organiser's own) is carried into the new one."""
-import contextlib
 import ctypes
 import errno
 import fcntl
@@ -16,7 +15,7 @@ import tempfile
 import time
 
 from . import ROOT
-from .records import ALPHABET, WRITTEN, read_set, sha256, write_set
+from .records import ALPHABET, WRITTEN, locked, new_key, read_keys, read_set, sha256, with_keys, write_keys, write_set
 from .roster import Refusal, check_folders, folder_for, read_roster
 
 WORK = os.path.join(ROOT, 'build', 'class-set')
@@ -103,35 +102,6 @@ def build_programs(work, newcomers, jobs):
         raise Refusal('the build or its password scan failed; nothing was changed')
     print(f'build folder: {folder_size(work) / 2**20:.0f} MiB, removed', file=sys.stderr)
     return [os.path.join(build, 'set', f'p{i}', 'PassWord.exe') for i in range(len(newcomers))]
-
-
-@contextlib.contextmanager
-def locked(out):
-    """OUT, made if missing, locked against every other change of the set
-    (a build, an enrolment) until the block ends. A swap gives OUT another
-    directory, so the lock is taken again until it holds the one at OUT."""
-    made = not os.path.exists(out)
-    while True:
-        os.makedirs(out, exist_ok=True)  # again, where a failed first build removed it
-        fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
-        try:
-            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except BlockingIOError:
-            print(f'waiting for another change of {out} to end', file=sys.stderr, flush=True)
-            fcntl.flock(fd, fcntl.LOCK_EX)
-        held = os.fstat(fd)
-        with contextlib.suppress(FileNotFoundError):
-            here = os.stat(out)
-            if (here.st_dev, here.st_ino) == (held.st_dev, held.st_ino):
-                break
-        os.close(fd)
-    try:
-        yield
-    finally:
-        if made:
-            with contextlib.suppress(OSError):
-                os.rmdir(out)  # still empty: nothing was built
-        os.close(fd)
 
 
 def carry(source, target):
@@ -222,6 +192,8 @@ def build(roster, out, jobs, encoding=None):
         start = time.monotonic()
         if newcomers:
             rows += add(out, rows, draw(rows, newcomers), jobs)
+        elif rows:
+            with_keys(out, rows)  # a set made before people had keys
     print(f'{len(rows)} programs in {out}/handout: {len(newcomers)} new, '
           f'{len(rows) - len(newcomers)} kept, {time.monotonic() - start:.1f} s')
     return rows
@@ -242,6 +214,8 @@ def add(out, rows, added, jobs):
             row['sha256'] = sha256(program)
             programs[row['folder']] = program
         write_set(new, rows + added, programs)
+        keys = read_keys(out, rows)
+        write_keys(new, {r['name']: keys.get(r['name']) or new_key() for r in rows + added})
         os.chmod(new, 0o755)
         swap_in(new, out)
     finally:

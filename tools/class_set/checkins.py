@@ -26,7 +26,10 @@ CREATE TABLE IF NOT EXISTS answers (
     correct INTEGER NOT NULL
 );
 CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NULL);
 '''
+# Answers kept before there were personal links came by name.
+VIA = "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'"
 
 
 class Checkins:
@@ -43,6 +46,8 @@ class Checkins:
         self.lock = threading.Lock()
         with self.writing():
             self.db.executescript(SCHEMA)
+            if 'via' not in [c[1] for c in self.db.execute('PRAGMA table_info(answers)')]:
+                self.db.execute(VIA)
 
     def connect(self):
         """The connection to the file now at the path: a build may have put a
@@ -79,13 +84,25 @@ class Checkins:
             self.db.execute('INSERT OR IGNORE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
 
-    def add(self, typed, person, client, word, correct):
+    def add(self, typed, person, client, word, correct, via='name'):
+        """An answer, handed in by name on the form or through the person's link."""
         with self.writing():
-            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct) VALUES (?, ?, ?, ?, ?, ?)',
-                            (time.time(), typed, person, client, word, int(correct)))
+            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via) '
+                            'VALUES (?, ?, ?, ?, ?, ?, ?)', (time.time(), typed, person, client, word, int(correct), via))
 
-    def answers(self):
-        """[(id, time, typed, person, word, correct)] in the order given."""
+    def downloaded(self, person):
+        """Notes the first time a person downloaded their program."""
+        with self.writing():
+            self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (person, time.time()))
+
+    def downloads(self):
+        """{person: when they first downloaded their program}"""
         with self.lock:
             self.connect()
-            return self.db.execute('SELECT id, time, typed, person, word, correct FROM answers ORDER BY id').fetchall()
+            return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
+
+    def answers(self):
+        """[(id, time, typed, person, word, correct, via)] in the order given."""
+        with self.lock:
+            self.connect()
+            return self.db.execute('SELECT id, time, typed, person, word, correct, via FROM answers ORDER BY id').fetchall()

@@ -108,7 +108,7 @@ def grade_command(out, answers_path, name_column, word_column, output, from_chec
             store = Checkins(out, create=False)
         except FileNotFoundError:
             raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
-        answers = [(f'check-in {i}', typed, word) for i, _, typed, _, word, _ in store.answers()]
+        answers = [(f'check-in {i}', typed, word) for i, _, typed, _, word, _, _ in store.answers()]
     else:
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')

@@ -1,11 +1,17 @@
 """A set on disk: OUT/answers.csv (whose password is whose, readable by its
-owner only) and OUT/handout/<folder>/PassWord.exe with SHA256SUMS."""
+owner only), OUT/keys.csv (each person's secret key, for their own link,
+as private) and OUT/handout/<folder>/PassWord.exe with SHA256SUMS."""
+import contextlib
 import csv
+import fcntl
 import hashlib
 import io
 import os
 import re
+import secrets
 import shutil
+import sys
+import tempfile
 
 from .roster import MAX_NAME, Refusal, check_folders, folder_for
 
@@ -14,7 +20,7 @@ csv.field_size_limit(16 * MAX_NAME)
 
 HEADER = ['name', 'folder', 'password', 'mask', 'sha256']
 # What build writes in OUT; anything else there is kept as it is.
-WRITTEN = {'handout', 'answers.csv'}
+WRITTEN = {'handout', 'answers.csv', 'keys.csv'}
 # What Finder and Explorer leave in a folder that someone opened.
 SYSTEM_FILES = {'.ds_store', 'thumbs.db', 'ehthumbs.db', 'desktop.ini'}
 # Letters and digits that no keyboard layout or font confuses.
@@ -119,6 +125,88 @@ def write_set(root, rows, programs):
         writer.writerows([row[k] for k in HEADER] for row in rows)
         f.flush()
         os.fsync(f.fileno())
+
+
+@contextlib.contextmanager
+def locked(out):
+    """OUT, made if missing, locked against every other change of the set
+    (a build, an enrolment) until the block ends. A swap gives OUT another
+    directory, so the lock is taken again until it holds the one at OUT."""
+    made = not os.path.exists(out)
+    while True:
+        os.makedirs(out, exist_ok=True)  # again, where a failed first build removed it
+        fd = os.open(out, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f'waiting for another change of {out} to end', file=sys.stderr, flush=True)
+            fcntl.flock(fd, fcntl.LOCK_EX)
+        held = os.fstat(fd)
+        with contextlib.suppress(FileNotFoundError):
+            here = os.stat(out)
+            if (here.st_dev, here.st_ino) == (held.st_dev, held.st_ino):
+                break
+        os.close(fd)
+    try:
+        yield
+    finally:
+        if made:
+            with contextlib.suppress(OSError):
+                os.rmdir(out)  # still empty: nothing was built
+        os.close(fd)
+
+
+def new_key():
+    """A person's secret: 128 random bits, URL-safe."""
+    return secrets.token_urlsafe(16)
+
+
+def read_keys(out, rows):
+    """{name: key} of OUT/keys.csv; {} where the set has none yet."""
+    path = os.path.join(out, 'keys.csv')
+    try:
+        with open(path, newline='', encoding='utf-8') as f:
+            table = list(csv.reader(f))
+    except FileNotFoundError:
+        return {}
+    except (OSError, UnicodeDecodeError) as e:
+        raise Refusal(f'{path}: cannot read it ({e})')
+    names = {r['name'] for r in rows}
+    if not table or table[0] != ['name', 'key']:
+        raise Refusal(f'{path}:1: not a set made by class-set (header is not name,key)')
+    keys = {}
+    for number, row in enumerate(table[1:], 2):
+        if len(row) != 2 or row[0] not in names or len(row[1]) < 22 or row[1] in keys.values():
+            raise Refusal(f'{path}:{number}: not a key of someone in the set')
+        keys[row[0]] = row[1]
+    return keys
+
+
+def write_keys(root, keys):
+    """OUT/keys.csv whole, in one rename; private, as each key is a person's."""
+    fd, temporary = tempfile.mkstemp(prefix='.keys-', dir=root)
+    try:
+        with open(fd, 'w', encoding='utf-8', newline='') as f:
+            writer = csv.writer(f, lineterminator='\r\n')
+            writer.writerow(['name', 'key'])
+            writer.writerows(keys.items())
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(temporary, os.path.join(root, 'keys.csv'))
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def with_keys(out, rows):
+    """Everyone's key, giving one to whoever has none yet (a set made before
+    keys); call with the set locked."""
+    keys = read_keys(out, rows)
+    if any(r['name'] not in keys for r in rows):
+        keys = {r['name']: keys.get(r['name']) or new_key() for r in rows}
+        write_keys(out, keys)
+    return keys
 
 
 def who(out, word):

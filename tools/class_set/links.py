@@ -1,0 +1,75 @@
+"""Each person's own link, /p/KEY on the check-in page: a CSV of names and
+links for a mail merge, and a page of slips to print, a QR code on each."""
+import csv
+import io
+import os
+import urllib.parse
+
+import jinja2
+
+from .files import whole_file
+from .records import locked, read_set, with_keys
+from .roster import Refusal
+
+TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'web', 'templates')
+
+
+def checked_base(base):
+    """The page's address as people's browsers reach it: http or https."""
+    parts = urllib.parse.urlsplit(base)
+    if parts.scheme not in ('http', 'https') or not parts.netloc or parts.query or parts.fragment:
+        raise Refusal(f'--base {base}: not an http or https address, such as http://192.168.1.23:8000/')
+    return base.rstrip('/') + '/'
+
+
+def people_links(rows, keys, base):
+    """[(name, link)] in the set's order."""
+    return [(row['name'], f'{base}p/{keys[row["name"]]}') for row in rows]
+
+
+def links_csv(links):
+    text = io.StringIO()
+    writer = csv.writer(text, lineterminator='\r\n')
+    writer.writerow(['name', 'link'])
+    writer.writerows(links)
+    return text.getvalue()
+
+
+def slips_page(links):
+    """A printable page of slips: name, link and its QR code, inline SVG, so
+    that it needs no network and nothing but itself."""
+    import segno
+    slips = [(name, link, segno.make(link, error='m').svg_inline(scale=3, border=2)) for name, link in links]
+    environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True)
+    return environment.get_template('slips.html').render(slips=slips)
+
+
+def links_command(out, base, output, slips):
+    base = checked_base(base)
+    with locked(out):
+        rows = read_set(out, new_ok=False)
+        keys = with_keys(out, rows)
+    links = people_links(rows, keys, base)
+    if slips is not None:
+        with whole_file(slips, out) as f:
+            f.write(slips_page(links))
+    with whole_file(output or '-', out) as f:
+        f.write(links_csv(links))
+    return 0
+
+
+def rekey_command(out, name):
+    """A new key for one person: their old link stops working at once."""
+    from .grading import name_key
+    from .records import new_key, write_keys
+    with locked(out):
+        rows = read_set(out, new_ok=False)
+        matched = [r for r in rows if name_key(r['name']) == name_key(name)]
+        if len(matched) != 1:
+            raise Refusal(f'"{name}" ' + ('matches more than one person' if matched else 'matches nobody in the set'))
+        keys = with_keys(out, rows)
+        keys[matched[0]['name']] = new_key()
+        write_keys(out, keys)
+    print(f'{matched[0]["name"]} has a new key; the old link no longer works. '
+          f'Run links again for their new link.')
+    return 0

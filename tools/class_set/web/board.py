@@ -1,0 +1,81 @@
+"""The organiser's board, behind the key that serve printed: everyone's
+result, the report as CSV, and everyone's link as CSV or slips to print."""
+import csv
+import hmac
+import io
+import time
+
+from flask import Blueprint, Response, abort, current_app, render_template, request
+
+from ..grading import REPORT, grade
+from ..links import links_csv, people_links, slips_page
+from .page import keyed
+
+board = Blueprint('board', __name__)
+
+
+@board.before_request
+def check_key():
+    if not hmac.compare_digest(request.args.get('key', '').encode(), current_app.config['BOARD_KEY'].encode()):
+        abort(403, 'The board needs the key that serve printed.')
+
+
+def clock(at):
+    return time.strftime('%H:%M:%S', time.localtime(at)) if at else ''
+
+
+def graded():
+    """grade's report from the check-ins, its counts and passed-around
+    passwords, and for each person when they downloaded, when they solved
+    and how they answered (through their link, by name)."""
+    room = current_app.extensions['room']
+    answers = room.store.answers()
+    solved_at, ways = {}, {}
+    for _, at, _, person, _, correct, via in answers:
+        if correct and person not in solved_at:
+            solved_at[person] = at
+        ways.setdefault(person, set()).add(via)
+    report, counts, passed, _ = grade(room.people()[0], [(f'check-in {i}', typed, word)
+                                                         for i, _, typed, _, word, _, _ in answers])
+    downloads = room.store.downloads()
+    for row in report:
+        row.update(solved_at=clock(solved_at.get(row['name'])), downloaded=clock(downloads.get(row['name'])),
+                   via=', '.join(sorted(ways.get(row['name'], ()))))
+    return report, counts, passed
+
+
+def attachment(text, mimetype, filename):
+    return keyed(Response(text, mimetype=mimetype, headers={'Content-Disposition': f'attachment; filename="{filename}"'}))
+
+
+@board.get('/board')
+def show():
+    report, counts, passed = graded()
+    return keyed(Response(render_template('board.html', report=report, counts=counts, passed=passed,
+                                          key=current_app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))))
+
+
+@board.get('/board.csv')
+def report_csv():
+    text = io.StringIO()
+    writer = csv.DictWriter(text, REPORT, lineterminator='\r\n', extrasaction='ignore')
+    writer.writeheader()
+    writer.writerows(graded()[0])
+    return attachment(text.getvalue(), 'text/csv', 'report.csv')
+
+
+def links():
+    """Everyone's link, on the address the organiser's browser used."""
+    rows, _, by_key = current_app.extensions['room'].people()
+    keys = {row['name']: key for key, row in by_key.items()}
+    return people_links(rows, keys, request.host_url)
+
+
+@board.get('/board/links.csv')
+def links_download():
+    return attachment(links_csv(links()), 'text/csv', 'links.csv')
+
+
+@board.get('/board/slips')
+def slips():
+    return keyed(Response(slips_page(links())))

@@ -1,0 +1,123 @@
+"""What people see: the form at / (a name and the word found), and each
+person's own page at /p/KEY (their program, and a form for the word alone)."""
+import hmac
+import os
+import urllib.parse
+
+from flask import Blueprint, Response, abort, current_app, render_template, request
+
+from ..grading import name_key
+from . import LIMIT
+
+FORM = 'application/x-www-form-urlencoded'
+page = Blueprint('page', __name__)
+
+
+def problem(status, title, message, headers=None):
+    return render_template('problem.html', title=title, message=message), status, headers or {}
+
+
+def form_fields(names):
+    """The form's fields, decoded strictly (Werkzeug would replace bytes that
+    are not UTF-8), or the problem page that says what is wrong."""
+    if request.mimetype != FORM:
+        return None, problem(400, 'Bad request', 'Send the form from this page.')
+    body = request.stream.read(LIMIT + 1)
+    if len(body) > LIMIT:
+        abort(413)
+    try:
+        fields = urllib.parse.parse_qs(body.decode('utf-8'), keep_blank_values=True, errors='strict')
+    except UnicodeDecodeError:
+        return None, problem(400, 'Bad request', 'The form came in a text encoding other than UTF-8.')
+    values = [fields.get(name, [None])[0] for name in names]
+    if None in values:
+        return None, problem(400, 'Bad request', 'A field of the form is missing.')
+    if not all(value.strip() for value in values):
+        return None, problem(400, 'Bad request', 'Fill in every field of the form.')
+    return values, None
+
+
+def too_many(limit, key, whose):
+    """The 429 page where `key` has used up its answers for now."""
+    wait = limit.wait(key)
+    if wait:
+        return problem(429, 'Too many answers', f'Too many answers {whose} in a minute. Try again in {wait} seconds.',
+                       {'Retry-After': str(wait)})
+    return None
+
+
+def keyed(response):
+    """A page whose address holds a key: not sent on as a referrer, not kept."""
+    response.headers['Referrer-Policy'] = 'no-referrer'
+    response.headers['Cache-Control'] = 'no-store'
+    return response
+
+
+def person_of(key):
+    """The row whose key this is; 404 as for any unknown page otherwise."""
+    for known, row in current_app.extensions['room'].people()[2].items():
+        if hmac.compare_digest(known.encode(), key.encode()):
+            return row
+    abort(404)
+
+
+@page.get('/')
+def form():
+    return render_template('answer.html', name='')
+
+
+@page.post('/')
+def answer():
+    room = current_app.extensions['room']
+    fields, refused = form_fields(['name', 'word'])
+    if refused:
+        return refused
+    name, word = fields
+    refused = too_many(room.per_client, request.remote_addr, 'from here')
+    if refused:
+        return refused
+    matched = room.people()[1].get(name_key(name), [])
+    if len(matched) != 1:
+        message = ('More than one person on the list has that name; type it exactly as on the list.'
+                   if matched else 'No one of that name is on the list. Type your name as it is there.')
+        return render_template('answer.html', name=name, message=message)
+    person = matched[0]
+    refused = too_many(room.per_person, person['name'], 'for that name')
+    if refused:
+        return refused
+    correct = word.strip() == person['password']
+    room.store.add(name, person['name'], request.remote_addr, word, correct)
+    return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
+
+
+@page.get('/p/<key>')
+def personal(key):
+    return keyed(Response(render_template('personal.html', name=person_of(key)['name'], key=key)))
+
+
+@page.post('/p/<key>')
+def personal_answer(key):
+    room = current_app.extensions['room']
+    person = person_of(key)
+    fields, refused = form_fields(['word'])
+    if refused:
+        return refused
+    refused = too_many(room.per_client, request.remote_addr, 'from here') or \
+        too_many(room.per_person, person['name'], 'of yours')
+    if refused:
+        return refused
+    correct = fields[0].strip() == person['password']
+    room.store.add(person['name'], person['name'], request.remote_addr, fields[0], correct, via='link')
+    return keyed(Response(render_template('personal.html', name=person['name'], key=key,
+                                          verdict='right' if correct else 'wrong')))
+
+
+@page.get('/p/<key>/PassWord.exe')
+def download(key):
+    room = current_app.extensions['room']
+    person = person_of(key)
+    with open(os.path.join(room.out, 'handout', person['folder'], 'PassWord.exe'), 'rb') as f:
+        program = f.read()
+    room.store.downloaded(person['name'])
+    return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',
+                          headers={'Content-Disposition': 'attachment; filename="PassWord.exe"'}))
