@@ -49,7 +49,7 @@ with tempfile.TemporaryDirectory() as top:
         s.bind(('127.0.0.1', 0))
         port = s.getsockname()[1]
     server = subprocess.Popen(['bash', os.path.join(ROOT, 'scripts', 'class-set'), 'serve', out, '--port', str(port),
-                               '--rate', '1000000'], stdout=subprocess.DEVNULL)
+                               '--rate', '1000000', '--client-rate', '1000000'], stdout=subprocess.DEVNULL)
     try:
         for _ in range(200):
             try:

@@ -80,7 +80,7 @@ def main(argv=None):
                     "page of slips to print, each with a QR code of the link. People without a key get one.")
     links.add_argument('out', metavar='OUT')
     links.add_argument('--base', required=True, metavar='URL',
-                       help="the check-in page's address as the room reaches it, e.g. http://192.168.1.23:8000/")
+                       help="the check-in page's address as the room reaches it, e.g. http://ADDRESS:8000/ as serve prints it")
     links.add_argument('--output', metavar='FILE', help='the CSV to FILE instead of standard output')
     links.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
 

@@ -18,7 +18,7 @@ def checked_base(base):
     """The page's address as people's browsers reach it: http or https."""
     parts = urllib.parse.urlsplit(base)
     if parts.scheme not in ('http', 'https') or not parts.netloc or parts.query or parts.fragment:
-        raise Refusal(f'--base {base}: not an http or https address, such as http://192.168.1.23:8000/')
+        raise Refusal(f'--base {base}: not an http or https address, such as http://ADDRESS:8000/')
     return base.rstrip('/') + '/'
 
 
