@@ -87,6 +87,10 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     add_test(NAME class_set COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py ClassSet)
     set_tests_properties(class_set PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 600
                                               ENVIRONMENT WINE_SESSION=${WINE_DIR})
+    # Programs written from templates against the release build; a leaking judge.
+    add_test(NAME class_set_template COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/python
+                                             ${CMAKE_CURRENT_SOURCE_DIR}/template_test.py)
+    set_tests_properties(class_set_template PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
     # Two small sets from rosters in other encodings: quick enough to run in every locale.
     add_test(NAME class_set_builds COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py Builds)
     set_tests_properties(class_set_builds PROPERTIES RUN_SERIAL TRUE TIMEOUT 300 LABELS files)

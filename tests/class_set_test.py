@@ -3,7 +3,6 @@
 a set grown by one keeping everyone else's bytes, an interrupted build,
 who, --verify, and a program rebuilt by the release preset."""
 import csv
-import glob
 import hashlib
 import os
 import re
@@ -205,13 +204,12 @@ class ClassSet(Folder):
     def test_grown_set_keeps_everyone_and_who_finds_them(self):
         before, people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
         grown = self.write('grown.txt', 'Анна Петрова\nJosé O\'Neil, Jr.\n李小龙\n')
-        # Interrupted once configured, while building: the set stays as it was.
-        before_work = set(glob.glob(os.path.join(ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt')))
-        build = subprocess.Popen(COMMAND + ['build', grown, self.out], stdout=subprocess.DEVNULL,
+        # Stopped by Ctrl+C while the new set is laid out: the set stays as it was.
+        crowd = self.write('crowd.txt', ''.join(f'Person {i}\n' for i in range(3000)))
+        build = subprocess.Popen(COMMAND + ['build', crowd, self.out], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.PIPE, text=True, start_new_session=True)
-        while build.poll() is None and not set(glob.glob(os.path.join(
-                ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt'))) - before_work:
-            time.sleep(0.05)
+        while build.poll() is None and not leftovers(self.dir):
+            time.sleep(0.02)
         os.killpg(build.pid, signal.SIGINT)
         self.assertEqual(build.wait(), 130)
         self.assertEqual(build.stderr.read().splitlines()[-1:], ['class-set: stopped by Ctrl+C'])

@@ -209,14 +209,15 @@ class CheckInPage(unittest.TestCase):
         roster = os.path.join(self.dir, 'grown.txt')
         with open(roster, 'w', encoding='utf-8') as f:
             f.write('Анна Петрова\nBob\n<b>Carl</b>\nDora\n')
-        work = os.path.join(ROOT, 'build', 'class-set', 'work-*', 'build', 'CMakeCache.txt')
+        crowd = os.path.join(self.dir, 'crowd.txt')
+        with open(crowd, 'w', encoding='utf-8') as f:
+            f.write(''.join(f'Person {i}\n' for i in range(3000)))
 
-        # Killed half-way: the set and its answers stay as they were.
-        before = set(glob.glob(work))
-        build = subprocess.Popen(COMMAND + ['build', roster, self.out], stdout=subprocess.DEVNULL,
+        # Killed half-way, while the new set is laid out: the set and its answers stay as they were.
+        build = subprocess.Popen(COMMAND + ['build', crowd, self.out], stdout=subprocess.DEVNULL,
                                  stderr=subprocess.DEVNULL, start_new_session=True)
-        while build.poll() is None and not set(glob.glob(work)) - before:
-            time.sleep(0.05)
+        while build.poll() is None and not glob.glob(os.path.join(self.dir, '.set.new-*')):
+            time.sleep(0.02)
         os.killpg(build.pid, 9)
         build.wait()
         self.assertEqual(board_report(board)['Анна Петрова'], ('solved', '1'))

@@ -2,9 +2,11 @@
 swapped in with one rename, so that an interrupted build leaves the
 previous set as it was. Whatever else the set holds (the answers handed in
 through serve, files of the organiser's own) is carried into the new one."""
+import contextlib
 import ctypes
 import errno
 import fcntl
+import hashlib
 import os
 import re
 import secrets
@@ -15,7 +17,7 @@ import tempfile
 import time
 
 from . import ROOT
-from .records import ALPHABET, WRITTEN, locked, new_key, read_keys, read_set, sha256, with_keys, write_keys, write_set
+from .records import ALPHABET, WRITTEN, locked, new_key, read_keys, read_set, with_keys, write_keys, write_set
 from .roster import Refusal, check_folders, folder_for, read_roster
 
 WORK = os.path.join(ROOT, 'build', 'class-set')
@@ -199,6 +201,54 @@ def build(roster, out, jobs, encoding=None):
     return rows
 
 
+def write_programs(work, added, jobs):
+    """The newcomers' programs, written from templates: per code shape three
+    reference programs are built with the release preset (and scanned), and
+    every program is checked for its own password before it is kept."""
+    from .template import Template, find_objdump, fingerprint, references, shape_of
+    shapes = sorted({shape_of(r['password'], int(r['mask'])) for r in added})
+    # Reference programs are kept for the next build of the same sources and toolchain.
+    cache = os.path.join(WORK, 'templates', fingerprint(ROOT))
+    folder_of = {shape: os.path.join(cache, f'{shape[0]}-{"zero" if shape[1] else "any"}') for shape in shapes}
+    missing = [shape for shape in shapes if not os.path.isdir(folder_of[shape])]
+    if missing:
+        built = build_programs(work, [{'password': p, 'mask': str(m)} for shape in missing
+                                      for p, m in references(shape)], jobs)
+        for k, shape in enumerate(missing):
+            staged = tempfile.mkdtemp(prefix='.new-', dir=os.makedirs(cache, exist_ok=True) or cache)
+            for i, path in enumerate(built[3 * k:3 * k + 3]):
+                shutil.copyfile(path, os.path.join(staged, f'{i}.exe'))
+                shutil.copyfile(os.path.splitext(path)[0] + '.map', os.path.join(staged, f'{i}.map'))
+            with contextlib.suppress(OSError):  # another build may have kept the same
+                os.rename(staged, folder_of[shape])
+            shutil.rmtree(staged, ignore_errors=True)
+    objdump = find_objdump()
+    templates = {}
+    for shape in shapes:
+        paths = [os.path.join(folder_of[shape], f'{i}.exe') for i in range(3)]
+        programs = []
+        for path in paths:
+            with open(path, 'rb') as f:
+                programs.append(f.read())
+        templates[shape] = Template(shape, programs, [os.path.splitext(p)[0] + '.map' for p in paths], objdump)
+    folder = os.path.join(work, 'programs')
+    os.mkdir(folder)
+    progress, written = Progress('written', len(added)), []
+    for i, row in enumerate(added):
+        template = templates[shape_of(row['password'], int(row['mask']))]
+        data = template.write(row['password'], int(row['mask']))
+        where = template.holds(data, row['password'])
+        if where:
+            raise Refusal(f'the program for "{row["name"]}" would hold its password {where}; nothing was changed')
+        path = os.path.join(folder, f'{i}.exe')
+        with open(path, 'wb') as f:
+            f.write(data)
+        row['sha256'] = hashlib.sha256(data).hexdigest()
+        written.append(path)
+        progress.step()
+    return written
+
+
 def add(out, rows, added, jobs):
     """Builds the newcomers' programs and swaps in the set with them."""
     parent, name = os.path.split(out)
@@ -208,10 +258,9 @@ def add(out, rows, added, jobs):
     new = tempfile.mkdtemp(prefix=f'.{name}.new-', dir=parent)
     work, lock = work_folder()
     try:
-        built = build_programs(work, added, jobs)
+        built = write_programs(work, added, jobs)
         programs = {r['folder']: os.path.join(out, 'handout', r['folder'], 'PassWord.exe') for r in rows}
         for row, program in zip(added, built):
-            row['sha256'] = sha256(program)
             programs[row['folder']] = program
         write_set(new, rows + added, programs)
         keys = read_keys(out, rows)

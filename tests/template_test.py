@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Programs written from a template are the release build's, byte for byte,
+for a spread of rows: masks 0x01, 0x7F, 0x80 and 0xFF among others,
+passwords with a space, a quote, a backslash and a tilde, all-zero masked
+words, the set's own alphabet; and a judge that leaks stops a set."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, 'tools'))
+from class_set.building import build_programs  # noqa: E402
+from class_set.records import ALPHABET  # noqa: E402
+from class_set.template import Template, find_objdump, references, shape_of  # noqa: E402
+
+
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+def release(work, password, mask):
+    """PassWord.exe as the release preset builds it for one row."""
+    options = os.path.join(work, 'options.cmake')
+    with open(options, 'w', encoding='ascii') as f:
+        f.write(f'set(PASSWORD [=[{password}]=] CACHE STRING "")\nset(PASSWORD_MASK {mask} CACHE STRING "")\n')
+    build = os.path.join(work, 'release')
+    subprocess.run(['cmake', '--preset', 'release', '-B', build, '-C', options], cwd=ROOT, check=True,
+                   stdout=subprocess.DEVNULL)
+    subprocess.run(['cmake', '--build', build, '--target', 'PassWord'], check=True, stdout=subprocess.DEVNULL)
+    return read(os.path.join(build, 'bin', 'PassWord.exe'))
+
+
+class Templates(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix='template-test-', dir=os.path.join(ROOT, 'build'))
+
+    def tearDown(self):
+        shutil.rmtree(self.work)
+
+    def test_written_programs_are_the_release_build(self):
+        draw = random.Random(1207)
+        spread = [('Kv9#z', 0x01), ('q"w\\e', 0x7F), ('T7e!M', 0x80), ('bN4q~', 0xFF), ('AbAbA', 0x41),
+                  ('~~~~~', 0x7E), ('zzzzz', 0x5A), ('Ab3De', 0xA7)]
+        spread += [(''.join(draw.choice(ALPHABET) for _ in range(5)), draw.randint(1, 255)) for _ in range(4)]
+        shapes = sorted({shape_of(*row) for row in spread + [(' "\\~x', 0x20)]})
+        rows = [row for shape in shapes for row in references(shape)] + spread
+        built = build_programs(self.work, [{'password': p, 'mask': str(m)} for p, m in rows], 2)
+        templates = {}
+        for k, shape in enumerate(shapes):
+            paths = built[3 * k:3 * k + 3]
+            programs = [read(path) for path in paths]
+            templates[shape] = Template(shape, programs, [os.path.splitext(p)[0] + '.map' for p in paths],
+                                        find_objdump())
+        expected = {row: read(path) for row, path in zip(rows[3 * len(shapes):], built[3 * len(shapes):])}
+        # A space cannot go through a set's list of rows: the release preset itself.
+        expected[(' "\\~x', 0x20)] = release(self.work, ' "\\~x', 0x20)
+        for (password, mask), program in expected.items():
+            written = templates[shape_of(password, mask)].write(password, mask)
+            self.assertEqual(written, program, f'{password!r} with mask 0x{mask:02X}')
+            self.assertIsNone(templates[shape_of(password, mask)].holds(written, password))
+        # The check in process finds a password in plain form.
+        program = expected[('Kv9#z', 0x01)]
+        self.assertEqual(templates[shape_of('Kv9#z', 1)].holds(program + b'Kv9#z', 'Kv9#z'), 'as a string')
+
+    def test_a_judge_that_leaks_stops_a_set(self):
+        checkout = os.path.join(self.work, 'checkout')
+        for part in ('entry', 'shell', 'cmake', 'tools', 'scripts', 'driver', 'bench', 'CMakeLists.txt',
+                     'CMakePresets.json'):
+            (shutil.copytree if os.path.isdir(os.path.join(ROOT, part)) else shutil.copy)(
+                os.path.join(ROOT, part), os.path.join(checkout, part))
+        judge = os.path.join(checkout, 'entry', 'check_entry.cpp')
+        with open(judge, encoding='utf-8') as f:
+            source = f.read()
+        self.assertIn('volatile', source)
+        with open(judge, 'w', encoding='utf-8') as f:
+            f.write(source.replace('volatile', ''))
+        roster = os.path.join(self.work, 'roster.txt')
+        with open(roster, 'w', encoding='utf-8') as f:
+            f.write('Ann\nBob\n')
+        out = os.path.join(self.work, 'set')
+        result = subprocess.run(['bash', os.path.join(checkout, 'scripts', 'class-set'), 'build', roster, out],
+                                capture_output=True, text=True)
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn('FOUND', result.stderr)
+        self.assertIn('the build or its password scan failed; nothing was changed', result.stderr)
+        self.assertFalse(os.path.exists(out))
+
+
+if __name__ == '__main__':
+    unittest.main(verbosity=2)
