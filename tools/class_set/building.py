@@ -252,7 +252,7 @@ def write_programs(work, added, jobs):
 def add(out, rows, added, jobs):
     """Builds the newcomers' programs and swaps in the set with them."""
     parent, name = os.path.split(out)
-    for stale in leftovers(parent, f'.{name}.new-'):
+    for stale in leftovers(parent, f'.{name}.new-') + leftovers(parent, f'.{name}.old-'):
         shutil.rmtree(stale, ignore_errors=True)  # left by an interrupted build
     # Beside OUT, so that the swap is a rename; private, as it holds passwords.
     new = tempfile.mkdtemp(prefix=f'.{name}.new-', dir=parent)
@@ -267,8 +267,15 @@ def add(out, rows, added, jobs):
         write_keys(new, {r['name']: keys.get(r['name']) or new_key() for r in rows + added})
         os.chmod(new, 0o755)
         swap_in(new, out)
+        # The old set, now at `new`: removed in the background, as a folder
+        # per person takes long to remove in a large set.
+        if os.path.exists(new):
+            old = os.path.join(parent, f'.{name}.old-{os.path.basename(new).rpartition("-")[2]}')
+            os.rename(new, old)
+            subprocess.Popen(['rm', '-rf', '--', old], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL, start_new_session=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-        shutil.rmtree(new, ignore_errors=True)  # the old set, or what was laid out
+        shutil.rmtree(new, ignore_errors=True)  # what was laid out, where the swap did not happen
         lock.close()
     return added

@@ -174,11 +174,12 @@ def read_keys(out, rows):
     names = {r['name'] for r in rows}
     if not table or table[0] != ['name', 'key']:
         raise Refusal(f'{path}:1: not a set made by class-set (header is not name,key)')
-    keys = {}
+    keys, seen = {}, set()
     for number, row in enumerate(table[1:], 2):
-        if len(row) != 2 or row[0] not in names or len(row[1]) < 22 or row[1] in keys.values():
+        if len(row) != 2 or row[0] not in names or len(row[1]) < 22 or row[1] in seen:
             raise Refusal(f'{path}:{number}: not a key of someone in the set')
         keys[row[0]] = row[1]
+        seen.add(row[1])
     return keys
 
 

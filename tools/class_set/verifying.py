@@ -1,45 +1,53 @@
 """Running every program of a set under Wine, the way a person would."""
+import fcntl
 import os
 import shutil
 import subprocess
 
 from . import ROOT
-from .building import WORK, Progress
+from .building import WORK, Progress, work_folder
 
 
 def run_verify(out, rows):
     """Each program under Wine: its own password must win, the next
     person's must fail, and it must end with exit code 0. Exit code 3 where
     this machine's Wine cannot start 32-bit programs."""
-    os.makedirs(WORK, exist_ok=True)
-    # A session of its own, unless one is up already (WINE_SESSION: a folder
+    # A work folder and a session of its own, so that two verifies at once
+    # keep apart, unless a session is up already (WINE_SESSION: a folder
     # given to scripts/wine-session start).
-    session = os.environ.get('WINE_SESSION') or os.path.join(WORK, 'wine')
+    work, lock = work_folder()
+    session = os.environ.get('WINE_SESSION') or os.path.join(work, 'wine')
     wine_session = ['bash', os.path.join(ROOT, 'scripts', 'wine-session')]
     own = 'WINE_SESSION' not in os.environ
-    if own:
-        subprocess.run(wine_session + ['start', session], check=True, stdout=subprocess.DEVNULL)
     try:
+        if own:
+            subprocess.run(wine_session + ['start', session], check=True, stdout=subprocess.DEVNULL)
         unable = os.path.join(session, 'unable')
         if os.path.exists(unable):
             with open(unable, encoding='utf-8', errors='replace') as f:
                 print(f'verify: cannot verify here, the set is built but untested: {f.read().strip()}')
             return 3
-        return verify_in(session, out, rows)
+        return verify_in(session, work, out, rows)
     finally:
         if own:
             subprocess.run(wine_session + ['stop', session])
+        shutil.rmtree(work, ignore_errors=True)
+        lock.close()
 
 
-def verify_in(session, out, rows):
+def verify_in(session, work, out, rows):
     """The verifier built and run over the set in a session that can start its programs."""
+    # One build of the verifier serves every verify; one at a time builds it.
     build = os.path.join(WORK, 'verify')
-    subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,
-                   stdout=subprocess.DEVNULL)
+    with open(os.path.join(WORK, 'verify.lock'), 'wb') as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        verifier = os.path.join(work, 'verify_set.exe')
+        shutil.copyfile(os.path.join(build, 'bin', 'verify_set.exe'), verifier)
     # ASCII names for the programs: Wine starts them through the ANSI code page.
-    programs = os.path.join(build, 'programs')
-    shutil.rmtree(programs, ignore_errors=True)
+    programs = os.path.join(work, 'programs')
     os.makedirs(programs)
     with open(os.path.join(programs, 'list.txt'), 'w', encoding='utf-8') as f:
         for i, row in enumerate(rows):
@@ -49,7 +57,7 @@ def verify_in(session, out, rows):
             f.write(f'{i}\tZ:{path.replace("/", chr(92))}\t{row["password"]}\t{other}\n')
     failures, progress = 0, Progress('verified', len(rows))
     driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session,
-                               os.path.join(build, 'bin', 'verify_set.exe'), os.path.join(programs, 'list.txt')],
+                               verifier, os.path.join(programs, 'list.txt')],
                               stdout=subprocess.PIPE, text=True, errors='replace',
                               env=dict(os.environ, LC_ALL='ru_RU.UTF-8'))
     for line in driver.stdout:

@@ -89,6 +89,7 @@ def create_app(out, rate, client_rate):
     with locked(out):  # every person has a key before the first page
         with_keys(out, read_set(out, new_ok=False))
     room = Room(out, rate, client_rate)
+    room.people()  # read before the first person waits for it
     app = Flask(__name__)
     app.config['MAX_CONTENT_LENGTH'] = LIMIT
     app.config['BOARD_KEY'] = room.store.key()
