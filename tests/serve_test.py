@@ -17,6 +17,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.error
@@ -63,6 +64,23 @@ def post_from(url, fields, client):
         connection.close()
 
 
+def chromium(folder):
+    """Headless Chromium with a profile in `folder`, quiet on a closed network."""
+    options = webdriver.ChromeOptions()
+    options.binary_location = BROWSER[0]
+    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                 f'--user-data-dir={folder}/chromium'):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]
+
+
 def files(top):
     """{path under top: bytes} of every file under top."""
     found = {}
@@ -93,13 +111,7 @@ class CheckInPage(unittest.TestCase):
             s.bind(('127.0.0.1', 0))
             self.url = f'http://127.0.0.1:{s.getsockname()[1]}/'
         self.server = None
-        options = webdriver.ChromeOptions()
-        options.binary_location = BROWSER[0]
-        for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                     '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                     f'--user-data-dir={self.dir}/chromium'):
-            options.add_argument(flag)
-        self.browser = webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+        self.browser = chromium(self.dir)
 
     def tearDown(self):
         self.browser.quit()
@@ -361,6 +373,137 @@ class RoomBehindOneAddress(unittest.TestCase):
                 server.wait()
                 server.stdout.close()
 
+
+
+def enrol_from(url, name, client):
+    """Status, where it leads and the page of an enrolment from a client address."""
+    address = urllib.parse.urlsplit(url)
+    connection = http.client.HTTPConnection(address.hostname, address.port, timeout=60, source_address=(client, 0))
+    try:
+        connection.request('POST', '/enrol', urllib.parse.urlencode({'name': name}),
+                           {'Content-Type': 'application/x-www-form-urlencoded'})
+        response = connection.getresponse()
+        return response.status, response.getheader('Location'), response.read().decode()
+    finally:
+        connection.close()
+
+
+class WalkIns(unittest.TestCase):
+    """serve --open on a set that does not exist yet: people enrol at the door."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='serve-test-', dir=os.path.join(ROOT, 'build'))
+        self.out = os.path.join(self.dir, 'set')
+        self.url = f'http://127.0.0.1:{free_port()}/'
+        self.browser = chromium(self.dir)
+        self.server = None
+
+    def tearDown(self):
+        self.browser.quit()
+        self.stop(9)
+        shutil.rmtree(self.dir)
+
+    def start(self, places):
+        self.server = subprocess.Popen(COMMAND + ['serve', self.out, '--port', self.url.split(':')[2][:-1],
+                                                  '--open', str(places)], stdout=subprocess.PIPE, text=True)
+        printed = ''
+        while 'Ctrl+C' not in printed:
+            line = self.server.stdout.readline()
+            self.assertTrue(line, printed)
+            printed += line
+        return re.search(r'http://\S+/board\?key=\S+', printed).group(0)
+
+    def stop(self, signal_number=15):
+        if self.server:
+            self.server.send_signal(signal_number)
+            self.server.wait()
+            self.server.stdout.close()
+            self.server = None
+
+    def records(self):
+        with open(os.path.join(self.out, 'answers.csv'), encoding='utf-8', newline='') as f:
+            return {r['name']: r for r in csv.DictReader(f)}
+
+    def test_walk_ins(self):
+        board = self.start(25)
+        # An empty set is a set.
+        self.assertEqual(subprocess.run(COMMAND + ['who', self.out, 'abcde'], capture_output=True).returncode, 1)
+        graded = subprocess.run(COMMAND + ['grade', self.out, '--from-checkins'], capture_output=True, text=True)
+        self.assertEqual((graded.returncode, graded.stderr.splitlines()[0]), (0, '0 solved, 0 wrong, 0 none'))
+
+        # One at the door, in the browser: enrolled, onto their own page, their program the release build's.
+        self.browser.get(self.url)
+        self.browser.find_element(By.ID, 'enrol').click()
+        self.browser.find_element(By.ID, 'name').send_keys('Walk In')
+        page = self.browser.find_element(By.TAG_NAME, 'html')
+        self.browser.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        WebDriverWait(self.browser, 30).until(staleness_of(page))
+        self.assertEqual(self.browser.find_element(By.TAG_NAME, 'h1').text, 'Walk In')
+        with urllib.request.urlopen(self.browser.current_url + '/PassWord.exe') as response:
+            program = response.read()
+        row = self.records()['Walk In']
+        build = os.path.join(self.dir, 'release')
+        subprocess.run(['cmake', '--preset', 'release', '-B', build, '-DPASSWORD=' + row['password'],
+                        '-DPASSWORD_MASK=' + row['mask']], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(['cmake', '--build', build, '--target', 'PassWord'], check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(build, 'bin', 'PassWord.exe'), 'rb') as f:
+            self.assertEqual(program, f.read())
+
+        # Names that cannot be taken say why; each attempt counts, three a minute from one address.
+        for name, said in [('walk  IN', 'is taken'), ('Bad\x1b[2J', 'a control character'), ('CON', 'no folder')]:
+            status, _, shown = enrol_from(self.url, name, '127.0.6.2')
+            self.assertEqual(status, 409, name)
+            self.assertIn(said, shown, name)
+            self.assertNotIn('Traceback', shown)
+        self.assertEqual(enrol_from(self.url, 'Late Comer', '127.0.6.2')[0], 429)
+
+        # Twenty at the same moment, one of them named like a formula.
+        names = [f'Guest {i}' for i in range(19)] + ['=1+2']
+        results = [None] * 20
+
+        def one(i):
+            start = time.monotonic()
+            status, location, _ = enrol_from(self.url, names[i], f'127.0.7.{i + 2}')
+            results[i] = (status, bool(location and '/p/' in location), time.monotonic() - start)
+
+        threads = [threading.Thread(target=one, args=(i,)) for i in range(20)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual([r[:2] for r in results], [(303, True)] * 20)
+        self.assertLess(max(r[2] for r in results), 10, 'seconds the slowest waited')
+        rows = self.records()
+        self.assertEqual(len(rows), 21)
+        self.assertEqual(len({r['password'] for r in rows.values()}), 21)
+        self.assertEqual(len({r['folder'] for r in rows.values()}), 21)
+        with urllib.request.urlopen(board.replace('/board?', '/board.csv?')) as response:
+            self.assertIn("\n'=1+2,", response.read().decode().replace('\r\n', '\n'))
+        self.browser.get(board)
+        self.assertEqual(self.browser.find_element(By.ID, 'places').text, '4 places left for walk-ins')
+        self.assertIn('(walk-in)', self.browser.find_element(By.ID, 'people').text)
+
+        # Killed while people enrol: the set is whole, every program its row's.
+        threads = [threading.Thread(target=enrol_from, args=(self.url, f'Rush {i}', f'127.0.8.{i + 2}'))
+                   for i in range(3)]
+        for thread in threads:
+            thread.start()
+        time.sleep(0.3)
+        self.stop(9)
+        for thread in threads:
+            thread.join()
+        checked = subprocess.run(COMMAND + ['who', self.out, 'abcde'], capture_output=True, text=True)
+        self.assertEqual(checked.returncode, 1, checked.stderr)
+
+        # Never past the places given.
+        self.start(25)
+        client = 10
+        while len(self.records()) < 25:
+            client += 1
+            self.assertEqual(enrol_from(self.url, f'Filler {client}', f'127.0.9.{client}')[0], 303)
+        status, _, shown = enrol_from(self.url, 'One Too Many', '127.0.9.200')
+        self.assertEqual(status, 409)
+        self.assertIn('full', shown)
 
 
 class Listening(unittest.TestCase):

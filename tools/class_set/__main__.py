@@ -73,6 +73,13 @@ def main(argv=None):
                        help='answers from one client address in any 60 seconds at most, against floods; a room '
                             'behind one address shares it (default: %(default)s)')
 
+    serve.add_argument('--open', type=positive, default=0, metavar='N',
+                       help='let at most N people not on the list enrol through the page (default: closed); OUT '
+                            'may then be missing or empty')
+    serve.add_argument('--enrol-rate', type=positive, default=3, metavar='N',
+                       help='enrolment attempts from one client address in any 60 seconds at most '
+                            '(default: %(default)s)')
+
     links = commands.add_parser(
         'links', help="everyone's own link: a CSV for a mail merge, and slips to print",
         description="Writes a CSV of name and link (BASE/p/KEY, the person's own page on serve's check-in "
@@ -111,7 +118,8 @@ def main(argv=None):
                                  args.from_checkins, args.encoding)
         if args.command == 'serve':
             from .web import serve as serve_set
-            return serve_set(os.path.realpath(args.out), args.host, args.port, args.rate, args.client_rate)
+            return serve_set(os.path.realpath(args.out), args.host, args.port, args.rate, args.client_rate,
+                             args.open, args.enrol_rate)
         if args.command == 'links':
             from .links import links_command
             return links_command(os.path.realpath(args.out), args.base, args.output, args.slips)

@@ -18,11 +18,11 @@ import time
 
 from . import ROOT
 from .records import ALPHABET, WRITTEN, locked, new_key, read_keys, read_set, with_keys, write_keys, write_set
-from .roster import Refusal, check_folders, folder_for, read_roster
+from .roster import Refusal, check_folders, check_newcomers, folder_for, read_roster
 
 WORK = os.path.join(ROOT, 'build', 'class-set')
 # What other commands keep in a set, and build carries across as it is.
-KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm'}
+KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm', 'walkins.csv'}
 # Compilers and tools speak the user's language; build reads their words in the C locale.
 C_LOCALE = {k: v for k, v in os.environ.items() if k != 'LANGUAGE'} | {'LC_ALL': 'C'}
 
@@ -126,7 +126,7 @@ def swap_in(new, out):
     """Carries what else OUT holds into `new`, then puts `new` in the place
     of OUT in one step (renameat2 with RENAME_EXCHANGE), leaving the old set
     at `new`. serve's writes of the answers wait while this runs."""
-    extras = sorted(set(os.listdir(out)) - WRITTEN)
+    extras = sorted(set(os.listdir(out)) - WRITTEN - set(os.listdir(new)))
     checkins = os.path.join(out, 'checkins.sqlite')
     held = os.open(checkins, os.O_RDONLY) if os.path.exists(checkins) else None
     try:
@@ -188,6 +188,8 @@ def build(roster, out, jobs, encoding=None):
         newcomers = [name for _, name in people if name not in known]
         check_folders([(r['name'], r['name']) for r in rows] + [(n, n) for n in newcomers],
                       lambda name: f'{roster}, "{name}"' if name in newcomers else f'{out}/answers.csv, "{name}"')
+        line = {name: number for number, name in people}
+        check_newcomers(rows, newcomers, lambda name: f'{roster}:{line[name]}')
         absent = sorted(known - {name for _, name in people})
         if absent:
             print(f'kept, though not in the roster: {", ".join(absent)}')
@@ -205,8 +207,31 @@ def write_programs(work, added, jobs):
     """The newcomers' programs, written from templates: per code shape three
     reference programs are built with the release preset (and scanned), and
     every program is checked for its own password before it is kept."""
-    from .template import Template, find_objdump, fingerprint, references, shape_of
-    shapes = sorted({shape_of(r['password'], int(r['mask'])) for r in added})
+    from .template import shape_of
+    templates = load_templates(work, {shape_of(r['password'], int(r['mask'])) for r in added}, jobs)
+    folder = os.path.join(work, 'programs')
+    os.mkdir(folder)
+    progress, written = Progress('written', len(added)), []
+    for i, row in enumerate(added):
+        template = templates[shape_of(row['password'], int(row['mask']))]
+        data = template.write(row['password'], int(row['mask']))
+        where = template.holds(data, row['password'])
+        if where:
+            raise Refusal(f'the program for "{row["name"]}" would hold its password {where}; nothing was changed')
+        path = os.path.join(folder, f'{i}.exe')
+        with open(path, 'wb') as f:
+            f.write(data)
+        row['sha256'] = hashlib.sha256(data).hexdigest()
+        written.append(path)
+        progress.step()
+    return written
+
+
+def load_templates(work, shapes, jobs):
+    """{shape: Template}, building (in `work`) the reference programs of the
+    shapes that this checkout and toolchain have none of yet."""
+    from .template import Template, find_objdump, fingerprint, references
+    shapes = sorted(shapes)
     # Reference programs are kept for the next build of the same sources and toolchain.
     cache = os.path.join(WORK, 'templates', fingerprint(ROOT))
     folder_of = {shape: os.path.join(cache, f'{shape[0]}-{"zero" if shape[1] else "any"}') for shape in shapes}
@@ -231,26 +256,12 @@ def write_programs(work, added, jobs):
             with open(path, 'rb') as f:
                 programs.append(f.read())
         templates[shape] = Template(shape, programs, [os.path.splitext(p)[0] + '.map' for p in paths], objdump)
-    folder = os.path.join(work, 'programs')
-    os.mkdir(folder)
-    progress, written = Progress('written', len(added)), []
-    for i, row in enumerate(added):
-        template = templates[shape_of(row['password'], int(row['mask']))]
-        data = template.write(row['password'], int(row['mask']))
-        where = template.holds(data, row['password'])
-        if where:
-            raise Refusal(f'the program for "{row["name"]}" would hold its password {where}; nothing was changed')
-        path = os.path.join(folder, f'{i}.exe')
-        with open(path, 'wb') as f:
-            f.write(data)
-        row['sha256'] = hashlib.sha256(data).hexdigest()
-        written.append(path)
-        progress.step()
-    return written
+    return templates
 
 
-def add(out, rows, added, jobs):
-    """Builds the newcomers' programs and swaps in the set with them."""
+def add(out, rows, added, jobs, files=None):
+    """Builds the newcomers' programs and swaps in the set with them, and
+    with `files` ({name: text}) beside the records."""
     parent, name = os.path.split(out)
     for stale in leftovers(parent, f'.{name}.new-') + leftovers(parent, f'.{name}.old-'):
         shutil.rmtree(stale, ignore_errors=True)  # left by an interrupted build
@@ -265,6 +276,9 @@ def add(out, rows, added, jobs):
         write_set(new, rows + added, programs)
         keys = read_keys(out, rows)
         write_keys(new, {r['name']: keys.get(r['name']) or new_key() for r in rows + added})
+        for file_name, text in (files or {}).items():
+            with open(os.path.join(new, file_name), 'w', encoding='utf-8', newline='') as f:
+                f.write(text)
         os.chmod(new, 0o755)
         swap_in(new, out)
         # The old set, now at `new`: removed in the background, as a folder

@@ -40,6 +40,16 @@ def read_text(path, encoding, what):
         raise Refusal(f'{path}:{line}: not {encoding} text')
 
 
+# What a spreadsheet takes for the start of a formula (OWASP: CSV injection).
+FORMULA = ('=', '+', '-', '@', '\t', '\r')
+
+
+def as_text(row):
+    """A row of a CSV for people to open: each cell that a spreadsheet would
+    take for a formula is written so that it shows as text."""
+    return {k: "'" + v if isinstance(v, str) and v.startswith(FORMULA) else v for k, v in row.items()}
+
+
 def inside(path, out):
     """Whether `path` is the set `out` or anything in it, links followed."""
     path, out = os.path.realpath(path), os.path.realpath(out)

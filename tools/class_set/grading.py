@@ -3,21 +3,13 @@ handed in nothing, and whose password was passed around."""
 import csv
 import io
 import os
-import re
 import sys
-import unicodedata
 
-from .files import inside, read_text, whole_file
+from .files import as_text, inside, read_text, whole_file
 from .records import read_set
-from .roster import CONTROL, INVISIBLE, Refusal
+from .roster import CONTROL, Refusal, name_key
 
 REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
-
-
-def name_key(name):
-    """A name as people type it: NFC, no spaces at the ends or twice, any
-    case, and nothing invisible."""
-    return re.sub(r'\s+', ' ', unicodedata.normalize('NFC', INVISIBLE.sub('', name))).strip().casefold()
 
 
 def read_answers(path, name_column, word_column, encoding=None):
@@ -97,7 +89,7 @@ def write_report(report, output, out):
     with whole_file(output or '-', out) as f:
         writer = csv.DictWriter(f, REPORT, lineterminator='\r\n' if f is not sys.stdout else '\n')
         writer.writeheader()
-        writer.writerows(report)
+        writer.writerows(as_text(row) for row in report)
 
 
 def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None):

@@ -7,7 +7,7 @@ import urllib.parse
 
 import jinja2
 
-from .files import whole_file
+from .files import as_text, whole_file
 from .records import locked, read_set, with_keys
 from .roster import Refusal
 
@@ -31,7 +31,7 @@ def links_csv(links):
     text = io.StringIO()
     writer = csv.writer(text, lineterminator='\r\n')
     writer.writerow(['name', 'link'])
-    writer.writerows(links)
+    writer.writerows(as_text({'name': name, 'link': link}).values() for name, link in links)
     return text.getvalue()
 
 
@@ -60,7 +60,7 @@ def links_command(out, base, output, slips):
 
 def rekey_command(out, name):
     """A new key for one person: their old link stops working at once."""
-    from .grading import name_key
+    from .roster import name_key
     from .records import new_key, write_keys
     with locked(out):
         rows = read_set(out, new_ok=False)

@@ -31,20 +31,37 @@ def folder_for(name):
     return folder
 
 
+def name_key(name):
+    """A name as people type it: NFC, no spaces at the ends or twice, any
+    case, and nothing invisible. Two names with one key are one person to
+    grade and to the check-in page."""
+    return re.sub(r'\s+', ' ', unicodedata.normalize('NFC', INVISIBLE.sub('', name))).strip().casefold()
+
+
+def clean_name(text):
+    """A name as the set keeps it, or a Refusal that says why it is none."""
+    line = INVISIBLE.sub('', text).strip()
+    # No one's name; an escape sequence would reach the organiser's terminal.
+    if CONTROL.search(line):
+        raise Refusal('a control character in the name')
+    if len(line) > MAX_NAME:
+        raise Refusal(f'a name of {len(line)} characters; at most {MAX_NAME}')
+    return unicodedata.normalize('NFC', line)
+
+
 def read_roster(path, encoding=None):
     """[(line number, name)] of the roster, or a Refusal that names the line."""
     from .files import read_text
     people, seen = [], {}
     for number, line in enumerate(read_text(path, encoding, 'roster').split('\n'), 1):
-        line = INVISIBLE.sub('', line).strip()
-        if not line or line.startswith('#'):
+        if not line.strip() or INVISIBLE.sub('', line).strip().startswith('#'):
             continue
-        # No one's name; an escape sequence would reach the organiser's terminal.
-        if CONTROL.search(line):
-            raise Refusal(f'{path}:{number}: a control character in the name')
-        if len(line) > MAX_NAME:
-            raise Refusal(f'{path}:{number}: a name of {len(line)} characters; at most {MAX_NAME}')
-        name = unicodedata.normalize('NFC', line)
+        try:
+            name = clean_name(line)
+        except Refusal as why:
+            raise Refusal(f'{path}:{number}: {why}')
+        if not name:
+            continue
         if name in seen:
             raise Refusal(f'{path}:{number}: "{name}" is already on line {seen[name]}')
         seen[name] = number
@@ -68,3 +85,14 @@ def check_folders(named, where):
             raise Refusal(f'{where(place)}: "{name}" and "{other_name}" ({where(other)}) '
                           f'would share the folder "{folder}"')
         taken[key] = (place, name)
+
+
+def check_newcomers(rows, newcomers, where):
+    """Newcomers whom the check-in page and grade would take for someone
+    already in the set, or for each other (case, runs of spaces)."""
+    taken = {name_key(row['name']): row['name'] for row in rows}
+    for name in newcomers:
+        other = taken.get(name_key(name))
+        if other is not None:
+            raise Refusal(f'{where(name)}: "{name}" would be taken for "{other}"; write it another way')
+        taken[name_key(name)] = name

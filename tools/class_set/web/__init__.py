@@ -11,9 +11,10 @@ from flask import Flask, render_template
 from werkzeug.exceptions import HTTPException
 
 from ..checkins import Checkins
-from ..grading import name_key
+from ..roster import name_key
 from ..records import locked, read_keys, read_set, with_keys
 from ..roster import Refusal
+from ..walkins import open_set, walk_ins
 
 LIMIT = 4096  # bytes of a request body; the form sends far less
 # Nothing from anywhere but the page itself; the pages' one style block inline.
@@ -49,14 +50,15 @@ class Room:
     """What the page and the board share: the set as it is now (a build may
     grow it, a key may be replaced, while serve runs), the answers, the limits."""
 
-    def __init__(self, out, rate, client_rate):
-        self.out, self.store = out, Checkins(out)
+    def __init__(self, out, rate, client_rate, places=0, enrol_rate=3):
+        self.out, self.store, self.places = out, Checkins(out), places
         self.per_person, self.per_client = RateLimit(rate), RateLimit(client_rate)
+        self.enrolments = RateLimit(enrol_rate)
         self.stamp, self.lock = None, threading.Lock()
 
     def stamp_now(self):
         stamp = []
-        for name in ('answers.csv', 'keys.csv'):
+        for name in ('answers.csv', 'keys.csv', 'walkins.csv'):
             try:
                 here = os.stat(os.path.join(self.out, name))
             except FileNotFoundError:
@@ -68,7 +70,8 @@ class Room:
         return tuple(stamp)
 
     def people(self):
-        """(rows, {name key: [rows]}, {key: row}), read again when the records changed."""
+        """(rows, {name key: [rows]}, {key: row}, [walk-ins' names]), read
+        again when the records changed."""
         stamp = self.stamp_now()
         with self.lock:
             if stamp != self.stamp:
@@ -81,14 +84,16 @@ class Room:
                 for row in rows:
                     by_name[name_key(row['name'])].append(row)
                 by_key = {keys[r['name']]: r for r in rows if r['name'] in keys}
-                self.stamp, self.current = stamp, (rows, by_name, by_key)
+                self.stamp, self.current = stamp, (rows, by_name, by_key, walk_ins(self.out))
             return self.current
 
 
-def create_app(out, rate, client_rate):
+def create_app(out, rate, client_rate, places=0, enrol_rate=3):
+    if places:
+        open_set(out, os.cpu_count() or 2)
     with locked(out):  # every person has a key before the first page
         with_keys(out, read_set(out, new_ok=False))
-    room = Room(out, rate, client_rate)
+    room = Room(out, rate, client_rate, places, enrol_rate)
     room.people()  # read before the first person waits for it
     app = Flask(__name__)
     app.config['MAX_CONTENT_LENGTH'] = LIMIT
@@ -134,9 +139,9 @@ def addresses():
     return [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
 
 
-def serve(out, host, port, rate, client_rate):
+def serve(out, host, port, rate, client_rate, places=0, enrol_rate=3):
     import waitress
-    app = create_app(out, rate, client_rate)
+    app = create_app(out, rate, client_rate, places, enrol_rate)
     # A queue of waiting requests is the normal state of a busy room.
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)
     try:
@@ -150,6 +155,8 @@ def serve(out, host, port, rate, client_rate):
     for address in hosts:
         print(f'  http://{address}:{port}/')
     print(f'The board (keep this address to yourself):\n  http://{hosts[0]}:{port}/board?key={app.config["BOARD_KEY"]}')
+    if places:
+        print(f'Open: up to {places} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(out, "checkins.sqlite")}', flush=True)
     try:
         server.run()

@@ -7,6 +7,7 @@ import time
 
 from flask import Blueprint, Response, abort, current_app, render_template, request
 
+from ..files import as_text
 from ..grading import REPORT, grade
 from ..links import links_csv, people_links, slips_page
 from .page import keyed
@@ -37,8 +38,9 @@ def graded():
         ways.setdefault(person, set()).add(via)
     report, counts, passed, _ = grade(room.people()[0], [(f'check-in {i}', typed, word)
                                                          for i, _, typed, _, word, _, _ in answers])
-    downloads = room.store.downloads()
+    downloads, walked_in = room.store.downloads(), set(room.people()[3])
     for row in report:
+        row['walk_in'] = row['name'] in walked_in
         row.update(solved_at=clock(solved_at.get(row['name'])), downloaded=clock(downloads.get(row['name'])),
                    via=', '.join(sorted(ways.get(row['name'], ()))))
     return report, counts, passed
@@ -50,8 +52,10 @@ def attachment(text, mimetype, filename):
 
 @board.get('/board')
 def show():
+    room = current_app.extensions['room']
     report, counts, passed = graded()
-    return keyed(Response(render_template('board.html', report=report, counts=counts, passed=passed,
+    places = room.places - len(room.people()[3]) if room.places else None
+    return keyed(Response(render_template('board.html', report=report, counts=counts, passed=passed, places=places,
                                           key=current_app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))))
 
 
@@ -60,7 +64,7 @@ def report_csv():
     text = io.StringIO()
     writer = csv.DictWriter(text, REPORT, lineterminator='\r\n', extrasaction='ignore')
     writer.writeheader()
-    writer.writerows(graded()[0])
+    writer.writerows(as_text(row) for row in graded()[0])
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
 
 

@@ -4,9 +4,10 @@ import hmac
 import os
 import urllib.parse
 
-from flask import Blueprint, Response, abort, current_app, render_template, request
+from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 
-from ..grading import name_key
+from ..roster import Refusal, name_key
+from ..walkins import enrol as enrol_walk_in
 from . import LIMIT
 
 FORM = 'application/x-www-form-urlencoded'
@@ -61,9 +62,40 @@ def person_of(key):
     abort(404)
 
 
+@page.context_processor
+def enrolling():
+    """Whether people not on the list may enrol."""
+    return {'open': current_app.extensions['room'].places > 0}
+
+
 @page.get('/')
 def form():
     return render_template('answer.html', name='')
+
+
+@page.get('/enrol')
+def enrol_form():
+    if not current_app.extensions['room'].places:
+        abort(404)
+    return render_template('enrol.html', name='')
+
+
+@page.post('/enrol')
+def enrol():
+    room = current_app.extensions['room']
+    if not room.places:
+        abort(404)
+    fields, refused = form_fields(['name'])
+    if refused:
+        return refused
+    refused = too_many(room.enrolments, request.remote_addr, 'to enrol from here')
+    if refused:
+        return refused
+    try:
+        _, key = enrol_walk_in(room.out, fields[0], room.places, 2)
+    except Refusal as why:
+        return render_template('enrol.html', name=fields[0], message=str(why)), 409
+    return redirect(url_for('page.personal', key=key), 303)
 
 
 @page.post('/')
