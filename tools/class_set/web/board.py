@@ -70,7 +70,7 @@ def report_csv():
 
 def links():
     """Everyone's link, on the address the organiser's browser used."""
-    rows, _, by_key = current_app.extensions['room'].people()
+    rows, _, by_key, _ = current_app.extensions['room'].people()
     keys = {row['name']: key for key, row in by_key.items()}
     return people_links(rows, keys, request.host_url)
 
