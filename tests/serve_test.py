@@ -448,6 +448,14 @@ class WalkIns(unittest.TestCase):
         subprocess.run(['cmake', '--build', build, '--target', 'PassWord'], check=True, stdout=subprocess.DEVNULL)
         with open(os.path.join(build, 'bin', 'PassWord.exe'), 'rb') as f:
             self.assertEqual(program, f.read())
+        # ... and hands in what it accepts, on the same page: grade reports it.
+        self.browser.find_element(By.ID, 'word').send_keys(row['password'])
+        page = self.browser.find_element(By.TAG_NAME, 'html')
+        self.browser.find_element(By.CSS_SELECTOR, 'button[type=submit]').click()
+        WebDriverWait(self.browser, 10).until(staleness_of(page))
+        self.assertIn('Right', self.browser.find_element(By.ID, 'verdict').text)
+        graded = subprocess.run(COMMAND + ['grade', self.out, '--from-checkins'], capture_output=True, text=True)
+        self.assertIn('Walk In,Walk In,solved,1', graded.stdout)
 
         # Names that cannot be taken say why; each attempt counts, three a minute from one address.
         for name, said in [('walk  IN', 'is taken'), ('Bad\x1b[2J', 'a control character'), ('CON', 'no folder')]:
