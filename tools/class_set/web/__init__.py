@@ -7,7 +7,7 @@ import os
 import threading
 import time
 
-from flask import Flask, render_template
+from flask import Flask
 from werkzeug.exceptions import HTTPException
 
 from ..checkins import Checkins
@@ -100,17 +100,14 @@ def create_app(out, rate, client_rate, places=0, enrol_rate=3):
     app.config['BOARD_KEY'] = room.store.key()
     app.extensions['room'] = room
     from .board import board
-    from .page import page
+    from .page import page, problem
     app.register_blueprint(page)
     app.register_blueprint(board)
 
-    def problem(status, title, message):
-        return render_template('problem.html', title=title, message=message), status
-
     @app.errorhandler(Unavailable)
     def unavailable(_):
-        shown, status = problem(503, 'Just a moment', 'The list is being updated. Try again in a few seconds.')
-        return shown, status, {'Retry-After': '2'}
+        return problem(503, 'Just a moment', 'The list is being updated. Try again in a few seconds.',
+                       {'Retry-After': '2'})
 
     @app.errorhandler(HTTPException)
     def http_problem(error):
