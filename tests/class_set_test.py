@@ -212,7 +212,6 @@ class ClassSet(Folder):
 
     def test_grown_set_keeps_everyone_and_who_finds_them(self):
         before, people = snapshot(os.path.join(self.out, 'handout')), rows(self.out)
-        grown = self.write('grown.txt', 'Анна Петрова\nJosé O\'Neil, Jr.\n李小龙\n')
         # Stopped by Ctrl+C while the new set is laid out: the set stays as it was.
         crowd = self.write('crowd.txt', ''.join(f'Person {i}\n' for i in range(3000)))
         build = subprocess.Popen(COMMAND + ['build', crowd, self.out], stdout=subprocess.DEVNULL,
