@@ -79,8 +79,9 @@ def folder_size(top):
 
 
 def build_programs(work, newcomers, jobs):
-    """Builds one program per newcomer in `work`, then scans them all, each
-    for its own password; returns the path of each."""
+    """Builds one program per row with the release preset in `work` (the
+    judge compiled for each, the rest once), then scans them all, each for
+    its own password; returns the path of each."""
     with open(os.path.join(work, 'people.txt'), 'w') as f:
         for i, row in enumerate(newcomers):
             f.write(f'p{i} {row["password"]} {row["mask"]}\n')
@@ -239,8 +240,9 @@ def load_templates(work, shapes, jobs):
     if missing:
         built = build_programs(work, [{'password': p, 'mask': str(m)} for shape in missing
                                       for p, m in references(shape)], jobs)
+        os.makedirs(cache, exist_ok=True)
         for k, shape in enumerate(missing):
-            staged = tempfile.mkdtemp(prefix='.new-', dir=os.makedirs(cache, exist_ok=True) or cache)
+            staged = tempfile.mkdtemp(prefix='.new-', dir=cache)
             for i, path in enumerate(built[3 * k:3 * k + 3]):
                 shutil.copyfile(path, os.path.join(staged, f'{i}.exe'))
                 shutil.copyfile(os.path.splitext(path)[0] + '.map', os.path.join(staged, f'{i}.map'))

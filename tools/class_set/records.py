@@ -50,11 +50,6 @@ def held(program):
     return bytes(stored[m.group(1)][0] ^ mask for m in unmask).decode('latin-1'), mask
 
 
-def sha256(path):
-    with open(path, 'rb') as f:
-        return hashlib.sha256(f.read()).hexdigest()
-
-
 def read_set(out, new_ok=True):
     """The rows of an existing set, after checking that answers.csv and
     handout/ agree. [] for a new set where new_ok."""

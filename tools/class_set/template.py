@@ -157,8 +157,8 @@ def fingerprint(root):
             with open(name, 'rb') as f:
                 digest.update(os.path.relpath(name, root).encode() + b'\0' + f.read() + b'\0')
     versions = subprocess.run(['dpkg-query', '-W', *TOOLCHAIN], capture_output=True, text=True,
-                              env=dict(os.environ, LC_ALL='C')).stdout
+                              env=scan_password.C_LOCALE).stdout
     compiler = subprocess.run(['i686-w64-mingw32-g++-posix', '--version'], capture_output=True, text=True,
-                              env=dict(os.environ, LC_ALL='C')).stdout
+                              env=scan_password.C_LOCALE).stdout
     digest.update((versions + compiler + os.environ.get('SOURCE_DATE_EPOCH', '')).encode())
     return digest.hexdigest()[:24]
