@@ -1,33 +1,33 @@
-"""A set laid out by hand for the benchmarks of grade and serve: records
-and stand-in programs (17 KB each, as big as the real ones) that agree, so
-that no build is needed."""
+"""A set laid out by hand for the benchmarks and the tests: records and
+stand-in programs that agree, so that no build is needed. Run with tools/
+on the path (bash scripts/python)."""
 import csv
 import hashlib
 import os
 
-
-def program(name, password, mask, size=17408):
-    """A stand-in PassWord.exe: the name, and the judge's masked words and
-    mask in the bytes that the release build gives them."""
-    slots = range(8, 28, 4)
-    stores = b''.join(b'\xc7\x44\x24' + bytes([slot, ord(c) ^ mask]) + b'\0\0\0' for slot, c in zip(slots, password))
-    unmask = b''.join(b'\x8b\x44\x24' + bytes([slot]) + b'\x83\xf0' + bytes([mask]) for slot in slots)
-    return (name.encode() + b'\0' + stores + unmask).ljust(size, b'\0')
+from class_set.judge_code import stand_in
+from class_set.names import folder_for
+from class_set.rows import ALPHABET
 
 
-def lay_out(out, size):
-    """OUT for `size` people named "Person N"; returns [(name, password)]."""
-    letters = '23456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz'
-    people = [(f'Person {i}', ''.join(letters[i // len(letters) ** k % len(letters)] for k in range(5)))
-              for i in range(1, size + 1)]
+def numbered(size):
+    """[(name, password)] for `size` people named "Person N"."""
+    return [(f'Person {i}', ''.join(ALPHABET[i // len(ALPHABET) ** k % len(ALPHABET)] for k in range(5)))
+            for i in range(1, size + 1)]
+
+
+def lay_out(out, people, mask=7, size=17408):
+    """OUT for [(name, password)], or for that many numbered people; returns
+    [(name, password)]."""
+    people = numbered(people) if isinstance(people, int) else people
     os.makedirs(os.path.join(out, 'handout'))
     with open(os.path.join(out, 'answers.csv'), 'w', newline='', encoding='utf-8') as f:
         writer = csv.writer(f)
         writer.writerow(['name', 'folder', 'password', 'mask', 'sha256'])
         for name, password in people:
-            data = program(name, password, 7)
-            os.mkdir(os.path.join(out, 'handout', name))
-            with open(os.path.join(out, 'handout', name, 'PassWord.exe'), 'wb') as p:
+            data, folder = stand_in(name, password, mask, size), folder_for(name)
+            os.mkdir(os.path.join(out, 'handout', folder))
+            with open(os.path.join(out, 'handout', folder, 'PassWord.exe'), 'wb') as p:
                 p.write(data)
-            writer.writerow([name, name, password, 7, hashlib.sha256(data).hexdigest()])
+            writer.writerow([name, folder, password, mask, hashlib.sha256(data).hexdigest()])
     return people

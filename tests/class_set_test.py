@@ -13,8 +13,7 @@ import tempfile
 import time
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
+from conftest import COMMAND, ROOT
 
 
 def class_set(*args):
@@ -116,7 +115,8 @@ class Careless(Folder):
         out = os.path.join(self.dir, 'shared')
         first = subprocess.Popen(COMMAND + ['build', self.write('a.txt', 'Ann\nAbe\n'), out],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-        time.sleep(0.3)
+        while first.poll() is None and not os.path.isdir(out):  # made and locked by the first
+            time.sleep(0.01)
         second = class_set('build', self.write('b.txt', 'Bea\nBob\n'), out)
         self.assertEqual(first.wait(), 0, first.stderr.read())
         self.assertEqual(second.returncode, 0, second.stderr)

@@ -7,15 +7,14 @@ import os
 import random
 import shutil
 import subprocess
-import sys
 import tempfile
 import unittest
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, 'tools'))
-from class_set.building import build_programs, load_templates  # noqa: E402
-from class_set.records import ALPHABET  # noqa: E402
-from class_set.template import shape_of  # noqa: E402
+from class_set.compiling import build_programs
+from class_set.judge_code import shape_of
+from class_set.rows import ALPHABET
+from class_set.template import load_templates
+from conftest import ROOT
 
 
 def read(path):
@@ -50,7 +49,7 @@ class Templates(unittest.TestCase):
         # The templates as build learns (or keeps) them, for every shape.
         os.mkdir(os.path.join(self.work, 'templates'))
         templates = load_templates(os.path.join(self.work, 'templates'), {shape_of(*row) for row in spread}, 2)
-        built = build_programs(self.work, [{'password': p, 'mask': str(m)} for p, m in spread], 2)
+        built = build_programs(self.work, spread, 2)
         expected = {row: read(path) for row, path in zip(spread, built)}
         # A space cannot go through a set's list of rows: the release preset itself.
         expected[(' "\\~x', 0x20)] = release(self.work, ' "\\~x', 0x20)

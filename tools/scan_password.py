@@ -27,6 +27,7 @@ The password comes from BUILD_DIR's generated header, unmasked here;
 folder (with its generated header) and its judge's object, tab between,
 and each is scanned for its own password. Code is read for x86 and x86-64.
 """
+import argparse
 import concurrent.futures
 import os
 import re
@@ -230,51 +231,49 @@ def artifacts(build_dir, skip):
                 yield os.path.join(root, name)
 
 
+def arguments(argv):
+    parser = argparse.ArgumentParser(prog='scan_password.py', description=__doc__.split('\n\n')[1])
+    parser.add_argument('dirs', nargs='*', metavar='DIR', help='BUILD_DIR first, then any other folder')
+    parser.add_argument('--holder', action='append', default=[], type=os.path.abspath, metavar='OBJECT')
+    parser.add_argument('--skip', action='append', default=[], type=os.path.abspath, metavar='DIR')
+    parser.add_argument('--third-party', action='append', default=[], type=os.path.abspath, metavar='DIR')
+    parser.add_argument('--objdump', default='objdump', metavar='PROGRAM')
+    parser.add_argument('--word', type=lambda w: w.encode('ascii'), metavar='TEXT')
+    parser.add_argument('--set', metavar='LIST')
+    args = parser.parse_intermixed_args(argv)
+    if bool(args.set) == bool(args.dirs):
+        parser.error('give BUILD_DIR or --set LIST, one of the two')
+    return args
+
+
 def main(argv):
+    args = arguments(argv)
     try:
-        return scan(argv)
+        return scan(args)
     except (Unreadable, OSError, ValueError) as e:
         print(f'scan_password: cannot scan: {e}')
         return 2
 
 
-def scan(argv):
-    dirs, word, objdump, people = [], None, 'objdump', None
-    lists = {'--skip': [], '--third-party': [], '--holder': []}
-    rest = list(argv)
-    while rest:
-        arg = rest.pop(0)
-        if arg == '--word':
-            word = rest.pop(0).encode('ascii')
-        elif arg == '--objdump':
-            objdump = rest.pop(0)
-        elif arg == '--set':
-            people = rest.pop(0)
-        elif arg in lists:
-            lists[arg].append(os.path.abspath(rest.pop(0)))
-        else:
-            dirs.append(arg)
-    skip, third_party = lists['--skip'], lists['--third-party']
-
-    # The password each file must not hold.
+def passwords_to_scan(args):
+    """{file: the password it must not hold}; adds a set's judges to the holders."""
     passwords = {}
-    if people:
-        with open(people, encoding='utf-8') as f:
+    if args.set:
+        with open(args.set, encoding='utf-8') as f:
             for line in f:
                 folder, holder = line.rstrip('\n').split('\t')
                 password = configured_password(folder)
-                lists['--holder'].append(os.path.abspath(holder))
-                passwords.update((path, password) for path in [holder, *artifacts(folder, skip)])
+                args.holder.append(os.path.abspath(holder))
+                passwords.update((path, password) for path in [holder, *artifacts(folder, args.skip)])
     else:
-        password = word or configured_password(dirs[0])
-        passwords.update((path, password) for top in dirs for path in artifacts(top, skip))
-    missing = [h for h in lists['--holder'] if not os.path.isfile(h)]
-    if missing:
-        print('no such holder: ' + ', '.join(missing))
-        return 1
-    # Objects by path, archive members and link map entries by name.
-    holders = set(lists['--holder']) | {os.path.basename(h) for h in lists['--holder']}
+        password = args.word or configured_password(args.dirs[0])
+        passwords.update((path, password) for top in args.dirs for path in artifacts(top, args.skip))
+    return passwords
 
+
+def find(passwords, holders, objdump):
+    """[(path, kind, where, bytes)]: the password as a string anywhere, or
+    as immediates of the holders' code."""
     matches = []
     for path, password in passwords.items():
         with open(path, 'rb') as f:
@@ -288,8 +287,19 @@ def scan(argv):
             raise Unreadable(f'{objdump} listed a file it was not given: {path}')
         for address, window in spread_immediates(stream, passwords[path]):
             matches.append((path, f'immediates in {where}', f'address 0x{address:x}', window))
+    return matches
 
-    corpus = third_party_corpus(third_party) if matches else b''
+
+def scan(args):
+    passwords = passwords_to_scan(args)
+    missing = [h for h in args.holder if not os.path.isfile(h)]
+    if missing:
+        print('no such holder: ' + ', '.join(missing))
+        return 1
+    # Objects by path, archive members and link map entries by name.
+    holders = set(args.holder) | {os.path.basename(h) for h in args.holder}
+    matches = find(passwords, holders, args.objdump)
+    corpus = third_party_corpus(args.third_party) if matches else b''
     failures = 0
     for path, kind, where, window in matches:
         if window in corpus:

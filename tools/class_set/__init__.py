@@ -3,10 +3,20 @@ of its own, and what an organiser does with the set afterwards: find whose
 password a word is, grade the answers people handed in, or collect them
 through a page of its own.
 
-Modules: roster (names and their folders), records (a set on disk),
-building, verifying (under Wine), grading, checkins (the answers handed in
-through the page, in SQLite) and web (the page and the board); __main__ is
-the command line.
+Modules, by job:
+- __main__ (a function per command) and cli (its words); errors (Refusal
+  and the exit codes);
+- roster (the organiser's list), names (comparing names, their folders),
+  files (files people hand in and get back);
+- rows (answers.csv), keys (keys.csv), set_folder (the set on disk, its
+  checks and its lock), swap (a new set put in place in one step);
+- judge_code (the judge's machine code), compiling (the release preset),
+  template (programs written from reference builds), progress;
+- building (build), walkins (enrolling at the page), who, grading, links
+  (links, slips and rekey), verifying (under Wine), checkins (the answers
+  handed in through the page, in SQLite);
+- web: the page and the board (create_app, blueprints page and board,
+  room, problems, serving).
 """
 import os
 

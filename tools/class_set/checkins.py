@@ -6,6 +6,7 @@ A build of the set carries the file into the set it swaps in, holding an
 exclusive flock on it meanwhile; every write here holds a shared one, and
 follows the file to where it now is."""
 import contextlib
+import dataclasses
 import fcntl
 import os
 import secrets
@@ -13,7 +14,7 @@ import sqlite3
 import threading
 import time
 
-from .roster import Refusal
+from .errors import Refusal
 
 SCHEMA = '''
 CREATE TABLE IF NOT EXISTS answers (
@@ -28,6 +29,21 @@ CREATE TABLE IF NOT EXISTS answers (
 CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NULL);
 '''
+
+
+@dataclasses.dataclass(frozen=True)
+class Answer:
+    """An answer handed in: `typed` is the name as typed, `person` the
+    name of the set it matched; `via` is 'name' (the form) or 'link'."""
+    id: int
+    time: float
+    typed: str
+    person: str
+    word: str
+    correct: bool
+    via: str
+
+
 # Answers kept before there were personal links came by name.
 VIA = "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'"
 
@@ -102,7 +118,9 @@ class Checkins:
             return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
 
     def answers(self):
-        """[(id, time, typed, person, word, correct, via)] in the order given."""
+        """[Answer] in the order given."""
         with self.lock:
             self.connect()
-            return self.db.execute('SELECT id, time, typed, person, word, correct, via FROM answers ORDER BY id').fetchall()
+            found = self.db.execute('SELECT id, time, typed, person, word, correct, via FROM answers ORDER BY id')
+            return [Answer(i, at, typed, person, word, bool(correct), via)
+                    for i, at, typed, person, word, correct, via in found.fetchall()]

@@ -7,7 +7,7 @@ import stat
 import sys
 import tempfile
 
-from .roster import Refusal
+from .errors import Refusal
 
 WAYS_OUT = ('save it as UTF-8 (or as "Unicode text"), or name its encoding with --encoding, '
             'for instance --encoding cp1251')
@@ -48,6 +48,12 @@ def as_text(row):
     """A row of a CSV for people to open: each cell that a spreadsheet would
     take for a formula is written so that it shows as text."""
     return {k: "'" + v if isinstance(v, str) and v.startswith(FORMULA) else v for k, v in row.items()}
+
+
+def leftovers(parent, prefix):
+    """The entries of `parent` whose names start with `prefix`, taken
+    literally (a name may hold [, ], * or ?)."""
+    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(prefix)]
 
 
 def inside(path, out):

@@ -4,16 +4,29 @@ import csv
 import io
 import os
 import sys
+from typing import NamedTuple
 
+from .checkins import Checkins
+from .errors import OK, Refusal
 from .files import as_text, inside, read_text, whole_file
-from .records import read_set
-from .roster import CONTROL, Refusal, name_key
+from .names import CONTROL, name_key
+from .set_folder import read_set
+
+
+
+class Handed(NamedTuple):
+    """An answer to grade: where it came from (a file's line, a check-in),
+    the name given and the word."""
+    where: str
+    name: str
+    word: str
+
 
 REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
 
 
 def read_answers(path, name_column, word_column, encoding=None):
-    """[(line, name, word)] from a CSV file as forms and spreadsheets export
+    """[Handed] from a CSV file as forms and spreadsheets export
     it: UTF-8 with or without a byte order mark, UTF-16 with one, or the
     encoding given; comma, semicolon or tab separated, with a header row."""
     text = read_text(path, encoding, 'answers')
@@ -34,7 +47,7 @@ def read_answers(path, name_column, word_column, encoding=None):
         for record in reader:
             if any(field.strip() for field in record):
                 fields = record + [''] * (len(header) - len(record))
-                answers.append((line, fields[columns[0]], fields[columns[1]]))
+                answers.append(Handed(f'{path}:{line}', fields[columns[0]], fields[columns[1]]))
             line = reader.line_num + 1
     except csv.Error as e:
         raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
@@ -42,15 +55,15 @@ def read_answers(path, name_column, word_column, encoding=None):
 
 
 def grade(rows, answers):
-    """For answers [(where, name, word)] against the set's rows: the
+    """For [Handed] against the set's rows: the
     report's rows, and for the summary the counts of each result, each
     password passed around, and the answers that matched nobody or more
     than one person."""
     people = {}
     for row in rows:
-        people.setdefault(name_key(row['name']), []).append(row)
-    owner = {row['password']: row for row in rows}
-    counts = {row['name']: 0 for row in rows}
+        people.setdefault(name_key(row.name), []).append(row)
+    owner = {row.password: row for row in rows}
+    counts = {row.name: 0 for row in rows}
     solved, handed_in, strangers = set(), {}, []
     for where, name, word in answers:
         matched = people.get(name_key(name), [])
@@ -60,23 +73,23 @@ def grade(rows, answers):
             strangers.append(f'{where}: "{shown}" '
                              + ('matches more than one person' if matched else 'matches nobody in the set'))
             continue
-        person = matched[0]['name']
+        person = matched[0].name
         counts[person] += 1
         theirs = owner.get(word.strip())
         if theirs is None:
             continue
-        if theirs['name'] == person:
+        if theirs.name == person:
             solved.add(person)
         else:
-            handed_in.setdefault(person, set()).add(theirs['name'])
-    order = {row['name']: i for i, row in enumerate(rows)}
+            handed_in.setdefault(person, set()).add(theirs.name)
+    order = {row.name: i for i, row in enumerate(rows)}
     report = []
     for row in rows:
-        name = row['name']
+        name = row.name
         result = 'solved' if name in solved else 'wrong' if counts[name] else 'none'
         theirs = sorted(handed_in.get(name, ()), key=order.get)
         by_others = sorted((p for p, names in handed_in.items() if name in names), key=order.get)
-        report.append({'name': name, 'folder': row['folder'], 'result': result, 'answers': counts[name],
+        report.append({'name': name, 'folder': row.folder, 'result': result, 'answers': counts[name],
                        'handed_in_others': '; '.join(theirs), 'others_handed_in_theirs': '; '.join(by_others)})
     counts = ', '.join(f'{sum(r["result"] == result for r in report)} {result}' for result in ('solved', 'wrong', 'none'))
     passed = [f"{a} handed in {b}'s password"
@@ -92,23 +105,26 @@ def write_report(report, output, out):
         writer.writerows(as_text(row) for row in report)
 
 
+def checked_in(out):
+    """[Handed] through serve, from OUT/checkins.sqlite."""
+    try:
+        store = Checkins(out, create=False)
+    except FileNotFoundError:
+        raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
+    return [Handed(f'check-in {a.id}', a.typed, a.word) for a in store.answers()]
+
+
 def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None):
     rows = read_set(out, new_ok=False)
     if from_checkins:
-        from .checkins import Checkins
-        try:
-            store = Checkins(out, create=False)
-        except FileNotFoundError:
-            raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
-        answers = [(f'check-in {i}', typed, word) for i, _, typed, _, word, _, _ in store.answers()]
+        answers = checked_in(out)
     else:
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
-        answers = [(f'{answers_path}:{line}', name, word)
-                   for line, name, word in read_answers(answers_path, name_column, word_column, encoding)]
+        answers = read_answers(answers_path, name_column, word_column, encoding)
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
     report, counts, passed, strangers = grade(rows, answers)
     write_report(report, output, out)
     print('\n'.join([counts, *passed, *strangers]), file=sys.stderr)
-    return 0
+    return OK

@@ -7,11 +7,13 @@ import urllib.parse
 
 import jinja2
 
+from .errors import OK, Refusal
 from .files import as_text, whole_file
-from .records import locked, read_set, with_keys
-from .roster import Refusal
+from .keys import new_key, with_keys, write_keys
+from .names import name_key
+from .set_folder import locked, read_set
 
-TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'web', 'templates')
+TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
 
 
 def checked_base(base):
@@ -24,7 +26,7 @@ def checked_base(base):
 
 def people_links(rows, keys, base):
     """[(name, link)] in the set's order."""
-    return [(row['name'], f'{base}p/{keys[row["name"]]}') for row in rows]
+    return [(row.name, f'{base}p/{keys[row.name]}') for row in rows]
 
 
 def links_csv(links):
@@ -55,21 +57,19 @@ def links_command(out, base, output, slips):
             f.write(slips_page(links))
     with whole_file(output or '-', out) as f:
         f.write(links_csv(links))
-    return 0
+    return OK
 
 
 def rekey_command(out, name):
     """A new key for one person: their old link stops working at once."""
-    from .roster import name_key
-    from .records import new_key, write_keys
     with locked(out):
         rows = read_set(out, new_ok=False)
-        matched = [r for r in rows if name_key(r['name']) == name_key(name)]
+        matched = [r for r in rows if name_key(r.name) == name_key(name)]
         if len(matched) != 1:
             raise Refusal(f'"{name}" ' + ('matches more than one person' if matched else 'matches nobody in the set'))
         keys = with_keys(out, rows)
-        keys[matched[0]['name']] = new_key()
+        keys[matched[0].name] = new_key()
         write_keys(out, keys)
-    print(f'{matched[0]["name"]} has a new key; the old link no longer works. '
+    print(f'{matched[0].name} has a new key; the old link no longer works. '
           f'Run links again for their new link.')
-    return 0
+    return OK

@@ -8,25 +8,25 @@ the first two, compared, give the places, and the third proves that a
 program written from the first is byte for byte the release build. A
 shape whose places cannot be told for sure is refused.
 
-The shape is what makes the compiler emit other instructions: the mask
-0x80 (an add) and 0xFF (a not) instead of an xor, and masked words that
-are all zero (the two copies of the table become one)."""
+The shape (judge_code.shape_of) is what makes the compiler emit other
+instructions."""
 import array
+import contextlib
+import dataclasses
 import hashlib
 import os
+import shutil
 import struct
 import subprocess
-import sys
+import tempfile
 
-from .roster import Refusal
+import scan_password
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-import scan_password  # noqa: E402  (tools/scan_password.py)
-
-
-def shape_of(password, mask):
-    kind = {0x80: 'add', 0xFF: 'not'}.get(mask, 'xor')
-    return kind, all(ord(c) == mask for c in password)
+from . import ROOT
+from .compiling import WORK, build_programs
+from .errors import Refusal
+from .judge_code import shape_of
+from .progress import Progress
 
 
 def references(shape):
@@ -137,7 +137,6 @@ def find_objdump():
     raise Refusal('templates: no objdump for i686 Windows programs')
 
 
-
 # What a release build of the program depends on, besides the password.
 SOURCES = ('entry', 'shell', 'cmake', 'CMakeLists.txt', 'CMakePresets.json')
 TOOLCHAIN = ('gcc-mingw-w64-i686-posix', 'g++-mingw-w64-i686-posix', 'binutils-mingw-w64-i686', 'mingw-w64-i686-dev',
@@ -162,3 +161,60 @@ def fingerprint(root):
                               env=scan_password.C_LOCALE).stdout
     digest.update((versions + compiler + os.environ.get('SOURCE_DATE_EPOCH', '')).encode())
     return digest.hexdigest()[:24]
+
+
+def load_templates(work, shapes, jobs):
+    """{shape: Template}, building (in `work`) the reference programs of the
+    shapes that this checkout and toolchain have none of yet."""
+    shapes = sorted(shapes)
+    # Reference programs are kept for the next build of the same sources and toolchain.
+    cache = os.path.join(WORK, 'templates', fingerprint(ROOT))
+    folder_of = {shape: os.path.join(cache, f'{shape[0]}-{"zero" if shape[1] else "any"}') for shape in shapes}
+    missing = [shape for shape in shapes if not os.path.isdir(folder_of[shape])]
+    if missing:
+        built = build_programs(work, [row for shape in missing for row in references(shape)], jobs)
+        os.makedirs(cache, exist_ok=True)
+        for k, shape in enumerate(missing):
+            keep_references(built[3 * k:3 * k + 3], folder_of[shape], cache)
+    objdump = find_objdump()
+    templates = {}
+    for shape in shapes:
+        paths = [os.path.join(folder_of[shape], f'{i}.exe') for i in range(3)]
+        programs = []
+        for path in paths:
+            with open(path, 'rb') as f:
+                programs.append(f.read())
+        templates[shape] = Template(shape, programs, [os.path.splitext(p)[0] + '.map' for p in paths], objdump)
+    return templates
+
+
+def keep_references(built, folder, cache):
+    """Three reference programs and their link maps, into `folder` in one rename."""
+    staged = tempfile.mkdtemp(prefix='.new-', dir=cache)
+    for i, path in enumerate(built):
+        shutil.copyfile(path, os.path.join(staged, f'{i}.exe'))
+        shutil.copyfile(os.path.splitext(path)[0] + '.map', os.path.join(staged, f'{i}.map'))
+    with contextlib.suppress(OSError):  # another build may have kept the same
+        os.rename(staged, folder)
+    shutil.rmtree(staged, ignore_errors=True)
+
+
+def write_programs(work, added, jobs):
+    """The newcomers' programs, written from templates, each checked for its
+    own password before it is kept: ([rows with their sha256], [paths])."""
+    templates = load_templates(work, {shape_of(r.password, r.mask) for r in added}, jobs)
+    folder = os.path.join(work, 'programs')
+    os.mkdir(folder)
+    progress, rows, paths = Progress('written', len(added)), [], []
+    for i, row in enumerate(added):
+        template = templates[shape_of(row.password, row.mask)]
+        data = template.write(row.password, row.mask)
+        where = template.holds(data, row.password)
+        if where:
+            raise Refusal(f'the program for "{row.name}" would hold its password {where}; nothing was changed')
+        paths.append(os.path.join(folder, f'{i}.exe'))
+        with open(paths[-1], 'wb') as f:
+            f.write(data)
+        rows.append(dataclasses.replace(row, sha256=hashlib.sha256(data).hexdigest()))
+        progress.step()
+    return rows, paths

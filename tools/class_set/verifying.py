@@ -5,10 +5,13 @@ import shutil
 import subprocess
 
 from . import ROOT
-from .building import WORK, Progress, work_folder
+from .compiling import WORK, work_folder
+from .errors import CANNOT_VERIFY, FAILED, OK
+from .progress import Progress
+from .set_folder import program_path
 
 
-def run_verify(out, rows):
+def verify_command(out, rows):
     """Each program under Wine: its own password must win, the next
     person's must fail, and it must end with exit code 0. Exit code 3 where
     this machine's Wine cannot start 32-bit programs."""
@@ -26,7 +29,7 @@ def run_verify(out, rows):
         if os.path.exists(unable):
             with open(unable, encoding='utf-8', errors='replace') as f:
                 print(f'verify: cannot verify here, the set is built but untested: {f.read().strip()}')
-            return 3
+            return CANNOT_VERIFY
         return verify_in(session, work, out, rows)
     finally:
         if own:
@@ -37,27 +40,9 @@ def run_verify(out, rows):
 
 def verify_in(session, work, out, rows):
     """The verifier built and run over the set in a session that can start its programs."""
-    # One build of the verifier serves every verify; one at a time builds it.
-    build = os.path.join(WORK, 'verify')
-    with open(os.path.join(WORK, 'verify.lock'), 'wb') as held:
-        fcntl.flock(held, fcntl.LOCK_EX)
-        subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,
-                       stdout=subprocess.DEVNULL)
-        verifier = os.path.join(work, 'verify_set.exe')
-        shutil.copyfile(os.path.join(build, 'bin', 'verify_set.exe'), verifier)
-    # ASCII names for the programs: Wine starts them through the ANSI code page.
-    programs = os.path.join(work, 'programs')
-    os.makedirs(programs)
-    with open(os.path.join(programs, 'list.txt'), 'w', encoding='utf-8') as f:
-        for i, row in enumerate(rows):
-            path = os.path.join(programs, f'{i}.exe')
-            shutil.copyfile(os.path.join(out, 'handout', row['folder'], 'PassWord.exe'), path)
-            other = rows[(i + 1) % len(rows)]['password'] if len(rows) > 1 else 'wrong'
-            f.write(f'{i}\tZ:{path.replace("/", chr(92))}\t{row["password"]}\t{other}\n')
+    listing = list_programs(work, out, rows)
     failures, progress = 0, Progress('verified', len(rows))
-    driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session,
-                               verifier, os.path.join(programs, 'list.txt')],
+    driver = subprocess.Popen([os.path.join(ROOT, 'cmake', 'wine-run'), session, verifier(work), listing],
                               stdout=subprocess.PIPE, text=True, errors='replace',
                               env=dict(os.environ, LC_ALL='ru_RU.UTF-8'))
     for line in driver.stdout:
@@ -67,12 +52,39 @@ def verify_in(session, work, out, rows):
         progress.step()
         if verdict != 'ok':
             failures += 1
-            print(f'FAIL {rows[int(index)]["folder"]}: {verdict}')
+            print(f'FAIL {rows[int(index)].folder}: {verdict}')
     driver.wait()
     if progress.done != len(rows):
         failures += len(rows) - progress.done
         print(f'the verifier stopped after {progress.done} of {len(rows)} programs')
     print(f'verify: {len(rows) - failures} passed, {failures} failed')
-    return 1 if failures else 0
+    return FAILED if failures else OK
 
 
+def verifier(work):
+    """verify_set.exe in `work`. One build of it serves every verify; one at a time builds it."""
+    build = os.path.join(WORK, 'verify')
+    with open(os.path.join(WORK, 'verify.lock'), 'wb') as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        subprocess.run(['cmake', '--preset', 'release', '-B', build], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(['cmake', '--build', build, '--target', 'verify_set'], cwd=ROOT, check=True,
+                       stdout=subprocess.DEVNULL)
+        path = os.path.join(work, 'verify_set.exe')
+        shutil.copyfile(os.path.join(build, 'bin', 'verify_set.exe'), path)
+    return path
+
+
+def list_programs(work, out, rows):
+    """The verifier's list: each program copied under an ASCII name (Wine
+    starts them through the ANSI code page), its password, and the next
+    person's, which must fail."""
+    programs = os.path.join(work, 'programs')
+    os.makedirs(programs)
+    listing = os.path.join(programs, 'list.txt')
+    with open(listing, 'w', encoding='utf-8') as f:
+        for i, row in enumerate(rows):
+            path = os.path.join(programs, f'{i}.exe')
+            shutil.copyfile(program_path(out, row), path)
+            other = rows[(i + 1) % len(rows)].password if len(rows) > 1 else 'wrong'
+            f.write(f'{i}\tZ:{path.replace("/", chr(92))}\t{row.password}\t{other}\n')
+    return listing

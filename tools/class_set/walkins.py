@@ -7,9 +7,14 @@ import io
 import os
 import shutil
 
-from .building import add, draw, load_templates, work_folder
-from .records import locked, read_keys, read_set
-from .roster import Refusal, check_folders, check_newcomers, clean_name, folder_for
+from .building import add_people
+from .compiling import work_folder
+from .errors import Refusal
+from .keys import read_keys
+from .names import check_folders, check_newcomers, clean_name, folder_for
+from .rows import new_rows
+from .set_folder import locked, read_set
+from .template import load_templates
 
 WALKINS = 'walkins.csv'
 
@@ -29,7 +34,7 @@ def open_set(out, jobs):
     with locked(out):
         if not os.path.exists(os.path.join(out, 'answers.csv')):
             read_set(out)  # refuses a folder that holds anything else
-            add(out, [], [], jobs)
+            add_people(out, [], [], jobs)
     work, lock = work_folder()
     try:
         load_templates(work, {(kind, False) for kind in ('xor', 'add', 'not')} | {('xor', True)}, jobs)
@@ -55,11 +60,11 @@ def enrol(out, typed, places, jobs):
                           'dots); write it another way.')
         try:
             check_newcomers(rows, [name], lambda n: 'the list')
-            check_folders([(r['name'], r['name']) for r in rows] + [(name, name)], lambda n: 'the list')
+            check_folders([(r.name, r.name) for r in rows] + [(name, name)], lambda n: 'the list')
         except Refusal:
             raise Refusal(f'"{name}" is taken: someone on the list has that name, or one too like it. '
                           'Write it another way.')
         listed = io.StringIO()
         csv.writer(listed, lineterminator='\r\n').writerows([['name'], *([w] for w in walked_in + [name])])
-        added = add(out, rows, draw(rows, [name]), jobs, {WALKINS: listed.getvalue()})
+        added = add_people(out, rows, new_rows(rows, [name]), jobs, {WALKINS: listed.getvalue()})
         return added[0], read_keys(out, rows + added)[name]

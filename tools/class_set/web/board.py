@@ -8,9 +8,9 @@ import time
 from flask import Blueprint, Response, abort, current_app, render_template, request
 
 from ..files import as_text
-from ..grading import REPORT, grade
+from ..grading import REPORT, Handed, grade
 from ..links import links_csv, people_links, slips_page
-from .page import keyed
+from .problems import keyed
 
 board = Blueprint('board', __name__)
 
@@ -32,13 +32,13 @@ def graded():
     room = current_app.extensions['room']
     answers = room.store.answers()
     solved_at, ways = {}, {}
-    for _, at, _, person, _, correct, via in answers:
-        if correct and person not in solved_at:
-            solved_at[person] = at
-        ways.setdefault(person, set()).add(via)
-    report, counts, passed, _ = grade(room.people()[0], [(f'check-in {i}', typed, word)
-                                                         for i, _, typed, _, word, _, _ in answers])
-    downloads, walked_in = room.store.downloads(), set(room.people()[3])
+    for answer in answers:
+        if answer.correct and answer.person not in solved_at:
+            solved_at[answer.person] = answer.time
+        ways.setdefault(answer.person, set()).add(answer.via)
+    people = room.people()
+    report, counts, passed, _ = grade(people.rows, [Handed(f'check-in {a.id}', a.typed, a.word) for a in answers])
+    downloads, walked_in = room.store.downloads(), set(people.walk_ins)
     for row in report:
         row['walk_in'] = row['name'] in walked_in
         row.update(solved_at=clock(solved_at.get(row['name'])), downloaded=clock(downloads.get(row['name'])),
@@ -54,7 +54,7 @@ def attachment(text, mimetype, filename):
 def show():
     room = current_app.extensions['room']
     report, counts, passed = graded()
-    places = room.places - len(room.people()[3]) if room.places else None
+    places = room.places - len(room.people().walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', report=report, counts=counts, passed=passed, places=places,
                                           key=current_app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))))
 
@@ -68,18 +68,18 @@ def report_csv():
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
 
 
-def links():
+def everyones_links():
     """Everyone's link, on the address the organiser's browser used."""
-    rows, _, by_key, _ = current_app.extensions['room'].people()
-    keys = {row['name']: key for key, row in by_key.items()}
-    return people_links(rows, keys, request.host_url)
+    people = current_app.extensions['room'].people()
+    keys = {row.name: key for key, row in people.by_key.items()}
+    return people_links(people.rows, keys, request.host_url)
 
 
 @board.get('/board/links.csv')
 def links_download():
-    return attachment(links_csv(links()), 'text/csv', 'links.csv')
+    return attachment(links_csv(everyones_links()), 'text/csv', 'links.csv')
 
 
 @board.get('/board/slips')
 def slips():
-    return keyed(Response(slips_page(links())))
+    return keyed(Response(slips_page(everyones_links())))

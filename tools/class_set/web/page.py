@@ -6,16 +6,15 @@ import urllib.parse
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 
-from ..roster import Refusal, name_key
+from ..errors import Refusal
+from ..names import name_key
+from ..set_folder import program_path
 from ..walkins import enrol as enrol_walk_in
-from . import LIMIT
+from .problems import keyed, problem
+from .room import LIMIT
 
 FORM = 'application/x-www-form-urlencoded'
 page = Blueprint('page', __name__)
-
-
-def problem(status, title, message, headers=None):
-    return render_template('problem.html', title=title, message=message), status, headers or {}
 
 
 def form_fields(names):
@@ -47,16 +46,9 @@ def too_many(limit, key, whose):
     return None
 
 
-def keyed(response):
-    """A page whose address holds a key: not sent on as a referrer, not kept."""
-    response.headers['Referrer-Policy'] = 'no-referrer'
-    response.headers['Cache-Control'] = 'no-store'
-    return response
-
-
 def person_of(key):
     """The row whose key this is; 404 as for any unknown page otherwise."""
-    for known, row in current_app.extensions['room'].people()[2].items():
+    for known, row in current_app.extensions['room'].people().by_key.items():
         if hmac.compare_digest(known.encode(), key.encode()):
             return row
     abort(404)
@@ -92,7 +84,7 @@ def enrol():
     if refused:
         return refused
     try:
-        _, key = enrol_walk_in(room.out, fields[0], room.places, 2)
+        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'])
     except Refusal as why:
         return render_template('enrol.html', name=fields[0], message=str(why)), 409
     return redirect(url_for('page.personal', key=key), 303)
@@ -108,23 +100,23 @@ def answer():
     refused = too_many(room.per_client, request.remote_addr, 'from here')
     if refused:
         return refused
-    matched = room.people()[1].get(name_key(name), [])
+    matched = room.people().by_name.get(name_key(name), [])
     if len(matched) != 1:
         message = ('More than one person on the list has that name; type it exactly as on the list.'
                    if matched else 'No one of that name is on the list. Type your name as it is there.')
         return render_template('answer.html', name=name, message=message)
     person = matched[0]
-    refused = too_many(room.per_person, person['name'], 'for that name')
+    refused = too_many(room.per_person, person.name, 'for that name')
     if refused:
         return refused
-    correct = word.strip() == person['password']
-    room.store.add(name, person['name'], request.remote_addr, word, correct)
+    correct = word.strip() == person.password
+    room.store.add(name, person.name, request.remote_addr, word, correct)
     return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
 
 
 @page.get('/p/<key>')
 def personal(key):
-    return keyed(Response(render_template('personal.html', name=person_of(key)['name'], key=key)))
+    return keyed(Response(render_template('personal.html', name=person_of(key).name, key=key)))
 
 
 @page.post('/p/<key>')
@@ -135,12 +127,12 @@ def personal_answer(key):
     if refused:
         return refused
     refused = too_many(room.per_client, request.remote_addr, 'from here') or \
-        too_many(room.per_person, person['name'], 'of yours')
+        too_many(room.per_person, person.name, 'of yours')
     if refused:
         return refused
-    correct = fields[0].strip() == person['password']
-    room.store.add(person['name'], person['name'], request.remote_addr, fields[0], correct, via='link')
-    return keyed(Response(render_template('personal.html', name=person['name'], key=key,
+    correct = fields[0].strip() == person.password
+    room.store.add(person.name, person.name, request.remote_addr, fields[0], correct, via='link')
+    return keyed(Response(render_template('personal.html', name=person.name, key=key,
                                           verdict='right' if correct else 'wrong')))
 
 
@@ -148,8 +140,8 @@ def personal_answer(key):
 def download(key):
     room = current_app.extensions['room']
     person = person_of(key)
-    with open(os.path.join(room.out, 'handout', person['folder'], 'PassWord.exe'), 'rb') as f:
+    with open(program_path(room.out, person), 'rb') as f:
         program = f.read()
-    room.store.downloaded(person['name'])
+    room.store.downloaded(person.name)
     return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',
                           headers={'Content-Disposition': 'attachment; filename="PassWord.exe"'}))

@@ -1,0 +1,130 @@
+"""grade against a set laid out by hand: every result, a password passed
+around seen from both ends, names typed another way, strangers, files as
+spreadsheets save them, and bad input that stops with status 2 and
+changes nothing."""
+import os
+import pathlib
+import shutil
+import stat
+
+import pytest
+
+from conftest import read_csv
+
+PEOPLE = [('Анна Петрова', 'Ab3De'), ('Bob', 'Fg4Hj'), ('Carl', 'Km5Np'), ('Dana', 'Qr6St'),
+          ('Eve Lee', 'Uv7Wx'), ('Eve  Lee', 'Yz8ab')]
+
+
+@pytest.fixture
+def out(make_set):
+    return make_set(PEOPLE)
+
+
+def write(folder, name, data):
+    path = os.path.join(folder, name)
+    with open(path, 'wb') as f:
+        f.write(data.encode('utf-8') if isinstance(data, str) else data)
+    return path
+
+
+def snapshot(top):
+    return {path: pathlib.Path(path).read_bytes()
+            for path in (os.path.join(root, name) for root, _, names in os.walk(top) for name in names)
+            if os.path.isfile(path)}
+
+
+def test_report_and_summary(out, tmp_path, class_set):
+    answers = write(tmp_path, 'answers.csv', '\ufeff' + '\r\n'.join([
+        'Timestamp;Your name;Password found',
+        '1;  анна   ПЕТРОВА ;wrong1',       # another case and spacing, wrong first
+        '2;Анна Петрова; Ab3De ',            # then her own
+        '3;bob;Km5Np',                       # Carl's password
+        '4;Carl;Fg4Hj',                      # and Carl handed in Bob's
+        '5;Carl;Km5Np',                      # and his own
+        '6;"Mallory; the stranger";Qr6St',   # nobody: Dana's password stays Dana's
+        '7;eve lee;Uv7Wx',                   # two people by that name
+        '8;Bob;"two\nlines"',
+        '10;\x1b[2J\x07Zed;x',             # an escape sequence in a stranger's name
+    ]) + '\r\n')
+    columns = ['--name-column', ' YOUR NAME', '--word-column', 'password found']
+    status, report, summary = class_set('grade', out, answers, *columns)
+    assert status == 0, summary
+    found = {r['name']: (r['result'], r['answers'], r['handed_in_others'], r['others_handed_in_theirs'])
+             for r in read_csv(report)}
+    assert found == {
+        'Анна Петрова': ('solved', '2', '', ''),
+        'Bob': ('wrong', '2', 'Carl', 'Carl'),
+        'Carl': ('solved', '2', 'Bob', 'Bob'),
+        'Dana': ('none', '0', '', ''),
+        'Eve Lee': ('none', '0', '', ''),
+        'Eve  Lee': ('none', '0', '', ''),
+    }
+    assert not any(password in report for _, password in PEOPLE)
+    assert summary.splitlines() == [
+        '2 solved, 1 wrong, 3 none', "Bob handed in Carl's password", "Carl handed in Bob's password",
+        f'{answers}:7: "Mallory; the stranger" matches nobody in the set',
+        f'{answers}:8: "eve lee" matches more than one person',
+        f'{answers}:11: "\\x1b[2J\\x07Zed" matches nobody in the set']
+
+    output = tmp_path / 'report.csv'
+    assert class_set('grade', out, answers, *columns, '--output', str(output))[0] == 0
+    assert output.read_text(encoding='utf-8').replace('\r\n', '\n') == report
+    assert class_set('grade', out, answers, *columns, '--output', '-')[1] == report
+
+
+@pytest.mark.parametrize('name, text, encoding, options', [
+    # as Excel on a Russian Windows saves "CSV UTF-8", "CSV" and "Unicode text"
+    ('utf-8.csv', '\ufeffИмя;Пароль\r\nанна петрова;Ab3De\r\nBob;Km5Np\r\n', 'utf-8', []),
+    ('cp1251.csv', 'Имя;Пароль\r\nанна петрова;Ab3De\r\nBob;Km5Np\r\n', 'cp1251', ['--encoding', 'cp1251']),
+    ('unicode.txt', '\ufeffИмя\tПароль\r\nанна петрова\tAb3De\r\nBob\tKm5Np\r\n', 'utf-16-le', []),
+])
+def test_a_spreadsheet_saved_in_any_encoding(out, tmp_path, class_set, name, text, encoding, options):
+    path = write(tmp_path, name, text.encode(encoding))
+    status, report, summary = class_set('grade', out, path, '--name-column', 'имя', '--word-column', 'ПАРОЛЬ',
+                                        *options)
+    assert status == 0, summary
+    assert summary.splitlines()[0] == '1 solved, 1 wrong, 4 none'
+    assert [r['result'] for r in read_csv(report)][:3] == ['solved', 'wrong', 'none']
+
+
+def test_bad_input_stops_and_changes_nothing(out, tmp_path, class_set):
+    top = str(tmp_path)
+    good = write(top, 'good.csv', 'name,password\nBob,Fg4Hj\n')
+    broken = shutil.copytree(out, out + '-broken')
+    os.remove(os.path.join(broken, 'handout', 'Bob', 'PassWord.exe'))
+    swapped = shutil.copytree(out, out + '-swapped')
+    records = pathlib.Path(swapped, 'answers.csv')
+    records.write_text(records.read_text('utf-8').replace('Fg4Hj', '_').replace('Km5Np', 'Fg4Hj').replace('_', 'Km5Np'),
+                       'utf-8')
+    os.mkfifo(os.path.join(top, 'fifo'))
+    write(out, 'checkins.sqlite', b'not a database, and not to be lost')
+    cases = [
+        ('missing', [out, os.path.join(top, 'none.csv')], 'none.csv: cannot read'),
+        ('empty', [out, write(top, 'empty.csv', '\ufeff\n')], 'empty.csv:1: empty'),
+        ('not UTF-8', [out, write(top, 'latin1.csv', b'name,password\nBob,x\nJos\xe9,y\n')],
+         'latin1.csv:3: not UTF-8 text; save it as UTF-8 (or as "Unicode text"), or name its encoding with '
+         '--encoding, for instance --encoding cp1251'),
+        ('not that encoding', [out, good, '--encoding', 'utf-32'], 'good.csv:1: not utf-32 text'),
+        ('no such column', [out, write(top, 'cols.csv', 'Name;Word\nBob;x\n')],
+         'cols.csv:1: no column "password"; the header has: "Name", "Word"'),
+        ('not a set', [top, good], 'not a set made by class-set'),
+        ('records disagree', [broken, good], 'answers.csv:3: '),
+        ('passwords swapped in the records', [swapped, good], 'answers.csv:3: the password or mask is not the one that'),
+        ('the records as answers', [out, os.path.join(out, 'answers.csv')], 'a file of the set itself'),
+        ('check-ins that are no database', [out, '--from-checkins'], 'checkins.sqlite: not a store of answers'),
+        # Written as root, these once replaced /dev/null and the answers handed in.
+        ('report into handout/', [out, good, '--output', os.path.join(out, 'handout', 'r.csv')], 'inside the set'),
+        ('report over the records', [out, good, '--output', os.path.join(out, 'answers.csv')], 'inside the set'),
+        ('report over the check-ins', [out, good, '--output', os.path.join(out, 'checkins.sqlite')], 'inside the set'),
+        ('report over a FIFO', [out, good, '--output', os.path.join(top, 'fifo')], 'not a regular file'),
+        ('report over a folder', [out, good, '--output', top], 'not a regular file'),
+        ('wrong option', [out, good, '--colour'], 'usage: class-set'),
+        ('both ways of answers', [out, good, '--from-checkins'], 'one of the two'),
+    ]
+    before = snapshot(top)
+    for what, args, message in cases:
+        status, said, problems = class_set('grade', *args)
+        assert (status, said) == (2, ''), what
+        assert message in problems, what
+        assert snapshot(top) == before, what
+        assert stat.S_ISFIFO(os.stat(os.path.join(top, 'fifo')).st_mode), what

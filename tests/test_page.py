@@ -1,0 +1,209 @@
+"""The check-in page and the board through Flask's test client, on a set
+laid out by hand: answers by name and through a person's own link, bad
+requests, the board behind its key, the limits, and a set that changes
+under the page."""
+import html
+import os
+import re
+
+import pytest
+
+from conftest import PEOPLE, free_port, read_csv
+from stand_in_set import numbered
+
+PASSWORD = dict(PEOPLE)
+FORM = {'content_type': 'application/x-www-form-urlencoded'}
+
+
+def hand_in(client, name, word, address='127.0.0.1'):
+    """The verdict shown, or the status where the answer was refused."""
+    response = client.post('/', data={'name': name, 'word': word}, environ_base={'REMOTE_ADDR': address})
+    if response.status_code != 200:
+        return response.status_code
+    return html.unescape(re.search(r'id="verdict">([^<]*)', response.text).group(1))
+
+
+def board(client, key):
+    """{name: (result, answers, handed in others', others handed in theirs)} and the page."""
+    page = client.get(f'/board?key={key}').text
+    rows = re.findall(r'<tr class="\w+">\s*<td>(.*?)</td><td>(\w+)</td><td>[^<]*</td><td>(\d+)</td>\s*'
+                      r'<td>(.*?)</td><td>(.*?)</td>', page)
+    return {html.unescape(re.sub(r' <small.*', '', n)): (r, a, html.unescape(t), html.unescape(o))
+            for n, r, a, t, o in rows}, page
+
+
+def links(client, key):
+    return {r['name']: r['link'] for r in read_csv(client.get(f'/board/links.csv?key={key}').text)}
+
+
+def test_a_room_hands_in(client, board_key, app, class_set):
+    anna = PASSWORD['Анна Петрова']
+    assert 'not your password' in hand_in(client, 'Анна Петрова', 'wrong')
+    assert 'Right' in hand_in(client, 'Анна Петрова', anna)
+    verdict = hand_in(client, '  bOB ', anna)
+    assert 'not your password' in verdict and 'Анна' not in verdict
+    page = client.post('/', data={'name': 'Zed', 'word': 'x'}).text
+    assert 'No one of that name' in page and 'value="Zed"' in page, 'a stranger is asked again'
+
+    table, page = board(client, board_key)
+    assert table == {'Анна Петрова': ('solved', '2', '', 'Bob'), 'Bob': ('wrong', '1', 'Анна Петрова', ''),
+                     '<b>Carl</b>': ('none', '0', '', '')}
+    assert "Bob handed in Анна Петрова&#39;s password" in page
+    assert '<b>Carl' not in page, 'names are text'
+    report = client.get(f'/board.csv?key={board_key}').text
+    status, graded, _ = class_set('grade', app.config['OUT'], '--from-checkins')
+    assert (status, read_csv(report)) == (0, read_csv(graded))
+    assert os.stat(os.path.join(app.config['OUT'], 'checkins.sqlite')).st_mode & 0o777 == 0o600
+
+
+@pytest.mark.parametrize('what, body, kind, status', [
+    ('empty field', b'name=Bob&word=', FORM['content_type'], 400),
+    ('no word', b'name=Bob', FORM['content_type'], 400),
+    ('not UTF-8', b'name=Bo%E9&word=x', FORM['content_type'], 400),
+    ('too long', b'name=Bob&word=' + b'x' * 5000, FORM['content_type'], 413),
+    ('not a form', b'{"name": "Bob"}', 'application/json', 400),
+    ('markup', b'name=%3Cscript%3E&word=x', FORM['content_type'], 200),
+], ids=lambda value: value if isinstance(value, str) and ' ' not in value and len(value) < 20 else '')
+def test_bad_requests_are_refused_plainly(client, what, body, kind, status):
+    response = client.post('/', data=body, content_type=kind)
+    assert response.status_code == status, what
+    assert 'Traceback' not in response.text and '<script>' not in response.text, what
+
+
+def test_the_board_needs_its_key(client, board_key):
+    assert client.post(f'/board?key={board_key}').status_code == 405
+    for address in ('/board', f'/board?key={board_key}x', '/board.csv', '/board/links.csv?key=', '/board/slips'):
+        response = client.get(address)
+        assert response.status_code == 403, address
+        assert 'Анна' not in response.text and 'Bob' not in response.text
+
+
+def test_a_restart_keeps_the_answers_and_the_key(app, client, board_key):
+    from class_set.web import create_app
+    hand_in(client, 'Bob', PASSWORD['Bob'])
+    again = create_app({'OUT': app.config['OUT']})
+    assert again.config['BOARD_KEY'] == board_key
+    assert board(again.test_client(), board_key)[0]['Bob'] == ('solved', '1', '', '')
+
+
+def test_answers_a_minute_are_limited_per_person_not_per_room(make_set):
+    from class_set.web import create_app
+    people = numbered(60)
+    client = create_app({'OUT': make_set(people)}).test_client()
+    # Sixty people behind one address (a school's NAT): all kept.
+    assert [hand_in(client, name, 'guess', '127.0.3.3') for name, _ in people].count(
+        'That is not your password. Try again.') == 60
+    # One person: ten a minute, whatever the address; the refused one is not kept.
+    statuses = [hand_in(client, 'Person 1', 'guess', f'127.0.4.{i + 2}') for i in range(10)]
+    assert statuses[-1] == 429 and 429 not in statuses[:-1]
+    assert board(client, client.application.config['BOARD_KEY'])[0]['Person 1'][1] == '10'
+
+
+def test_answers_a_minute_from_one_address(make_set):
+    from class_set.web import create_app
+    client = create_app({'OUT': make_set(), 'CLIENT_RATE': 3}).test_client()
+    assert [hand_in(client, 'Bob', 'x') == 429 for _ in range(4)] == [False, False, False, True]
+    assert hand_in(client, 'Bob', 'x', '127.0.0.2') != 429
+
+
+def test_a_moving_window():
+    from class_set.web.room import RateLimit
+    now = [0.0]
+    limit = RateLimit(2, clock=lambda: now[0])
+    assert [limit.wait('a'), limit.wait('a'), limit.wait('a'), limit.wait('b')] == [0, 0, 61, 0]
+    now[0] = 59.5  # no burst at the minute's turn
+    assert limit.wait('a') == 1
+    now[0] = 60.0
+    assert (limit.wait('a'), limit.wait('a')) == (0, 0)
+    assert limit.wait('a') > 0
+
+
+def test_own_links(client, board_key, app):
+    link = links(client, board_key)
+    assert set(link) == set(PASSWORD)
+    bob = link['Bob'].replace('http://localhost', '')
+    page = client.get(bob)
+    assert re.search(r'<h1>Bob</h1>', page.text)
+    assert (page.headers['Referrer-Policy'], page.headers['Cache-Control']) == ('no-referrer', 'no-store')
+    program = client.get(bob + '/PassWord.exe')
+    with open(os.path.join(app.config['OUT'], 'handout', 'Bob', 'PassWord.exe'), 'rb') as f:
+        assert program.data == f.read()
+    assert program.headers['Content-Disposition'] == 'attachment; filename="PassWord.exe"'
+    assert program.headers['Cache-Control'] == 'no-store'
+
+    answered = client.post(bob, data={'word': PASSWORD['Bob']})
+    assert 'Right' in answered.text and answered.headers['Referrer-Policy'] == 'no-referrer'
+    row = re.search(r'<td>Bob</td>.*?</tr>', client.get(f'/board?key={board_key}').text, re.S).group(0)
+    assert re.search(r'<td>solved</td><td>\d\d:\d\d:\d\d</td><td>1</td>.*<td>\d\d:\d\d:\d\d</td><td>link</td>', row, re.S)
+
+    # Unknown keys and unknown pages look alike.
+    for unknown in ('/p/' + 'x' * 22, '/p/', '/nothing', bob.upper()):
+        assert client.get(unknown).status_code == 404, unknown
+    for address in ('/', bob, f'/board?key={board_key}'):
+        response = client.get(address)
+        assert response.headers['X-Content-Type-Options'] == 'nosniff'
+        assert "default-src 'self'" in response.headers['Content-Security-Policy']
+
+    # Ten of one person's answers in a minute, from any address; the eleventh is refused.
+    statuses = [client.post(bob, data={'word': 'x'}, environ_base={'REMOTE_ADDR': f'127.0.1.{i}'}).status_code
+                for i in range(10)]
+    assert statuses == [200] * 9 + [429]
+
+
+def test_rekey_on_a_running_page(client, board_key, app, class_set):
+    before = links(client, board_key)
+    status, said, _ = class_set('rekey', app.config['OUT'], ' bob ')
+    assert status == 0 and 'Bob has a new key' in said
+    assert client.get(before['Bob'].replace('http://localhost', '')).status_code == 404
+    after = links(client, board_key)
+    assert after['Bob'] != before['Bob']
+    assert {k: v for k, v in after.items() if k != 'Bob'} == {k: v for k, v in before.items() if k != 'Bob'}
+    assert client.get(after['Bob'].replace('http://localhost', '')).status_code == 200
+    assert class_set('rekey', app.config['OUT'], 'Nobody')[0] == 2
+
+
+def test_links_give_keys_to_a_set_without_and_change_no_program(make_set, tmp_path, class_set):
+    out = make_set()
+    handout = {name: os.stat(os.path.join(out, 'handout', name, 'PassWord.exe')).st_mtime_ns
+               for name in os.listdir(os.path.join(out, 'handout'))}
+    listed, slips = tmp_path / 'links.csv', tmp_path / 'slips.html'
+    status, _, problems = class_set('links', out, '--base', 'http://10.1.2.3:8000', '--output', str(listed),
+                                    '--slips', str(slips))
+    assert status == 0, problems
+    assert os.stat(os.path.join(out, 'keys.csv')).st_mode & 0o777 == 0o600
+    rows = read_csv(listed.read_text(encoding='utf-8'))
+    assert [r['name'] for r in rows] == [name for name, _ in PEOPLE]
+    assert all(re.fullmatch(r'http://10\.1\.2\.3:8000/p/[\w-]{22}', r['link']) for r in rows)
+    assert slips.read_text(encoding='utf-8').count('<svg') == 3
+    assert {name: os.stat(os.path.join(out, 'handout', name, 'PassWord.exe')).st_mtime_ns
+            for name in os.listdir(os.path.join(out, 'handout'))} == handout
+    assert class_set('links', out, '--base', 'ftp://x/')[0] == 2
+
+
+def test_a_set_being_swapped_is_a_moment_away(app, client):
+    answers = os.path.join(app.config['OUT'], 'answers.csv')
+    os.rename(answers, answers + '.away')
+    response = client.post('/', data={'name': 'Bob', 'word': 'x'})
+    assert (response.status_code, response.headers['Retry-After']) == (503, '2')
+    os.rename(answers + '.away', answers)
+    assert client.post('/', data={'name': 'Bob', 'word': 'x'}).status_code == 200
+
+
+def test_enrolment_is_closed_unless_opened(client):
+    assert client.get('/enrol').status_code == 404
+    assert client.post('/enrol', data={'name': 'Zoe'}).status_code == 404
+    assert 'Not on the list?' not in client.get('/').text
+
+
+def test_listening_options(make_set, class_set, monkeypatch):
+    import waitress.server
+    out = make_set()
+    for options, said in [(['--port', '70000'], 'expected a port from 1 to 65535'),
+                          (['--host', '999.1.1.1'], 'class-set: cannot listen on 999.1.1.1')]:
+        status, _, problems = class_set('serve', out, *options)
+        assert status == 2 and said in problems and 'Traceback' not in problems, options
+    # Listening, it says where: an IPv6 address in brackets, or no browser opens it.
+    monkeypatch.setattr(waitress.server.BaseWSGIServer, 'run', lambda server: server.close())
+    port = free_port()
+    status, said, _ = class_set('serve', out, '--host', '::1', '--port', str(port))
+    assert status == 0 and said.splitlines()[:2] == ['People hand in their answers at:', f'  http://[::1]:{port}/']

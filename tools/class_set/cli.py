@@ -1,0 +1,117 @@
+"""The command line's words: one parser per command, each naming the
+function of __main__ that runs it."""
+import argparse
+import os
+
+ENCODING_HELP = ("{} is in this encoding, for instance cp1251 (default: UTF-8, or UTF-16 where it starts with a "
+                 "byte order mark)")
+
+
+def positive(text):
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f'expected a whole number from 1 up, got {text!r}')
+    return int(text)
+
+
+def port(text):
+    if not text.isdigit() or not 1 <= int(text) <= 65535:
+        raise argparse.ArgumentTypeError(f'expected a port from 1 to 65535, got {text!r}')
+    return int(text)
+
+
+def command(commands, name, summary, description, first=None):
+    """A command's parser, with OUT, the set, as its first positional
+    argument or after `first`."""
+    parser = commands.add_parser(name, help=summary, description=description)
+    if first:
+        parser.add_argument(first.lower(), metavar=first)
+    parser.add_argument('out', metavar='OUT')
+    return parser
+
+
+def build_options(build):
+    build.add_argument('--verify', action='store_true',
+                       help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
+    build.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
+                       help='programs built at once (default: the cores, %(default)s)')
+    build.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ROSTER'))
+
+
+def who_options(who):
+    who.add_argument('word', metavar='WORD')
+
+
+def grade_options(grade):
+    grade.add_argument('answers', metavar='ANSWERS', nargs='?',
+                       help='CSV with a header row, comma, semicolon or tab separated')
+    grade.add_argument('--from-checkins', action='store_true',
+                       help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
+    grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
+    grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
+    grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
+    grade.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ANSWERS'))
+
+
+def serve_options(serve):
+    serve.add_argument('--host', default='127.0.0.1', metavar='ADDR',
+                       help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
+    serve.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
+    serve.add_argument('--rate', type=positive, default=10, metavar='N',
+                       help='answers of one person in any 60 seconds at most (default: %(default)s)')
+    serve.add_argument('--client-rate', type=positive, default=300, metavar='N',
+                       help='answers from one client address in any 60 seconds at most, against floods; a room '
+                            'behind one address shares it (default: %(default)s)')
+    serve.add_argument('--open', type=positive, default=0, metavar='N',
+                       help='let at most N people not on the list enrol through the page (default: closed); OUT '
+                            'may then be missing or empty')
+    serve.add_argument('--enrol-rate', type=positive, default=3, metavar='N',
+                       help='enrolment attempts from one client address in any 60 seconds at most '
+                            '(default: %(default)s)')
+
+
+def links_options(links):
+    links.add_argument('--base', required=True, metavar='URL',
+                       help="the check-in page's address as the room reaches it, e.g. http://ADDRESS:8000/ as "
+                            "serve prints it")
+    links.add_argument('--output', metavar='FILE', help='the CSV to FILE instead of standard output')
+    links.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
+
+
+def rekey_options(rekey):
+    rekey.add_argument('name', metavar='NAME')
+
+
+def parser(runners, description):
+    """The whole command line; `runners` maps each command to the function
+    that runs it with the parsed arguments."""
+    top = argparse.ArgumentParser(prog='class-set', description=description)
+    commands = top.add_subparsers(dest='command', required=True, metavar='COMMAND')
+    build_options(command(
+        commands, 'build', 'build one program per person of ROSTER into OUT',
+        'Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTER (one name a line; blank lines and '
+        'lines starting with # are skipped), OUT/handout/SHA256SUMS and OUT/answers.csv. On an existing set it '
+        'adds only the newcomers.', first='ROSTER'))
+    who_options(command(
+        commands, 'who', "say whose password WORD is",
+        "Prints whose password WORD is in the set OUT; exits 1 when it is nobody's."))
+    grade_options(command(
+        commands, 'grade', 'grade the answers a group handed in',
+        'For every person of the set OUT: solved (an answer was their own password), wrong or none, how many '
+        'answers, and whose passwords were passed around, both ends. The report (CSV) holds no passwords; a '
+        'summary follows on standard error.'))
+    serve_options(command(
+        commands, 'serve', 'a check-in page for the group, and a board for the organiser',
+        'Serves a page where people hand in the password they found, and a board behind a key that this '
+        'command prints. Answers are kept in OUT/checkins.sqlite.'))
+    links_options(command(
+        commands, 'links', "everyone's own link: a CSV for a mail merge, and slips to print",
+        "Writes a CSV of name and link (BASE/p/KEY, the person's own page on serve's check-in page: their "
+        "program and the answer form) to FILE or standard output, and with --slips a page of slips to print, "
+        "each with a QR code of the link. People without a key get one."))
+    rekey_options(command(
+        commands, 'rekey', "a new key for one person, whose old link stops working",
+        "Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again "
+        "for the new one."))
+    for name, command_parser in commands.choices.items():
+        command_parser.set_defaults(run=runners[name])
+    return top

@@ -1,0 +1,12 @@
+"""The one way the organiser's commands fail on bad input, and the exit
+codes every command uses."""
+
+OK = 0
+FAILED = 1        # the system said no (a full disk, a read-only folder); or who found nobody
+REFUSED = 2       # bad input, said in one line; also argparse's usage errors
+CANNOT_VERIFY = 3  # the set is built, but this machine cannot run 32-bit programs
+INTERRUPTED = 130  # Ctrl+C
+
+
+class Refusal(Exception):
+    """Bad input: said in one line, and nothing is written."""

@@ -1,0 +1,22 @@
+"""Progress of a long step on standard error."""
+import sys
+import time
+
+
+class Progress:
+    """done/total, the rate and the time left: in place on a terminal, else
+    a line at every tenth."""
+
+    def __init__(self, what, total):
+        self.what, self.total, self.done, self.start = what, total, 0, time.monotonic()
+        self.tty = sys.stderr.isatty()
+
+    def step(self):
+        self.done += 1
+        if not self.tty and self.done != self.total and self.done % max(1, self.total // 10):
+            return
+        spent = time.monotonic() - self.start
+        rate = self.done / spent if spent else 0
+        left = f', {(self.total - self.done) / rate:.0f} s left' if rate and self.done != self.total else ''
+        print(f'{self.what}: {self.done}/{self.total}, {rate:.1f} a second, {spent:.0f} s{left}',
+              end='\r' if self.tty and self.done != self.total else '\n', file=sys.stderr, flush=True)

@@ -1,0 +1,78 @@
+"""A set's rows: whose password is whose, as OUT/answers.csv keeps them."""
+import csv
+import dataclasses
+import os
+import secrets
+
+from .errors import Refusal
+from .names import MAX_NAME, folder_for
+
+# Room for the longest name that build takes, in any of the fields.
+csv.field_size_limit(16 * MAX_NAME)
+
+HEADER = ['name', 'folder', 'password', 'mask', 'sha256']
+# Letters and digits that no keyboard layout or font confuses.
+ALPHABET = '23456789ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnpqrstuvwxyz'
+
+
+@dataclasses.dataclass(frozen=True)
+class Row:
+    """A person of the set: their program's folder, its password and mask,
+    and the program's sha256 (empty until it is written)."""
+    name: str
+    folder: str
+    password: str
+    mask: int
+    sha256: str = ''
+
+    def fields(self):
+        return [self.name, self.folder, self.password, str(self.mask), self.sha256]
+
+
+def read_rows(path):
+    """The rows of answers.csv, each checked on its own; a Refusal names
+    the line that is not as build writes it."""
+    try:
+        with open(path, newline='', encoding='utf-8') as f:
+            table = list(csv.reader(f))
+    except (OSError, UnicodeDecodeError) as e:
+        raise Refusal(f'{path}: cannot read it ({e})')
+    if not table or table[0] != HEADER:
+        raise Refusal(f'{path}:1: not a set made by class-set (header is not {",".join(HEADER)})')
+    rows = []
+    for number, fields in enumerate(table[1:], 2):
+        where = f'{path}:{number}'
+        if len(fields) != len(HEADER):
+            raise Refusal(f'{where}: expected {len(HEADER)} fields, got {len(fields)}')
+        name, folder, password, mask, digest = fields
+        if folder != folder_for(name):
+            raise Refusal(f'{where}: folder "{folder}" is not the one for "{name}"')
+        if len(password) != 5 or any(c not in ALPHABET for c in password) or not mask.isdigit() \
+                or not 1 <= int(mask) <= 255:
+            raise Refusal(f'{where}: not a password and mask of this command')
+        rows.append(Row(name, folder, password, int(mask), digest))
+    return rows
+
+
+def write_rows(path, rows):
+    """answers.csv, new, readable by its owner only, and on disk when this returns."""
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with open(fd, 'w', encoding='utf-8', newline='') as f:
+        writer = csv.writer(f, lineterminator='\r\n')
+        writer.writerow(HEADER)
+        writer.writerows(row.fields() for row in rows)
+        f.flush()
+        os.fsync(f.fileno())
+
+
+def new_rows(rows, names):
+    """Rows for `names`: a password no one else in the set has, and a mask."""
+    taken = {r.password for r in rows}
+    added = []
+    for name in names:
+        password = None
+        while password is None or password in taken:
+            password = ''.join(secrets.choice(ALPHABET) for _ in range(5))
+        taken.add(password)
+        added.append(Row(name, folder_for(name), password, 1 + secrets.randbelow(255)))
+    return added

@@ -1,0 +1,14 @@
+"""The answers every blueprint gives alike: a problem page, and the headers
+of a page whose address holds a key."""
+from flask import render_template
+
+
+def problem(status, title, message, headers=None):
+    return render_template('problem.html', title=title, message=message), status, headers or {}
+
+
+def keyed(response):
+    """A page whose address holds a key: not sent on as a referrer, not kept."""
+    response.headers['Referrer-Policy'] = 'no-referrer'
+    response.headers['Cache-Control'] = 'no-store'
+    return response

@@ -1,0 +1,90 @@
+"""What the page and the board share: the set as it is now (a build may
+grow it, a key may be replaced, while serve runs), the answers, the limits."""
+import collections
+import dataclasses
+import os
+import threading
+import time
+
+from ..checkins import Checkins
+from ..errors import Refusal
+from ..keys import read_keys
+from ..names import name_key
+from ..rows import Row
+from ..set_folder import read_set
+from ..walkins import walk_ins
+
+LIMIT = 4096  # bytes of a request body; the form sends far less
+
+
+class RateLimit:
+    """At most `rate` in any 60 seconds for one key (a person, an address):
+    a moving window, so no burst slips through at a minute's turn."""
+
+    def __init__(self, rate, clock=time.monotonic):
+        self.rate, self.clock = rate, clock
+        self.seen, self.lock = collections.defaultdict(collections.deque), threading.Lock()
+
+    def wait(self, key):
+        """0 and this one is counted, or the seconds until one may be."""
+        now = self.clock()
+        with self.lock:
+            times = self.seen[key]
+            while times and now - times[0] >= 60:
+                times.popleft()
+            if len(times) >= self.rate:
+                return int(60 - (now - times[0])) + 1
+            times.append(now)
+            return 0
+
+
+class Unavailable(Exception):
+    """The set could not be read just now: a build is swapping it."""
+
+
+@dataclasses.dataclass(frozen=True)
+class People:
+    """The set as the page sees it: its rows, the rows under each name as
+    people type it, the row of each personal key, and the walk-ins."""
+    rows: list[Row]
+    by_name: dict[str, list[Row]]
+    by_key: dict[str, Row]
+    walk_ins: list[str]
+
+
+class Room:
+    def __init__(self, out, rate, client_rate, places=0, enrol_rate=3):
+        self.out, self.store, self.places = out, Checkins(out), places
+        self.per_person, self.per_client = RateLimit(rate), RateLimit(client_rate)
+        self.enrolments = RateLimit(enrol_rate)
+        self.stamp, self.lock, self.current = None, threading.Lock(), None
+
+    def stamp_now(self):
+        stamp = []
+        for name in ('answers.csv', 'keys.csv', 'walkins.csv'):
+            try:
+                here = os.stat(os.path.join(self.out, name))
+            except FileNotFoundError:
+                stamp.append(None)
+                continue
+            except OSError:
+                raise Unavailable()
+            stamp.append((here.st_ino, here.st_mtime_ns, here.st_size))
+        return tuple(stamp)
+
+    def people(self):
+        """People, read again when the records changed."""
+        stamp = self.stamp_now()
+        with self.lock:
+            if stamp != self.stamp:
+                try:
+                    rows = read_set(self.out, new_ok=False)
+                    keys = read_keys(self.out, rows)
+                except (Refusal, OSError):
+                    raise Unavailable()
+                by_name = collections.defaultdict(list)
+                for row in rows:
+                    by_name[name_key(row.name)].append(row)
+                by_key = {keys[r.name]: r for r in rows if r.name in keys}
+                self.stamp, self.current = stamp, People(rows, dict(by_name), by_key, walk_ins(self.out))
+            return self.current
