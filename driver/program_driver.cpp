@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-const char kFailureCaption[] = "ERROR";
-const char kSuccessCaption[] = "\xD3\xC4\xC0\xD7\xC0!";
+const char kFailureCaption[] = SZ_FAILURE_CAPTION;
+const char kSuccessCaption[] = SZ_SUCCESS_CAPTION;
 const char kBoxClass[] = "#32770";
 
 std::string Beside(const char *name)
@@ -74,7 +74,7 @@ bool Program::Start(const std::string &path, WORD show)
     si.wShowWindow = show;
     if (!CreateProcessA(path.c_str(), NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return false;
-    hwndMain = WaitForWindow(pi.dwProcessId, "Quorvel");
+    hwndMain = WaitForWindow(pi.dwProcessId, SZ_CLASS_NAME);
     hwndField = hwndMain ? FindWindowExA(hwndMain, NULL, "edit", NULL) : NULL;
     return hwndField != NULL;
 }

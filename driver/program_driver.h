@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "password_window.h"
+
 extern const char kFailureCaption[];
 extern const char kSuccessCaption[];
 extern const char kBoxClass[];

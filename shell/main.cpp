@@ -21,7 +21,7 @@ ATOM RegisterMainClass(HINSTANCE hInstance)
 
 HWND CreateMainWindow(HINSTANCE hInstance)
 {
-    return CreateWindowExA(0, szAppName, "PassWord", WS_OVERLAPPED | WS_SYSMENU,
+    return CreateWindowExA(0, szAppName, SZ_TITLE, WS_OVERLAPPED | WS_SYSMENU,
                            CW_USEDEFAULT, CW_USEDEFAULT, 200, 60,
                            NULL, NULL, hInstance, NULL);
 }

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#define ID_EDIT 1
+#include "password_window.h"
 
 /* The window class name, and the caption of the out-of-space box. */
 extern const char szAppName[];

@@ -2,7 +2,7 @@
 
 #include "entry.h"
 
-const char szAppName[] = "Quorvel";
+const char szAppName[] = SZ_CLASS_NAME;
 
 static HWND hwndEdit;
 

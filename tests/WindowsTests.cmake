@@ -20,6 +20,7 @@ function(add_wine_test name)
     add_executable(${name}_test ${name}_test.cpp)
     target_link_libraries(${name}_test PRIVATE gtest_main ${ARGN})
     target_link_options(${name}_test PRIVATE -static)
+    password_code(${name}_test)
     add_test(NAME ${name} COMMAND ${name}_test)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 300 SKIP_RETURN_CODE 77
                                             ENVIRONMENT "LC_ALL=ru_RU.UTF-8;${PASSWORD_TEST_ENVIRONMENT}")
@@ -41,6 +42,7 @@ add_test(NAME no_plain_password
 # link map in an executable, or it proves nothing.
 add_executable(leak_probe leak_probe.c)
 target_compile_options(leak_probe PRIVATE -O3)
+password_code(leak_probe)
 set_target_properties(leak_probe PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${probe_dir})
 add_test(NAME password_scan_finds_a_leak
          COMMAND ${PASSWORD_SCAN} ${probe_dir} ${probe_objects} --holder $<TARGET_OBJECTS:leak_probe> --word Qj8%w)

@@ -50,8 +50,8 @@ TEST(PassWordProgram, IsTheFixedWindowWithItsField)
     ASSERT_TRUE(program.Start(kProgram)) << "no window with a field";
     char cls[32] = "";
     GetClassNameA(program.hwndMain, cls, sizeof cls);
-    EXPECT_STREQ(cls, "Quorvel");
-    EXPECT_EQ(TextOf(program.hwndMain), "PassWord");
+    EXPECT_STREQ(cls, SZ_CLASS_NAME);
+    EXPECT_EQ(TextOf(program.hwndMain), SZ_TITLE);
     RECT window, client, field;
     GetWindowRect(program.hwndMain, &window);
     EXPECT_EQ(window.right - window.left, 200);
@@ -111,7 +111,7 @@ TEST(PassWordProgram, FullFieldWarnsWithoutJudging)
     SendMessageA(program.hwndField, EM_SETLIMITTEXT, 2, 0);
     program.Post("abc");
     std::string text;
-    EXPECT_EQ(program.Dismiss(&text), "Quorvel");
+    EXPECT_EQ(program.Dismiss(&text), SZ_CLASS_NAME);
     EXPECT_EQ(text, "Edit control out of space.");
     EXPECT_EQ(TextOf(program.hwndField), "ab");
 
@@ -119,12 +119,12 @@ TEST(PassWordProgram, FullFieldWarnsWithoutJudging)
     // while notifications that must not judge it arrive. A time-out, since a
     // verdict box would block the sender.
     SendMessageTimeoutA(program.hwndField, WM_SETTEXT, 0, (LPARAM) "x\r\n", SMTO_BLOCK, 2000, NULL);
-    for (WPARAM command : { MAKEWPARAM(1, EN_MAXTEXT), MAKEWPARAM(1, EN_CHANGE), MAKEWPARAM(2, EN_UPDATE) })
+    for (WPARAM command : { MAKEWPARAM(ID_EDIT, EN_MAXTEXT), MAKEWPARAM(ID_EDIT, EN_CHANGE), MAKEWPARAM(ID_EDIT + 1, EN_UPDATE) })
         PostMessageA(program.hwndMain, WM_COMMAND, command, (LPARAM)program.hwndField);
-    EXPECT_EQ(program.Dismiss(), "Quorvel");
+    EXPECT_EQ(program.Dismiss(), SZ_CLASS_NAME);
     EXPECT_EQ(program.Dismiss(nullptr, 100), "(no box)") << "the text was judged";
     EXPECT_EQ(TextOf(program.hwndField), "x\r\n");
-    PostMessageA(program.hwndMain, WM_COMMAND, MAKEWPARAM(1, EN_UPDATE), (LPARAM)program.hwndField);
+    PostMessageA(program.hwndMain, WM_COMMAND, MAKEWPARAM(ID_EDIT, EN_UPDATE), (LPARAM)program.hwndField);
     EXPECT_EQ(program.Answer(), kFailureCaption);
     EXPECT_EQ(program.Close(), 0u);
 }
