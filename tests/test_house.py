@@ -1,0 +1,92 @@
+"""The house kept as the README and the package describe it: every folder
+and module listed where a newcomer looks, no import circle among the
+organiser's tools, no side door onto the import path, short functions."""
+import ast
+import os
+import re
+import subprocess
+
+from conftest import ROOT
+
+PACKAGE = os.path.join(ROOT, 'tools', 'class_set')
+
+
+def tracked(*patterns):
+    """The files git tracks, and those it would take (new, not ignored)."""
+    listed = subprocess.run(['git', 'ls-files', '--cached', '--others', '--exclude-standard', '--', *patterns],
+                            cwd=ROOT, capture_output=True, text=True, check=True)
+    return listed.stdout.split()
+
+
+def modules():
+    """{module name in class_set: its syntax tree}"""
+    found = {}
+    for folder, _, names in os.walk(PACKAGE):
+        for name in names:
+            if name.endswith('.py'):
+                path = os.path.join(folder, name)
+                module = os.path.relpath(path, PACKAGE)[:-3].replace(os.sep, '.').removesuffix('.__init__')
+                with open(path, encoding='utf-8') as f:
+                    found[module] = ast.parse(f.read(), path)
+    return found
+
+
+def test_the_readme_lists_every_folder_and_no_other():
+    with open(os.path.join(ROOT, 'README.md'), encoding='utf-8') as f:
+        layout = f.read().split('## Layout', 1)[1]
+    listed = set(re.findall(r'^- `([^`/]+)/`', layout, re.M))
+    folders = {path.split('/')[0] for path in tracked() if '/' in path and not path.startswith('.')}
+    assert listed == folders, f'expected {sorted(folders)}, got {sorted(listed)}'
+
+
+def test_the_package_docstring_names_every_module():
+    found = modules()
+    said = ast.get_docstring(found['__init__'])
+    missing = [m for m in found if m != '__init__' and m.split('.')[-1] not in said]
+    assert missing == []
+
+
+def imports_of(module, tree):
+    """The class_set modules that `module` imports, at its top level."""
+    package = module.split('.')[:-1] if module != 'web' else ['web']
+    found = set()
+    for node in tree.body:
+        if isinstance(node, ast.ImportFrom) and node.level:
+            base = (package[:len(package) - node.level + 1] if node.level > 1 else package)
+            target = '.'.join(base + ([node.module] if node.module else []))
+            found |= {target} if node.module else {'.'.join(base + [a.name]) for a in node.names}
+    return found
+
+
+def test_no_import_circle():
+    found = modules()
+    graph = {m: {i for i in imports_of(m, tree) if i in found and i != m} for m, tree in found.items()}
+
+    def circle(at, path):
+        for step in graph[at]:
+            if step in path:
+                return path[path.index(step):] + [step]
+            seen = circle(step, path + [step])
+            if seen:
+                return seen
+        return None
+    for module in graph:
+        assert circle(module, [module]) is None
+
+
+def test_no_side_door_onto_the_import_path():
+    for path in tracked('tools', 'tests', 'bench'):
+        if path.endswith('.py'):
+            with open(os.path.join(ROOT, path), encoding='utf-8') as f:
+                assert not re.search(r'sys\.path\s*(\.|\[|\+?=)', f.read()), path
+
+
+def test_no_function_of_the_tools_over_fifty_lines():
+    long = []
+    for path in tracked('tools'):
+        if path.endswith('.py'):
+            with open(os.path.join(ROOT, path), encoding='utf-8') as f:
+                tree = ast.parse(f.read())
+            long += [f'{path}: {node.name}, {node.end_lineno - node.lineno + 1} lines' for node in ast.walk(tree)
+                     if isinstance(node, ast.FunctionDef) and node.end_lineno - node.lineno >= 50]
+    assert long == []
