@@ -36,6 +36,28 @@ def make_set(tmp_path):
 
 
 @pytest.fixture
+def stand_in_builds(monkeypatch, tmp_path):
+    """build, enrolment and serve --open in process: programs written as
+    stand-ins (judge_code.stand_in) instead of from the release build."""
+    import dataclasses
+    import hashlib
+    from class_set import building, walkins
+    from class_set.judge_code import stand_in
+
+    def write_programs(work, added, jobs):
+        rows, paths = [], []
+        for i, row in enumerate(added):
+            data = stand_in(row.name, row.password, row.mask, 256)
+            paths.append(os.path.join(work, f'{i}.exe'))
+            with open(paths[-1], 'wb') as f:
+                f.write(data)
+            rows.append(dataclasses.replace(row, sha256=hashlib.sha256(data).hexdigest()))
+        return rows, paths
+    monkeypatch.setattr(building, 'write_programs', write_programs)
+    monkeypatch.setattr(walkins, 'load_templates', lambda *args: {})
+
+
+@pytest.fixture
 def class_set(capsys):
     """class_set(*args) -> (status, stdout, stderr) of the command line, in process."""
     from class_set.__main__ import main

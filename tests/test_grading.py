@@ -58,6 +58,8 @@ def test_report_and_summary(out, tmp_path, class_set):
         'Dana': ('none', '0', '', ''),
         'Eve Lee': ('none', '0', '', ''),
         'Eve  Lee': ('none', '0', '', ''),
+        'Mallory; the stranger': ('not on the list', '1', '', ''),   # after the people
+        '\\x1b[2J\\x07Zed': ('not on the list', '1', '', ''),
     }
     assert not any(password in report for _, password in PEOPLE)
     assert summary.splitlines() == [

@@ -79,7 +79,17 @@ def test_keys_given_to_whoever_has_none_and_checked(make_set):
 
 def test_new_rows_never_repeat_a_password():
     rows = [Row(f'P{i}', f'P{i}', password, 7) for i, password in enumerate(['AAAAA', 'BBBBB'])]
-    added = new_rows(rows, [f'N{i}' for i in range(500)])
+    added = new_rows(rows, [(f'N{i}', f'N{i}') for i in range(500)])
     passwords = [r.password for r in rows + added]
     assert len(set(passwords)) == len(passwords)
     assert all(set(p) <= set(ALPHABET) for p in passwords) and all(1 <= r.mask <= 255 for r in added)
+
+
+def test_keys_of_a_set_from_before_namesakes(make_set):
+    out = make_set()
+    rows = read_set(out)
+    with open(os.path.join(out, 'keys.csv'), 'w', encoding='utf-8', newline='') as f:
+        f.write('name,key\r\n' + ''.join(f'{r.name},{r.name[0]}{"k" * 21}{i}\r\n' for i, r in enumerate(rows)))
+    keys = read_keys(out, rows)
+    assert keys == {r.folder: f'{r.name[0]}{"k" * 21}{i}' for i, r in enumerate(rows)}
+    assert with_keys(out, rows) == keys

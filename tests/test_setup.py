@@ -3,7 +3,6 @@ locale and the rest, in front of a PATH that holds nothing else, keep what
 it would install and make."""
 import os
 import shutil
-import stat
 import subprocess
 import time
 

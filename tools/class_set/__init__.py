@@ -6,15 +6,18 @@ through a page of its own.
 Modules, by job:
 - __main__ (a function per command) and cli (its words); errors (Refusal
   and the exit codes);
-- roster (the organiser's list), names (comparing names, their folders),
-  files (files people hand in and get back);
-- rows (answers.csv), keys (keys.csv), set_folder (the set on disk, its
-  checks and its lock), swap (a new set put in place in one step);
+- roster (the organiser's list or table), names (comparing names, their
+  folders), files (files people hand in and get back);
+- rows (answers.csv), keys (keys.csv), details (details.csv: the roster's
+  other columns and ids), walkin_list (walkins.csv), set_folder (the set
+  on disk, its checks and its lock), swap (a new set put in place in one
+  step);
 - judge_code (the judge's machine code), compiling (the release preset),
   template (programs written from reference builds), progress;
-- building (build), walkins (enrolling at the page), who, grading, links
-  (links, slips and rekey), verifying (under Wine), checkins (the answers
-  handed in through the page, in SQLite);
+- building (build), walkins (enrolling at the page), removal (remove,
+  and removed.csv), who, grading, links (links, slips and rekey),
+  verifying (under Wine), checkins (the answers handed in through the
+  page, in SQLite);
 - web: the page and the board (create_app, blueprints page and board,
   room, problems, serving).
 """

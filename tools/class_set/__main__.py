@@ -11,7 +11,7 @@ from .errors import FAILED, INTERRUPTED, REFUSED, Refusal
 
 def run_build(args):
     from .building import build_command
-    rows = build_command(args.roster, args.out, args.jobs, args.encoding)
+    rows = build_command(args.roster, args.out, args.jobs, args.encoding, args.name_column, args.id_column)
     if not args.verify:
         return 0
     from .verifying import verify_command
@@ -26,7 +26,7 @@ def run_who(args):
 def run_grade(args):
     from .grading import grade_command
     return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
-                         args.from_checkins, args.encoding)
+                         args.from_checkins, args.encoding, args.id_column)
 
 
 def run_serve(args):
@@ -45,8 +45,13 @@ def run_rekey(args):
     return rekey_command(os.path.realpath(args.out), args.name)
 
 
+def run_remove(args):
+    from .removal import remove_command
+    return remove_command(os.path.realpath(args.out), args.names)
+
+
 RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_serve, 'links': run_links,
-           'rekey': run_rekey}
+           'rekey': run_rekey, 'remove': run_remove}
 
 
 def main(argv=None):

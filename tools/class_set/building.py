@@ -1,17 +1,22 @@
 """`build`: one program per newcomer of the roster, added to the set in
 one swap; and the same for anyone else who joins a set (walk-ins)."""
+import collections
 import os
 import shutil
 import time
 
 from .compiling import work_folder
+from .details import DETAILS, merged, read_details
+from .errors import Refusal
+from .files import write_new, write_whole
 from .keys import new_key, read_keys, with_keys, write_keys
-from .names import check_folders, check_newcomers
+from .names import check_folders, check_newcomers, name_key
 from .roster import read_roster
 from .rows import new_rows
 from .set_folder import locked, program_path, read_set, resolve, write_set
 from .swap import replacing
 from .template import write_programs
+from .walkin_list import read_walk_ins
 
 
 def add_people(out, rows, added, jobs, files=None):
@@ -26,44 +31,81 @@ def add_people(out, rows, added, jobs, files=None):
         with replacing(out) as new:
             write_set(new, rows + added, programs)
             keys = read_keys(out, rows)
-            write_keys(new, {r.name: keys.get(r.name) or new_key() for r in rows + added})
+            write_keys(new, rows + added, {r.folder: keys.get(r.folder) or new_key() for r in rows + added})
             for file_name, text in (files or {}).items():
-                with open(os.path.join(new, file_name), 'w', encoding='utf-8', newline='') as f:
-                    f.write(text)
+                write_new(os.path.join(new, file_name), text)
     finally:
         shutil.rmtree(work, ignore_errors=True)
         lock.close()
     return added
 
 
-def newcomers_of(roster, people, rows, out):
-    """The roster's names that the set lacks, after checking that none
-    would share a folder or be taken for someone else."""
-    known = {r.name for r in rows}
-    newcomers = [p.name for p in people if p.name not in known]
-    check_folders([(r.name, r.name) for r in rows] + [(n, n) for n in newcomers],
-                  lambda name: f'{roster}, "{name}"' if name in newcomers else f'{out}/answers.csv, "{name}"')
-    line = {p.name: p.line for p in people}
-    check_newcomers(rows, newcomers, lambda name: f'{roster}:{line[name]}')
-    absent = sorted(known - {p.name for p in people})
+def walk_in_refused(roster, people, walk_ins):
+    """A roster name that is a walk-in's: the organiser says which is which."""
+    enrolled = {name_key(w.name): w for w in walk_ins}
+    for person in people:
+        w = enrolled.get(name_key(person.name))
+        if w is not None:
+            raise Refusal(f'{roster}:{person.where}: "{person.name}" is the name of a walk-in, "{w.name}", who '
+                          f'enrolled at the page {w.time or "before"}{" from " + w.address if w.address else ""}. '
+                          f'Remove the walk-in (class-set remove OUT "{w.name}") or write the name another way')
+
+
+def match(people, rows, ids):
+    """{roster index: row} of the people the set has already: by name, and
+    by id where the set keeps ids."""
+    by_name = {}
+    for row in rows:
+        by_name.setdefault(row.name, []).append(row)
+    found = {}
+    for i, person in enumerate(people):
+        candidates = by_name.get(person.name, [])
+        same = [r for r in candidates if ids.get(r.folder, '') == person.id] if len(candidates) > 1 or (
+            candidates and ids.get(candidates[0].folder)) else candidates
+        if same:
+            found[i] = same[0]
+    return found
+
+
+def newcomers_of(roster, people, rows, ids, out):
+    """[(Listed, folder)] of the roster's people the set lacks, after
+    checking that none would share a folder or be taken for someone else."""
+    found = match(people, rows, ids)
+    kept = {r.folder for r in found.values()}
+    absent = [r for r in rows if r.folder not in kept]
+    count = collections.Counter(name_key(p.name) for p in people)
+    count.update(name_key(r.name) for r in absent)
+    newcomers = [(p, p.folder(count[name_key(p.name)] > 1)) for i, p in enumerate(people) if i not in found]
+    where = {p.where: p for p, _ in newcomers}
+    check_folders([(r.folder, r.name, r.folder) for r in rows] + [(p.where, p.name, f) for p, f in newcomers],
+                  lambda place: f'{roster}:{place}' if place in where else f'{out}/answers.csv, folder {place}')
+    check_newcomers([(r.name, ids.get(r.folder, '')) for r in rows], [(p.where, p.name, p.id) for p, _ in newcomers],
+                    lambda place: f'{roster}:{place}')
     if absent:
-        print(f'kept, though not in the roster: {", ".join(absent)}')
-    return newcomers
+        print(f'kept, though not in the roster: {", ".join(sorted(r.name for r in absent))} '
+              f'(class-set remove OUT NAME removes someone)')
+    return newcomers, found
 
 
-def build_command(roster, out, jobs, encoding=None):
+def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
     """Returns the rows of the set as built."""
-    people = read_roster(roster, encoding)
-    check_folders([(p.line, p.name) for p in people], lambda number: f'{roster}:{number}')
+    roster = read_roster(roster_path, encoding, name_column, id_column)
     out = resolve(out)
     with locked(out):
-        rows = read_set(out)
-        newcomers = newcomers_of(roster, people, rows, out)
+        rows, details = read_set(out), read_details(out)
+        walk_in_refused(roster_path, roster.people, read_walk_ins(out))
+        newcomers, found = newcomers_of(roster_path, roster.people, rows, details.ids, out)
+        folder_of = {p.where: f for p, f in newcomers} | {roster.people[i].where: r.folder for i, r in found.items()}
+        details = merged(details, roster.people, lambda person: folder_of[person.where])
         start = time.monotonic()
         if newcomers:
-            rows += add_people(out, rows, new_rows(rows, newcomers), jobs)
+            added = new_rows(rows, [(p.name, folder) for p, folder in newcomers])
+            rows += add_people(out, rows, added, jobs, {DETAILS: details.text()} if details.ids or details.columns
+                               else None)
         elif rows:
             with_keys(out, rows)  # a set made before people had keys
+            if details.ids or details.columns:
+                write_whole(os.path.join(out, DETAILS), details.text())
     print(f'{len(rows)} programs in {out}/handout: {len(newcomers)} new, '
           f'{len(rows) - len(newcomers)} kept, {time.monotonic() - start:.1f} s')
     return rows

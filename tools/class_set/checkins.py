@@ -34,18 +34,24 @@ CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NUL
 @dataclasses.dataclass(frozen=True)
 class Answer:
     """An answer handed in: `typed` is the name as typed, `person` the
-    name of the set it matched; `via` is 'name' (the form) or 'link'."""
+    name of the set it matched and `folder` whose it is (None for a name
+    on nobody's list, and for answers kept before folders were); `via`
+    is 'name' (the form) or 'link'."""
     id: int
     time: float
     typed: str
-    person: str
+    person: str | None
     word: str
     correct: bool
     via: str
+    folder: str | None = None
+    client: str = ''
 
 
-# Answers kept before there were personal links came by name.
-VIA = "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'"
+# Columns that stores made before them lack: answers kept before there were
+# personal links came by name; before namesakes, the name told whose.
+ADDED = {'via': "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'",
+         'folder': 'ALTER TABLE answers ADD COLUMN folder TEXT'}
 
 
 class Checkins:
@@ -62,8 +68,10 @@ class Checkins:
         self.lock = threading.Lock()
         with self.writing():
             self.db.executescript(SCHEMA)
-            if 'via' not in [c[1] for c in self.db.execute('PRAGMA table_info(answers)')]:
-                self.db.execute(VIA)
+            columns = [c[1] for c in self.db.execute('PRAGMA table_info(answers)')]
+            for column, alter in ADDED.items():
+                if column not in columns:
+                    self.db.execute(alter)
 
     def connect(self):
         """The connection to the file now at the path: a build may have put a
@@ -100,19 +108,24 @@ class Checkins:
             self.db.execute('INSERT OR IGNORE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
 
-    def add(self, typed, person, client, word, correct, via='name'):
-        """An answer, handed in by name on the form or through the person's link."""
+    def add(self, typed, row, client, word, via='name'):
+        """An answer, handed in by name on the form or through the person's
+        link; `row` None for a name that is on nobody's list."""
+        correct = row is not None and word.strip() == row.password
         with self.writing():
-            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via) '
-                            'VALUES (?, ?, ?, ?, ?, ?, ?)', (time.time(), typed, person, client, word, int(correct), via))
+            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder) '
+                            'VALUES (?, ?, ?, ?, ?, ?, ?, ?)',
+                            (time.time(), typed, row and row.name, client, word, int(correct), via, row and row.folder))
+        return correct
 
-    def downloaded(self, person):
-        """Notes the first time a person downloaded their program."""
+    def downloaded(self, folder):
+        """Notes the first time a person downloaded their program. The
+        column is called person: stores before namesakes kept names in it."""
         with self.writing():
-            self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (person, time.time()))
+            self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, time.time()))
 
     def downloads(self):
-        """{person: when they first downloaded their program}"""
+        """{folder (or, kept before namesakes, name): when they first downloaded their program}"""
         with self.lock:
             self.connect()
             return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
@@ -121,6 +134,6 @@ class Checkins:
         """[Answer] in the order given."""
         with self.lock:
             self.connect()
-            found = self.db.execute('SELECT id, time, typed, person, word, correct, via FROM answers ORDER BY id')
-            return [Answer(i, at, typed, person, word, bool(correct), via)
-                    for i, at, typed, person, word, correct, via in found.fetchall()]
+            found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
+                                    'FROM answers ORDER BY id')
+            return [Answer(*fields[:5], bool(fields[5]), *fields[6:]) for fields in found.fetchall()]

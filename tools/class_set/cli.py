@@ -35,6 +35,13 @@ def build_options(build):
     build.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
                        help='programs built at once (default: the cores, %(default)s)')
     build.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ROSTER'))
+    build.add_argument('--name-column', metavar='TEXT',
+                       help='ROSTER is a table (CSV, TSV or .xlsx) with a header row, and TEXT is the column of the '
+                            'name, or columns joined with spaces: "Фамилия,Имя,Отчество"; every other column is '
+                            'kept with its person and shown in the reports')
+    build.add_argument('--id-column', metavar='TEXT',
+                       help='the column that tells people apart (a student number, an e-mail): two rows of one '
+                            'name and different ids are two people')
 
 
 def who_options(who):
@@ -50,6 +57,8 @@ def grade_options(grade):
     grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
     grade.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ANSWERS'))
+    grade.add_argument('--id-column', metavar='TEXT',
+                       help="ANSWERS' column of the id that the roster's --id-column gave: it tells namesakes apart")
 
 
 def serve_options(serve):
@@ -78,7 +87,11 @@ def links_options(links):
 
 
 def rekey_options(rekey):
-    rekey.add_argument('name', metavar='NAME')
+    rekey.add_argument('name', metavar='NAME', help='a name as people type it, an id or a folder')
+
+
+def remove_options(remove):
+    remove.add_argument('names', metavar='NAME', nargs='+', help='a name as people type it, an id or a folder')
 
 
 def parser(runners, description):
@@ -112,6 +125,10 @@ def parser(runners, description):
         commands, 'rekey', "a new key for one person, whose old link stops working",
         "Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again "
         "for the new one."))
+    remove_options(command(
+        commands, 'remove', 'take people out of the set',
+        "Takes each NAME out of the set OUT: their program, folder, key and place. Their link stops working at "
+        "once, also on a running serve; what they handed in stays, and grade reports it as removed."))
     for name, command_parser in commands.choices.items():
         command_parser.set_defaults(run=runners[name])
     return top

@@ -2,6 +2,10 @@
 writes for them (reports, links): how they are read and where they may go."""
 import codecs
 import contextlib
+import csv
+import dataclasses
+import datetime
+import io
 import os
 import stat
 import sys
@@ -40,6 +44,69 @@ def read_text(path, encoding, what):
         raise Refusal(f'{path}:{line}: not {encoding} text')
 
 
+def delimiter_of(line):
+    """Comma, semicolon or tab: the one that splits a header line into the most fields."""
+    return max(',;\t', key=lambda d: len(next(csv.reader([line], delimiter=d))))
+
+
+def cell_text(value):
+    """A workbook's cell as the text a person sees in it."""
+    if value is None:
+        return ''
+    if isinstance(value, float) and value.is_integer():
+        return str(int(value))
+    if isinstance(value, (datetime.date, datetime.time)):
+        return value.isoformat()
+    return str(value)
+
+
+def read_workbook(path, what):
+    """[(row number, [cell text])] of the first sheet of an .xlsx workbook."""
+    import openpyxl
+    try:
+        book = openpyxl.load_workbook(path, read_only=True, data_only=True)
+    except (OSError, KeyError, ValueError, Exception) as e:  # openpyxl raises what its zip and XML readers do
+        raise Refusal(f'{path}: cannot read the {what} as an .xlsx workbook ({e})')
+    try:
+        return [(number, [cell_text(v) for v in row])
+                for number, row in enumerate(book.worksheets[0].iter_rows(values_only=True), 1)]
+    finally:
+        book.close()
+
+
+def read_table(path, encoding, what):
+    """[(line, fields)] of a table: an .xlsx workbook's first sheet, or a
+    CSV file, comma, semicolon or tab separated, in the encodings read_text
+    takes. Blank rows are left out; the first row is the header."""
+    if path.lower().endswith('.xlsx'):
+        rows = read_workbook(path, what)
+    else:
+        text = read_text(path, encoding, what)
+        if not text.strip():
+            raise Refusal(f'{path}:1: empty, not even a header row')
+        reader = csv.reader(io.StringIO(text, newline=''), delimiter=delimiter_of(text.splitlines()[0]))
+        rows, line = [], 1
+        try:
+            for record in reader:
+                rows.append((line, record))
+                line = reader.line_num + 1
+        except csv.Error as e:
+            raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
+    rows = [(line, fields) for line, fields in rows if any(field.strip() for field in fields)]
+    if not rows:
+        raise Refusal(f'{path}:1: empty, not even a header row')
+    width = len(rows[0][1])
+    return [(line, fields + [''] * (width - len(fields))) for line, fields in rows]
+
+
+def column(header, wanted, where):
+    """The index of the column named `wanted`, in any case and spacing."""
+    names = [h.strip().casefold() for h in header]
+    if wanted.strip().casefold() not in names:
+        raise Refusal(f'{where}: no column "{wanted}"; the header has: ' + ', '.join(f'"{h}"' for h in header))
+    return names.index(wanted.strip().casefold())
+
+
 # What a spreadsheet takes for the start of a formula (OWASP: CSV injection).
 FORMULA = ('=', '+', '-', '@', '\t', '\r')
 
@@ -48,6 +115,50 @@ def as_text(row):
     """A row of a CSV for people to open: each cell that a spreadsheet would
     take for a formula is written so that it shows as text."""
     return {k: "'" + v if isinstance(v, str) and v.startswith(FORMULA) else v for k, v in row.items()}
+
+
+def write_whole(path, text):
+    """A file of the set, whole in one rename, readable by its owner only."""
+    fd, temporary = tempfile.mkstemp(prefix='.new-', dir=os.path.dirname(path))
+    try:
+        with open(fd, 'w', encoding='utf-8', newline='') as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def records_of(path, kind):
+    """[kind] of a CSV file of the set, a row each after the header; [] where
+    there is none. Fields a row lacks (a file from before them) are left
+    to kind's defaults."""
+    try:
+        with open(path, newline='', encoding='utf-8') as f:
+            table = list(csv.reader(f))
+    except FileNotFoundError:
+        return []
+    except (OSError, UnicodeDecodeError) as e:
+        raise Refusal(f'{path}: cannot read it ({e})')
+    return [kind(*row[:len(dataclasses.fields(kind))]) for row in table[1:] if row]
+
+
+def table_text(header, rows):
+    """A CSV file's text, as the set's files are written."""
+    text = io.StringIO()
+    writer = csv.writer(text, lineterminator='\r\n')
+    writer.writerow(header)
+    writer.writerows(rows)
+    return text.getvalue()
+
+
+def write_new(path, text):
+    """A new file, readable by its owner only: what a set holds is private."""
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8', newline='') as f:
+        f.write(text)
 
 
 def leftovers(parent, prefix):

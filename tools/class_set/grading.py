@@ -1,108 +1,146 @@
 """Grading the answers a group handed in: who found their own password, who
 handed in nothing, and whose password was passed around."""
+import collections
 import csv
-import io
+import dataclasses
 import os
 import sys
 from typing import NamedTuple
 
 from .checkins import Checkins
+from .details import read_details
 from .errors import OK, Refusal
-from .files import as_text, inside, read_text, whole_file
+from .files import as_text, column, inside, read_table, whole_file
 from .names import CONTROL, name_key
+from .removal import read_removed
 from .set_folder import read_set
+from .walkin_list import read_walk_ins
 
 
 
 class Handed(NamedTuple):
     """An answer to grade: where it came from (a file's line, a check-in),
-    the name given and the word."""
+    the name given and the word; whose it is where that is known for sure
+    (the folder of a personal link's owner) or claimed by an id column."""
     where: str
     name: str
     word: str
+    folder: str = ''
+    id: str = ''
 
 
-REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs']
+REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs', 'walk_in']
+NOT_LISTED, REMOVED = 'not on the list', 'removed'
 
 
-def read_answers(path, name_column, word_column, encoding=None):
-    """[Handed] from a CSV file as forms and spreadsheets export
-    it: UTF-8 with or without a byte order mark, UTF-16 with one, or the
-    encoding given; comma, semicolon or tab separated, with a header row."""
-    text = read_text(path, encoding, 'answers')
-    if not text.strip():
-        raise Refusal(f'{path}:1: empty, not even a header row')
-    first = text.splitlines()[0]
-    delimiter = max(',;\t', key=lambda d: len(next(csv.reader([first], delimiter=d))))
-    reader = csv.reader(io.StringIO(text, newline=''), delimiter=delimiter)
-    try:
-        header = [h.strip().casefold() for h in next(reader)]
-        columns = []
-        for wanted in (name_column, word_column):
-            if wanted.strip().casefold() not in header:
-                raise Refusal(f'{path}:1: no column "{wanted}"; the header has: '
-                              + ', '.join(f'"{h}"' for h in next(csv.reader([first], delimiter=delimiter))))
-            columns.append(header.index(wanted.strip().casefold()))
-        answers, line = [], reader.line_num + 1
-        for record in reader:
-            if any(field.strip() for field in record):
-                fields = record + [''] * (len(header) - len(record))
-                answers.append(Handed(f'{path}:{line}', fields[columns[0]], fields[columns[1]]))
-            line = reader.line_num + 1
-    except csv.Error as e:
-        raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
-    return answers
+def read_answers(path, name_column, word_column, encoding=None, id_column=None):
+    """[Handed] from a table as forms and spreadsheets export it (see
+    files.read_table), with a header row."""
+    table = read_table(path, encoding, 'answers')
+    header = table[0][1]
+    name_at, word_at = (column(header, wanted, f'{path}:1') for wanted in (name_column, word_column))
+    id_at = column(header, id_column, f'{path}:1') if id_column else None
+    return [Handed(f'{path}:{line}', fields[name_at], fields[word_at], id=fields[id_at].strip() if id_column else '')
+            for line, fields in table[1:]]
 
 
-def grade(rows, answers):
-    """For [Handed] against the set's rows: the
-    report's rows, and for the summary the counts of each result, each
-    password passed around, and the answers that matched nobody or more
-    than one person."""
-    people = {}
+@dataclasses.dataclass
+class Tally:
+    """What the answers said of each person (by folder) and of the names
+    nobody on the list has."""
+    counts: collections.Counter = dataclasses.field(default_factory=collections.Counter)
+    solved: set = dataclasses.field(default_factory=set)
+    handed_in: dict = dataclasses.field(default_factory=dict)  # folder: {folders of others' passwords}
+    others: collections.Counter = dataclasses.field(default_factory=collections.Counter)  # (result, name): answers
+    strangers: list = dataclasses.field(default_factory=list)
+
+
+def shown(name):
+    """Typed by anyone: no escape sequence reaches the organiser's terminal."""
+    return CONTROL.sub(lambda c: f'\\x{ord(c.group()):02x}', name.strip())
+
+
+def whose(answer, people, by_folder, by_id, removed):
+    """The row an answer is for, or why there is none: 'ambiguous', REMOVED, NOT_LISTED."""
+    if answer.folder:  # through a personal link: sure
+        return by_folder.get(answer.folder) or (REMOVED if answer.folder in removed else NOT_LISTED)
+    if answer.id and answer.id in by_id:
+        return by_id[answer.id]
+    matched = people.get(name_key(answer.name), [])
+    if len(matched) == 1:
+        return matched[0]
+    if matched:
+        return 'ambiguous'
+    return REMOVED if name_key(answer.name) in removed else NOT_LISTED
+
+
+def tally(rows, answers, ids, removed):
+    people, by_folder = {}, {row.folder: row for row in rows}
     for row in rows:
         people.setdefault(name_key(row.name), []).append(row)
-    owner = {row.password: row for row in rows}
-    counts = {row.name: 0 for row in rows}
-    solved, handed_in, strangers = set(), {}, []
-    for where, name, word in answers:
-        matched = people.get(name_key(name), [])
-        if len(matched) != 1:
-            # Typed by anyone: no escape sequence reaches the organiser's terminal.
-            shown = CONTROL.sub(lambda c: f'\\x{ord(c.group()):02x}', name.strip())
-            strangers.append(f'{where}: "{shown}" '
-                             + ('matches more than one person' if matched else 'matches nobody in the set'))
+    by_id = {ids[f]: row for f, row in by_folder.items() if ids.get(f)}
+    gone = {r.folder for r in removed} | {name_key(r.name) for r in removed}
+    owner, result = {row.password: row for row in rows}, Tally()
+    for answer in answers:
+        row = whose(answer, people, by_folder, by_id, gone)
+        if isinstance(row, str):
+            if row == 'ambiguous':
+                result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches more than one person')
+                continue
+            if row == NOT_LISTED:
+                result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches nobody in the set')
+            result.others[(row, answer.name.strip())] += 1
             continue
-        person = matched[0].name
-        counts[person] += 1
-        theirs = owner.get(word.strip())
-        if theirs is None:
-            continue
-        if theirs.name == person:
-            solved.add(person)
-        else:
-            handed_in.setdefault(person, set()).add(theirs.name)
-    order = {row.name: i for i, row in enumerate(rows)}
+        result.counts[row.folder] += 1
+        theirs = owner.get(answer.word.strip())
+        if theirs is not None and theirs.folder == row.folder:
+            result.solved.add(row.folder)
+        elif theirs is not None:
+            result.handed_in.setdefault(row.folder, set()).add(theirs.folder)
+    return result
+
+
+def grade(rows, answers, ids=None, removed=(), walk_ins=()):
+    """For [Handed] against the set's rows: the report's rows (the people,
+    then the removed and the names on nobody's list that answered), and for
+    the summary the counts of each result, each password passed around,
+    and the answers that matched nobody or more than one person."""
+    result = tally(rows, answers, ids or {}, removed)
+    order = {row.folder: i for i, row in enumerate(rows)}
+    named = collections.Counter(row.name for row in rows)
+    label = {row.folder: row.name if named[row.name] == 1 else row.folder for row in rows}
+    walked_in = set(walk_ins)
     report = []
     for row in rows:
-        name = row.name
-        result = 'solved' if name in solved else 'wrong' if counts[name] else 'none'
-        theirs = sorted(handed_in.get(name, ()), key=order.get)
-        by_others = sorted((p for p, names in handed_in.items() if name in names), key=order.get)
-        report.append({'name': name, 'folder': row.folder, 'result': result, 'answers': counts[name],
-                       'handed_in_others': '; '.join(theirs), 'others_handed_in_theirs': '; '.join(by_others)})
-    counts = ', '.join(f'{sum(r["result"] == result for r in report)} {result}' for result in ('solved', 'wrong', 'none'))
-    passed = [f"{a} handed in {b}'s password"
-              for a in sorted(handed_in, key=order.get) for b in sorted(handed_in[a], key=order.get)]
-    return report, counts, passed, strangers
+        f = row.folder
+        outcome = 'solved' if f in result.solved else 'wrong' if result.counts[f] else 'none'
+        theirs = sorted(result.handed_in.get(f, ()), key=order.get)
+        by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
+        report.append({'name': row.name, 'folder': f, 'result': outcome, 'answers': result.counts[f],
+                       'handed_in_others': '; '.join(label[p] for p in theirs),
+                       'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
+                       'walk_in': 'yes' if row.name in walked_in else ''})
+    report += [{'name': shown(name), 'folder': '', 'result': outcome, 'answers': count, 'handed_in_others': '',
+                'others_handed_in_theirs': '', 'walk_in': ''} for (outcome, name), count in result.others.items()]
+    counts = ', '.join(f'{sum(r["result"] == outcome for r in report)} {outcome}' for outcome in ('solved', 'wrong', 'none'))
+    passed = [f"{label[a]} handed in {label[b]}'s password"
+              for a in sorted(result.handed_in, key=order.get) for b in sorted(result.handed_in[a], key=order.get)]
+    return report, counts, passed, result.strangers
 
 
-def write_report(report, output, out):
+def write_report(report, output, out, columns=()):
     """To standard output, or whole to `output`."""
     with whole_file(output or '-', out) as f:
-        writer = csv.DictWriter(f, REPORT, lineterminator='\r\n' if f is not sys.stdout else '\n')
+        writer = csv.DictWriter(f, REPORT + list(columns), lineterminator='\r\n' if f is not sys.stdout else '\n')
         writer.writeheader()
         writer.writerows(as_text(row) for row in report)
+
+
+def from_store(answers):
+    """[Handed] of answers kept by serve: by name as typed, or for sure
+    through a personal link."""
+    return [Handed(f'check-in {a.id}', a.typed, a.word, (a.folder or '') if a.via == 'link' else '')
+            for a in answers]
 
 
 def checked_in(out):
@@ -111,20 +149,31 @@ def checked_in(out):
         store = Checkins(out, create=False)
     except FileNotFoundError:
         raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
-    return [Handed(f'check-in {a.id}', a.typed, a.word) for a in store.answers()]
+    return from_store(store.answers())
 
 
-def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None):
+def graded(out, rows, answers):
+    """grade's report with the roster's other columns, for the set OUT."""
+    details, removed = read_details(out), read_removed(out)
+    report, counts, passed, strangers = grade(rows, answers, details.ids, removed,
+                                              [w.name for w in read_walk_ins(out)])
+    for row in report:
+        row.update(details.of(row['folder']))
+    return report, counts, passed, strangers, details.columns
+
+
+def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None,
+                  id_column=None):
     rows = read_set(out, new_ok=False)
     if from_checkins:
         answers = checked_in(out)
     else:
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
-        answers = read_answers(answers_path, name_column, word_column, encoding)
+        answers = read_answers(answers_path, name_column, word_column, encoding, id_column)
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
-    report, counts, passed, strangers = grade(rows, answers)
-    write_report(report, output, out)
+    report, counts, passed, strangers, columns = graded(out, rows, answers)
+    write_report(report, output, out, columns)
     print('\n'.join([counts, *passed, *strangers]), file=sys.stderr)
     return OK

@@ -10,8 +10,9 @@ import jinja2
 from .errors import OK, Refusal
 from .files import as_text, whole_file
 from .keys import new_key, with_keys, write_keys
-from .names import name_key
+from .details import person_named, read_details
 from .set_folder import locked, read_set
+from .walkin_list import read_walk_ins
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
 
@@ -26,14 +27,18 @@ def checked_base(base):
 
 def people_links(rows, keys, base):
     """[(name, link)] in the set's order."""
-    return [(row.name, f'{base}p/{keys[row.name]}') for row in rows]
+    return [(row.name, f'{base}p/{keys[row.folder]}') for row in rows]
 
 
-def links_csv(links):
+def links_csv(out, rows, links):
+    """name, link, whether a walk-in, and the roster's other columns: for a
+    mail merge, sorted by group or sent to each e-mail."""
+    details, walked_in = read_details(out), {w.name for w in read_walk_ins(out)}
     text = io.StringIO()
-    writer = csv.writer(text, lineterminator='\r\n')
-    writer.writerow(['name', 'link'])
-    writer.writerows(as_text({'name': name, 'link': link}).values() for name, link in links)
+    writer = csv.DictWriter(text, ['name', 'link', 'walk_in', *details.columns], lineterminator='\r\n')
+    writer.writeheader()
+    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if name in walked_in else '',
+                              **details.of(row.folder)}) for row, (name, link) in zip(rows, links))
     return text.getvalue()
 
 
@@ -56,7 +61,7 @@ def links_command(out, base, output, slips):
         with whole_file(slips, out) as f:
             f.write(slips_page(links))
     with whole_file(output or '-', out) as f:
-        f.write(links_csv(links))
+        f.write(links_csv(out, rows, links))
     return OK
 
 
@@ -64,12 +69,9 @@ def rekey_command(out, name):
     """A new key for one person: their old link stops working at once."""
     with locked(out):
         rows = read_set(out, new_ok=False)
-        matched = [r for r in rows if name_key(r.name) == name_key(name)]
-        if len(matched) != 1:
-            raise Refusal(f'"{name}" ' + ('matches more than one person' if matched else 'matches nobody in the set'))
+        person = person_named(rows, read_details(out), name)
         keys = with_keys(out, rows)
-        keys[matched[0].name] = new_key()
-        write_keys(out, keys)
-    print(f'{matched[0].name} has a new key; the old link no longer works. '
-          f'Run links again for their new link.')
+        keys[person.folder] = new_key()
+        write_keys(out, rows, keys)
+    print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link.')
     return OK

@@ -1,34 +1,105 @@
-"""The roster: one name a line, as the organiser wrote it."""
-from dataclasses import dataclass
+"""The roster as the organiser has it: one name a line, or a table (CSV,
+TSV or an .xlsx workbook) with a header row, the name in one or more
+columns, maybe a column that tells namesakes apart, and whatever else
+the teacher keeps with each person (a group, an e-mail)."""
+import dataclasses
 
 from .errors import Refusal
-from .files import read_text
-from .names import INVISIBLE, clean_name
+from .files import column, read_table, read_text
+from .names import INVISIBLE, clean_name, folder_for
+
+TABLE_HINT = ('it looks like a table (a spreadsheet export): name the column that holds the name, for instance '
+              '--name-column "ФИО", or the columns to join, --name-column "Фамилия,Имя,Отчество"')
 
 
-@dataclass(frozen=True)
+@dataclasses.dataclass(frozen=True)
 class Listed:
-    """A name of the roster, and the line it is on."""
-    line: int
+    """A person of the roster: where they stand in it, their name, the
+    value that tells namesakes apart, and the other columns' values."""
+    where: str
     name: str
+    id: str = ''
+    details: tuple = ()  # ((column, value), ...)
+
+    def folder(self, shared):
+        """Their folder; a name that others share takes the id along."""
+        return folder_for(f'{self.name} ({self.id})' if shared else self.name)
 
 
-def read_roster(path, encoding=None):
-    """[Listed] of the roster, or a Refusal that names the line."""
-    people, seen = [], {}
-    for number, line in enumerate(read_text(path, encoding, 'roster').split('\n'), 1):
-        if not line.strip() or INVISIBLE.sub('', line).strip().startswith('#'):
-            continue
+@dataclasses.dataclass(frozen=True)
+class Roster:
+    people: list
+    columns: list  # the other columns, in the roster's order
+
+
+def looks_like_a_table(lines):
+    """Every line split alike by semicolons or tabs, or by two commas or more."""
+    if len(lines) < 2:
+        return False
+    return any(len({line.count(d) for line in lines}) == 1 and lines[0].count(d) >= least
+               for d, least in ((';', 1), ('\t', 1), (',', 2)))
+
+
+def read_list(path, encoding):
+    """[Listed] of a roster of one name a line; blank lines and # comments skipped."""
+    lines = [(number, line) for number, line in enumerate(read_text(path, encoding, 'roster').split('\n'), 1)
+             if line.strip() and not INVISIBLE.sub('', line).strip().startswith('#')]
+    if looks_like_a_table([line.strip() for _, line in lines]):
+        raise Refusal(f'{path}: {TABLE_HINT}')
+    people = []
+    for number, line in lines:
         try:
             name = clean_name(line)
         except Refusal as why:
             raise Refusal(f'{path}:{number}: {why}')
+        if name:
+            people.append(Listed(str(number), name))
+    return Roster(people, [])
+
+
+def read_sheet(path, encoding, name_column, id_column):
+    """[Listed] of a table: the name from one column, or several joined with spaces."""
+    table = read_table(path, encoding, 'roster')
+    header = [h.strip() for h in table[0][1]]
+    wanted = [name_column] if name_column.strip().casefold() in (h.casefold() for h in header) \
+        else name_column.split(',')
+    name_at = [column(header, w, f'{path}:{table[0][0]}') for w in wanted]
+    id_at = column(header, id_column, f'{path}:{table[0][0]}') if id_column else None
+    others = [i for i in range(len(header)) if i not in name_at and header[i]]
+    people = []
+    for line, fields in table[1:]:
+        try:
+            name = clean_name(' '.join(fields[i].strip() for i in name_at if fields[i].strip()))
+        except Refusal as why:
+            raise Refusal(f'{path}:{line}: {why}')
         if not name:
-            continue
-        if name in seen:
-            raise Refusal(f'{path}:{number}: "{name}" is already on line {seen[name]}')
-        seen[name] = number
-        people.append(Listed(number, name))
-    if not people:
+            raise Refusal(f'{path}:{line}: no name in the column {name_column!r}')
+        person_id = fields[id_at].strip() if id_at is not None else ''
+        people.append(Listed(str(line), name, person_id, tuple((header[i], fields[i].strip()) for i in others)))
+    return Roster(people, [header[i] for i in others])
+
+
+def check_namesakes(path, people, id_column):
+    """Two rows of one name are two people only where their ids differ."""
+    seen = {}
+    for person in people:
+        other = seen.get(person.name)
+        if other is not None:
+            if not id_column:
+                raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}; if they '
+                              'are two people, name a column that tells them apart with --id-column')
+            if not person.id or person.id == other.id:
+                raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}, with the '
+                              f'same {id_column} ("{person.id}"); give each their own')
+        seen[person.name] = person
+
+
+def read_roster(path, encoding=None, name_column=None, id_column=None):
+    """The Roster, or a Refusal that names the line."""
+    if (id_column or path.lower().endswith('.xlsx')) and not name_column:
+        raise Refusal(f'{path}: {TABLE_HINT}')
+    roster = read_sheet(path, encoding, name_column, id_column) if name_column else read_list(path, encoding)
+    if not roster.people:
         raise Refusal(f'{path}: no names in the roster')
-    return people
+    check_namesakes(path, roster.people, id_column)
+    return roster

@@ -29,6 +29,13 @@ class Row:
         return [self.name, self.folder, self.password, str(self.mask), self.sha256]
 
 
+def folder_fits(folder, name):
+    """The folder build gives the name: the name's own, or for a namesake
+    the name with what tells them apart."""
+    plain = folder_for(name)
+    return folder == plain or bool(plain and folder_for(folder) == folder and folder.startswith(plain + ' ('))
+
+
 def read_rows(path):
     """The rows of answers.csv, each checked on its own; a Refusal names
     the line that is not as build writes it."""
@@ -45,7 +52,7 @@ def read_rows(path):
         if len(fields) != len(HEADER):
             raise Refusal(f'{where}: expected {len(HEADER)} fields, got {len(fields)}')
         name, folder, password, mask, digest = fields
-        if folder != folder_for(name):
+        if not folder_fits(folder, name):
             raise Refusal(f'{where}: folder "{folder}" is not the one for "{name}"')
         if len(password) != 5 or any(c not in ALPHABET for c in password) or not mask.isdigit() \
                 or not 1 <= int(mask) <= 255:
@@ -65,14 +72,14 @@ def write_rows(path, rows):
         os.fsync(f.fileno())
 
 
-def new_rows(rows, names):
-    """Rows for `names`: a password no one else in the set has, and a mask."""
+def new_rows(rows, named):
+    """Rows for [(name, folder)]: a password no one else in the set has, and a mask."""
     taken = {r.password for r in rows}
     added = []
-    for name in names:
+    for name, folder in named:
         password = None
         while password is None or password in taken:
             password = ''.join(secrets.choice(ALPHABET) for _ in range(5))
         taken.add(password)
-        added.append(Row(name, folder_for(name), password, 1 + secrets.randbelow(255)))
+        added.append(Row(name, folder, password, 1 + secrets.randbelow(255)))
     return added

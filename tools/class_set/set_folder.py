@@ -59,7 +59,7 @@ def read_set(out, new_ok=True):
     rows = read_rows(answers)
     for number, row in enumerate(rows, 2):
         check_program(out, row, f'{answers}:{number}')
-    check_folders([(r.folder, r.name) for r in rows], lambda folder: f'{answers}, folder {folder}')
+    check_folders([(r.folder, r.name, r.folder) for r in rows], lambda folder: f'{answers}, folder {folder}')
     extra = {name for name in os.listdir(handout) if name.casefold() not in SYSTEM_FILES} \
         - {r.folder for r in rows} - {'SHA256SUMS'}
     if extra:

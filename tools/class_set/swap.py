@@ -16,7 +16,8 @@ from .files import leftovers
 from .set_folder import WRITTEN
 
 # What other commands keep in a set, and a swap carries across as it is.
-KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm', 'walkins.csv'}
+KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm', 'walkins.csv',
+         'details.csv', 'removed.csv'}
 
 
 def carry_over(source, target):

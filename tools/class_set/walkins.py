@@ -2,8 +2,6 @@
 set its organiser opened (`serve --open N`). A walk-in's program, row,
 SHA256SUMS line and key go into the set in one swap, as a build's do, with
 the list of walk-ins (OUT/walkins.csv) beside them."""
-import csv
-import io
 import os
 import shutil
 
@@ -15,17 +13,7 @@ from .names import check_folders, check_newcomers, clean_name, folder_for
 from .rows import new_rows
 from .set_folder import locked, read_set
 from .template import load_templates
-
-WALKINS = 'walkins.csv'
-
-
-def walk_ins(out):
-    """The names of the set's walk-ins, in the order they came."""
-    try:
-        with open(os.path.join(out, WALKINS), newline='', encoding='utf-8') as f:
-            return [row[0] for row in list(csv.reader(f))[1:] if row]
-    except FileNotFoundError:
-        return []
+from .walkin_list import WALKINS, read_walk_ins, with_walk_in
 
 
 def open_set(out, jobs):
@@ -43,7 +31,7 @@ def open_set(out, jobs):
         lock.close()
 
 
-def enrol(out, typed, places, jobs):
+def enrol(out, typed, places, jobs, address=''):
     """(row, key) of a new walk-in named `typed`, or a Refusal that says why not."""
     try:
         name = clean_name(typed)
@@ -52,19 +40,19 @@ def enrol(out, typed, places, jobs):
     if not name:
         raise Refusal('Type your name.')
     with locked(out):
-        rows, walked_in = read_set(out, new_ok=False), walk_ins(out)
+        rows, walked_in = read_set(out, new_ok=False), read_walk_ins(out)
         if len(walked_in) >= places:
             raise Refusal('The list is full: no places are left.')
-        if folder_for(name) is None:
+        folder = folder_for(name)
+        if folder is None:
             raise Refusal(f'"{name}" gives no folder that computers take (a device name such as CON, or only '
                           'dots); write it another way.')
         try:
-            check_newcomers(rows, [name], lambda n: 'the list')
-            check_folders([(r.name, r.name) for r in rows] + [(name, name)], lambda n: 'the list')
+            check_newcomers([(r.name, '') for r in rows], [('the page', name, '')], str)
+            check_folders([(r.folder, r.name, r.folder) for r in rows] + [('the page', name, folder)], str)
         except Refusal:
             raise Refusal(f'"{name}" is taken: someone on the list has that name, or one too like it. '
                           'Write it another way.')
-        listed = io.StringIO()
-        csv.writer(listed, lineterminator='\r\n').writerows([['name'], *([w] for w in walked_in + [name])])
-        added = add_people(out, rows, new_rows(rows, [name]), jobs, {WALKINS: listed.getvalue()})
-        return added[0], read_keys(out, rows + added)[name]
+        added = add_people(out, rows, new_rows(rows, [(name, folder)]), jobs,
+                           {WALKINS: with_walk_in(walked_in, name, address)})
+        return added[0], read_keys(out, rows + added)[added[0].folder]

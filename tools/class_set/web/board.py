@@ -8,7 +8,7 @@ import time
 from flask import Blueprint, Response, abort, current_app, render_template, request
 
 from ..files import as_text
-from ..grading import REPORT, Handed, grade
+from .. import grading
 from ..links import links_csv, people_links, slips_page
 from .problems import keyed
 
@@ -27,23 +27,26 @@ def clock(at):
 
 def graded():
     """grade's report from the check-ins, its counts and passed-around
-    passwords, and for each person when they downloaded, when they solved
-    and how they answered (through their link, by name)."""
+    passwords, the roster's other columns, and for each person when they
+    downloaded, when they solved and how they answered (through their
+    link, by name)."""
     room = current_app.extensions['room']
-    answers = room.store.answers()
+    answers, people = room.store.answers(), room.people()
+    # Answers kept before folders were tell whose by the name.
+    folder_of = {r.name: r.folder for r in people.rows}
     solved_at, ways = {}, {}
     for answer in answers:
-        if answer.correct and answer.person not in solved_at:
-            solved_at[answer.person] = answer.time
-        ways.setdefault(answer.person, set()).add(answer.via)
-    people = room.people()
-    report, counts, passed, _ = grade(people.rows, [Handed(f'check-in {a.id}', a.typed, a.word) for a in answers])
-    downloads, walked_in = room.store.downloads(), set(people.walk_ins)
+        folder = answer.folder or folder_of.get(answer.person)
+        if answer.correct and folder not in solved_at:
+            solved_at[folder] = answer.time
+        ways.setdefault(folder, set()).add(answer.via)
+    report, counts, passed, _, columns = grading.graded(room.out, people.rows, grading.from_store(answers))
+    downloads = room.store.downloads()
     for row in report:
-        row['walk_in'] = row['name'] in walked_in
-        row.update(solved_at=clock(solved_at.get(row['name'])), downloaded=clock(downloads.get(row['name'])),
-                   via=', '.join(sorted(ways.get(row['name'], ()))))
-    return report, counts, passed
+        f = row['folder']
+        row.update(solved_at=clock(solved_at.get(f)), downloaded=clock(downloads.get(f) or downloads.get(row['name'])),
+                   via=', '.join(sorted(ways.get(f, ()))))
+    return report, counts, passed, columns
 
 
 def attachment(text, mimetype, filename):
@@ -53,33 +56,36 @@ def attachment(text, mimetype, filename):
 @board.get('/board')
 def show():
     room = current_app.extensions['room']
-    report, counts, passed = graded()
+    report, counts, passed, _ = graded()
     places = room.places - len(room.people().walk_ins) if room.places else None
-    return keyed(Response(render_template('board.html', report=report, counts=counts, passed=passed, places=places,
+    tried = [(a.typed, clock(a.time), a.client) for a in room.store.answers() if a.person is None]
+    return keyed(Response(render_template('board.html', report=[r for r in report if r['folder']], counts=counts,
+                                          passed=passed, places=places, tried=tried,
                                           key=current_app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))))
 
 
 @board.get('/board.csv')
 def report_csv():
+    report, _, _, columns = graded()
     text = io.StringIO()
-    writer = csv.DictWriter(text, REPORT, lineterminator='\r\n', extrasaction='ignore')
+    writer = csv.DictWriter(text, grading.REPORT + columns, lineterminator='\r\n', extrasaction='ignore')
     writer.writeheader()
-    writer.writerows(as_text(row) for row in graded()[0])
+    writer.writerows(as_text(row) for row in report)
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
 
 
 def everyones_links():
     """Everyone's link, on the address the organiser's browser used."""
     people = current_app.extensions['room'].people()
-    keys = {row.name: key for key, row in people.by_key.items()}
-    return people_links(people.rows, keys, request.host_url)
+    keys = {row.folder: key for key, row in people.by_key.items()}
+    return people.rows, people_links(people.rows, keys, request.host_url)
 
 
 @board.get('/board/links.csv')
 def links_download():
-    return attachment(links_csv(everyones_links()), 'text/csv', 'links.csv')
+    return attachment(links_csv(current_app.extensions['room'].out, *everyones_links()), 'text/csv', 'links.csv')
 
 
 @board.get('/board/slips')
 def slips():
-    return keyed(Response(slips_page(everyones_links())))
+    return keyed(Response(slips_page(everyones_links()[1])))

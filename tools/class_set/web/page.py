@@ -1,7 +1,6 @@
 """What people see: the form at / (a name and the word found), and each
 person's own page at /p/KEY (their program, and a form for the word alone)."""
 import hmac
-import os
 import urllib.parse
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
@@ -84,7 +83,7 @@ def enrol():
     if refused:
         return refused
     try:
-        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'])
+        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr)
     except Refusal as why:
         return render_template('enrol.html', name=fields[0], message=str(why)), 409
     return redirect(url_for('page.personal', key=key), 303)
@@ -101,16 +100,18 @@ def answer():
     if refused:
         return refused
     matched = room.people().by_name.get(name_key(name), [])
-    if len(matched) != 1:
-        message = ('More than one person on the list has that name; type it exactly as on the list.'
-                   if matched else 'No one of that name is on the list. Type your name as it is there.')
-        return render_template('answer.html', name=name, message=message)
+    if len(matched) > 1:  # namesakes: never credited to one of them
+        return render_template('answer.html', name=name, message='More than one person on the list has that name. '
+                               'Hand in through your own link, the one on your slip.')
+    if not matched:  # kept, so that the organiser sees who tried
+        room.store.add(name, None, request.remote_addr, word)
+        return render_template('answer.html', name=name,
+                               message='No one of that name is on the list. Type your name as it is there.')
     person = matched[0]
-    refused = too_many(room.per_person, person.name, 'for that name')
+    refused = too_many(room.per_person, person.folder, 'for that name')
     if refused:
         return refused
-    correct = word.strip() == person.password
-    room.store.add(name, person.name, request.remote_addr, word, correct)
+    correct = room.store.add(name, person, request.remote_addr, word)
     return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
 
 
@@ -127,11 +128,10 @@ def personal_answer(key):
     if refused:
         return refused
     refused = too_many(room.per_client, request.remote_addr, 'from here') or \
-        too_many(room.per_person, person.name, 'of yours')
+        too_many(room.per_person, person.folder, 'of yours')
     if refused:
         return refused
-    correct = fields[0].strip() == person.password
-    room.store.add(person.name, person.name, request.remote_addr, fields[0], correct, via='link')
+    correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link')
     return keyed(Response(render_template('personal.html', name=person.name, key=key,
                                           verdict='right' if correct else 'wrong')))
 
@@ -142,6 +142,6 @@ def download(key):
     person = person_of(key)
     with open(program_path(room.out, person), 'rb') as f:
         program = f.read()
-    room.store.downloaded(person.name)
+    room.store.downloaded(person.folder)
     return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',
                           headers={'Content-Disposition': 'attachment; filename="PassWord.exe"'}))

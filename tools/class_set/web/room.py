@@ -12,7 +12,7 @@ from ..keys import read_keys
 from ..names import name_key
 from ..rows import Row
 from ..set_folder import read_set
-from ..walkins import walk_ins
+from ..walkin_list import read_walk_ins
 
 LIMIT = 4096  # bytes of a request body; the form sends far less
 
@@ -61,7 +61,7 @@ class Room:
 
     def stamp_now(self):
         stamp = []
-        for name in ('answers.csv', 'keys.csv', 'walkins.csv'):
+        for name in ('answers.csv', 'keys.csv', 'walkins.csv', 'details.csv', 'removed.csv'):
             try:
                 here = os.stat(os.path.join(self.out, name))
             except FileNotFoundError:
@@ -85,6 +85,7 @@ class Room:
                 by_name = collections.defaultdict(list)
                 for row in rows:
                     by_name[name_key(row.name)].append(row)
-                by_key = {keys[r.name]: r for r in rows if r.name in keys}
-                self.stamp, self.current = stamp, People(rows, dict(by_name), by_key, walk_ins(self.out))
+                by_key = {keys[r.folder]: r for r in rows if r.folder in keys}
+                self.stamp, self.current = stamp, People(rows, dict(by_name), by_key,
+                                                    [w.name for w in read_walk_ins(self.out)])
             return self.current

@@ -1,0 +1,135 @@
+"""A real class, built and served in process (stand-in programs): the
+teacher's spreadsheet export with groups and namesakes, ё and look-alike
+letters on the page, in grade and at enrolment, walk-ins against the
+roster, removing a person from a running page, and answers under names
+that match nobody."""
+import csv
+import os
+import re
+
+import pytest
+
+from conftest import read_csv
+
+EXPORT = ('ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n'
+          'Иванов Иван Иванович;ИБ-22;1003\r\nAnna Petrova;ИБ-22;1004\r\n')
+BUILD = ['--encoding', 'cp1251', '--name-column', 'ФИО', '--id-column', 'Номер']
+
+
+@pytest.fixture
+def built(tmp_path, stand_in_builds, class_set):
+    """OUT built from the export, and {folder: row of answers.csv}."""
+    (tmp_path / 'class.csv').write_bytes(EXPORT.encode('cp1251'))
+    out = str(tmp_path / 'set')
+    status, said, problems = class_set('build', str(tmp_path / 'class.csv'), out, *BUILD)
+    assert status == 0, problems
+    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
+        return out, {r['folder']: r for r in csv.DictReader(f)}
+
+
+@pytest.fixture
+def page(built):
+    from class_set.web import create_app
+    app = create_app({'OUT': built[0]})
+    client = app.test_client()
+    links = {r['name'] + r.get('Номер', ''): r['link'].replace('http://localhost', '')
+             for r in read_csv(client.get(f'/board/links.csv?key={app.config["BOARD_KEY"]}').text)}
+    return client, app.config['BOARD_KEY'], links
+
+
+def verdict(response):
+    return re.search(r'id="verdict">([^<]*)', response.text).group(1)
+
+
+def test_a_spreadsheet_export_builds_one_person_per_row(built, tmp_path, class_set):
+    out, rows = built
+    assert sorted(rows) == ['Anna Petrova', 'Алексеев Артём Сергеевич', 'Иванов Иван Иванович (1002)',
+                            'Иванов Иван Иванович (1003)']
+    again = class_set('build', str(tmp_path / 'class.csv'), out, *BUILD)
+    assert again[0] == 0 and '4 programs' in again[1] and '0 new, 4 kept' in again[1]
+
+    answers = tmp_path / 'answers.csv'
+    ivanov = rows['Иванов Иван Иванович (1003)']['password']
+    answers.write_text(f'Имя;Номер;Пароль\nИванов Иван Иванович;1003;{ivanov}\nАлексеев Артем Сергеевич;;'
+                       f'{rows["Алексеев Артём Сергеевич"]["password"]}\n', encoding='utf-8')
+    status, report, summary = class_set('grade', out, str(answers), '--name-column', 'Имя', '--word-column', 'Пароль',
+                                        '--id-column', 'Номер')
+    assert status == 0, summary
+    found = {r['folder']: (r['result'], r['Группа']) for r in read_csv(report)}
+    assert found == {'Алексеев Артём Сергеевич': ('solved', 'ИБ-21'), 'Иванов Иван Иванович (1002)': ('none', 'ИБ-21'),
+                     'Иванов Иван Иванович (1003)': ('solved', 'ИБ-22'), 'Anna Petrova': ('none', 'ИБ-22')}
+    # Without the id, a shared name is nobody's for sure.
+    status, report, summary = class_set('grade', out, str(answers), '--name-column', 'Имя', '--word-column', 'Пароль')
+    assert '"Иванов Иван Иванович" matches more than one person' in summary
+    assert 'solved' not in {r['result'] for r in read_csv(report) if r['name'] == 'Иванов Иван Иванович'}
+
+
+def test_namesakes_and_spellings_on_the_page(page, built):
+    client, key, links = page
+    rows = built[1]
+    shared = client.post('/', data={'name': 'Иванов Иван Иванович', 'word': rows['Иванов Иван Иванович (1003)']['password']})
+    assert 'More than one person on the list has that name' in shared.text
+    assert 'Right' in verdict(client.post(links['Иванов Иван Иванович1003'],
+                                          data={'word': rows['Иванов Иван Иванович (1003)']['password']}))
+    artyom = rows['Алексеев Артём Сергеевич']['password']
+    assert 'Right' in verdict(client.post('/', data={'name': 'алексеев артем сергеевич', 'word': artyom}))
+    assert 'Right' in verdict(client.post('/', data={'name': 'Аnna Petrovа', 'word': rows['Anna Petrova']['password']}))
+    board = client.get(f'/board?key={key}').text
+    assert 'id="passed"' not in board, 'no one is taken for someone else'
+    assert 'ИБ-22' not in board, "the roster's other columns stay off the projected page"
+    report = {r['folder']: r for r in read_csv(client.get(f'/board.csv?key={key}').text)}
+    assert [report[f]['result'] for f in sorted(report)] == ['solved', 'solved', 'none', 'solved']
+    assert report['Иванов Иван Иванович (1003)']['Группа'] == 'ИБ-22'
+
+
+def test_walk_ins_and_the_roster(built, tmp_path, stand_in_builds, class_set):
+    from class_set.web import create_app
+    out = built[0]
+    client = create_app({'OUT': out, 'PLACES': 5}).test_client()
+    for name in ('Алексеев Артем Сергеевич', 'Аnna Petrova', 'Anna\u3164 Petrova'):
+        refused = client.post('/enrol', data={'name': name}, environ_base={'REMOTE_ADDR': f'127.0.0.{len(name)}'})
+        assert refused.status_code == 409 and 'is taken' in refused.text, name
+    enrolled = client.post('/enrol', data={'name': 'Zoe Late'}, environ_base={'REMOTE_ADDR': '127.0.0.9'})
+    assert enrolled.status_code == 303
+    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
+        zoe = {r['name']: r['password'] for r in csv.DictReader(f)}['Zoe Late']
+    assert class_set('who', out, zoe)[1] == 'Zoe Late (walk-in)\n'
+    status, listed, _ = class_set('links', out, '--base', 'http://10.0.0.1:8000/')
+    assert {r['name']: r['walk_in'] for r in read_csv(listed)}['Zoe Late'] == 'yes'
+
+    # The real Zoe joins the roster: which one she is, the organiser says.
+    (tmp_path / 'grown.csv').write_bytes((EXPORT + 'Zoe Late;ИБ-23;1005\r\n').encode('cp1251'))
+    status, _, problems = class_set('build', str(tmp_path / 'grown.csv'), out, *BUILD)
+    assert status == 2
+    assert re.search(r'grown.csv:6: "Zoe Late" is the name of a walk-in, "Zoe Late", who enrolled at the page '
+                     r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d from 127.0.0.9', problems)
+
+
+def test_a_person_removed_from_a_running_page(page, built, class_set, tmp_path):
+    client, key, links = page
+    out, rows = built
+    anna = links['Anna Petrova1004']
+    assert client.post(anna, data={'word': 'guess'}).status_code == 200
+    status, said, _ = class_set('remove', out, '1004')
+    assert status == 0 and 'removed Anna Petrova' in said
+    assert client.get(anna).status_code == 404
+    report = {r['name']: (r['result'], r['answers']) for r in read_csv(client.get(f'/board.csv?key={key}').text)}
+    assert report['Anna Petrova'] == ('removed', '1')
+    assert len(rows) - 1 == len(open(os.path.join(out, 'answers.csv'), encoding='utf-8').read().splitlines()) - 1
+    assert class_set('remove', out, 'Иванов Иван Иванович')[0] == 2, 'a shared name names nobody for sure'
+    # The roster still lists her: kept, and how to remove says so.
+    (tmp_path / 'list.txt').write_text('Bob\n', encoding='utf-8')
+    assert 'class-set remove OUT NAME' in class_set('build', str(tmp_path / 'list.txt'), out)[1]
+
+
+def test_answers_under_names_on_nobodys_list_are_kept(page, built, class_set):
+    client, key, _ = page
+    said = client.post('/', data={'name': 'Иванов Иван Иванович ИБ-22', 'word': 'Qwert'},
+                       environ_base={'REMOTE_ADDR': '127.0.0.7'})
+    assert 'No one of that name' in said.text
+    board = client.get(f'/board?key={key}').text
+    assert re.search(r'Tried by names not on the list.*Иванов Иван Иванович ИБ-22 &middot; [\d:]+ &middot; 127\.0\.0\.7',
+                     board, re.S)
+    status, report, _ = class_set('grade', built[0], '--from-checkins')
+    assert read_csv(report)[-1]['name'] == 'Иванов Иван Иванович ИБ-22'
+    assert read_csv(report)[-1]['result'] == 'not on the list'

@@ -1,0 +1,73 @@
+"""Rosters as teachers have them: a list of names, or a table exported from
+a spreadsheet (CSV, TSV, an .xlsx workbook) in the encodings they save,
+with the name in one column or several, namesakes told apart by an id,
+and a table mistaken for a list refused with a hint."""
+import pytest
+
+from class_set.errors import Refusal
+from class_set.roster import read_roster
+
+GROUP = 'ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n' \
+        'Иванов Иван Иванович;ИБ-22;1003\r\n'
+
+
+def roster(tmp_path, data, name='roster.csv'):
+    path = tmp_path / name
+    path.write_bytes(data)
+    return str(path)
+
+
+@pytest.mark.parametrize('data, options, names', [
+    ('# the class\nАнна Петрова\n\n  Bob  \r\n'.encode(), {}, ['Анна Петрова', 'Bob']),
+    ('\ufeffАнна\r\nBob\r\n'.encode('utf-16-le'), {}, ['Анна', 'Bob']),
+    ('Анна\r\nBob\r\n'.encode('cp1251'), {'encoding': 'cp1251'}, ['Анна', 'Bob']),
+    ('O\'Neil, Jr.\nSmith, John\n'.encode(), {}, ["O'Neil, Jr.", 'Smith, John']),   # commas in names
+    (GROUP.encode('cp1251'), {'encoding': 'cp1251', 'name_column': 'фио', 'id_column': 'Номер'},
+     ['Алексеев Артём Сергеевич', 'Иванов Иван Иванович', 'Иванов Иван Иванович']),
+    ('Фамилия\tИмя\tОтчество\tE-mail\nПетрова\tАнна\t\ta@school.ru\n'.encode(),
+     {'name_column': 'Фамилия,Имя,Отчество'}, ['Петрова Анна']),
+])
+def test_a_roster_as_it_is_saved(tmp_path, data, options, names):
+    assert [p.name for p in read_roster(roster(tmp_path, data), **options).people] == names
+
+
+def test_a_table_keeps_every_other_column_with_its_person(tmp_path):
+    read = read_roster(roster(tmp_path, GROUP.encode('cp1251')), 'cp1251', 'ФИО', 'Номер')
+    assert read.columns == ['Группа', 'Номер']
+    namesakes = read.people[1:]
+    assert [(p.id, dict(p.details)['Группа']) for p in namesakes] == [('1002', 'ИБ-21'), ('1003', 'ИБ-22')]
+    assert [p.folder(shared=True) for p in namesakes] == ['Иванов Иван Иванович (1002)', 'Иванов Иван Иванович (1003)']
+
+
+def test_a_workbook(tmp_path):
+    import openpyxl
+    book = openpyxl.Workbook()
+    for row in [['Фамилия', 'Имя', 'Отчество', 'Номер', 'Баллы'], ['Ёлкин', 'Фёдор', 'Алексеевич', 1004, 7.5],
+                [None, None, None, None, None], ['Белова', 'Алёна', None, 1005, None]]:
+        book.active.append(row)
+    path = str(tmp_path / 'class.xlsx')
+    book.save(path)
+    read = read_roster(path, name_column='Фамилия,Имя,Отчество', id_column='Номер')
+    assert [(p.where, p.name, p.id) for p in read.people] == [('2', 'Ёлкин Фёдор Алексеевич', '1004'),
+                                                              ('4', 'Белова Алёна', '1005')]
+    assert dict(read.people[0].details) == {'Номер': '1004', 'Баллы': '7.5'}
+
+
+@pytest.mark.parametrize('data, options, said', [
+    (GROUP.encode(), {}, 'roster.csv: it looks like a table (a spreadsheet export): name the column'),
+    ('Name\tGroup\nAnn\tA\nBob\tB\n'.encode(), {}, 'looks like a table'),
+    ('name,group,email\nAnn,A,a@x\nBob,B,b@x\n'.encode(), {}, 'looks like a table'),
+    (GROUP.encode(), {'name_column': 'ФИО'}, 'roster.csv:4: "Иванов Иван Иванович" is already on line 3; if they '
+                                             'are two people, name a column that tells them apart with --id-column'),
+    (GROUP.replace('1003', '1002').encode(), {'name_column': 'ФИО', 'id_column': 'Номер'}, 'with the same Номер'),
+    (GROUP.encode(), {'name_column': 'Name'}, 'roster.csv:1: no column "Name"; the header has: "ФИО", "Группа"'),
+    ('ФИО;Группа\r\n;ИБ-21\r\n'.encode(), {'name_column': 'ФИО'}, 'roster.csv:2: no name'),
+    (b'Bob\nAnna\nBob\n', {}, 'roster.csv:3: "Bob" is already on line 1'),
+    (b'Bob\nEve\x07\n', {}, 'roster.csv:2: a control character'),
+    (b'# nobody\n\n', {}, 'no names in the roster'),
+    ('Анна\n'.encode('cp1251'), {}, 'roster.csv:1: not UTF-8 text'),
+], ids=lambda v: '' if isinstance(v, (bytes, dict)) else v[:30])
+def test_a_roster_refused_says_why(tmp_path, data, options, said):
+    with pytest.raises(Refusal) as refused:
+        read_roster(roster(tmp_path, data), **options)
+    assert said in str(refused.value)
