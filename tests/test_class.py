@@ -133,3 +133,16 @@ def test_answers_under_names_on_nobodys_list_are_kept(page, built, class_set):
     status, report, _ = class_set('grade', built[0], '--from-checkins')
     assert read_csv(report)[-1]['name'] == 'Иванов Иван Иванович ИБ-22'
     assert read_csv(report)[-1]['result'] == 'not on the list'
+
+
+def test_a_list_grown_into_a_table_with_namesakes(tmp_path, stand_in_builds, class_set):
+    (tmp_path / 'list.txt').write_text('Иванов Иван Иванович\nAnna Petrova\n', encoding='utf-8')
+    out = str(tmp_path / 'set')
+    assert class_set('build', str(tmp_path / 'list.txt'), out)[0] == 0
+    (tmp_path / 'class.csv').write_bytes(EXPORT.encode('cp1251'))
+    status, said, problems = class_set('build', str(tmp_path / 'class.csv'), out, *BUILD)
+    assert status == 0, problems
+    assert '2 new, 2 kept' in said  # one Иванов was there; his namesake and Алексеев are new
+    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
+        assert sorted(r['folder'] for r in csv.DictReader(f)) == [
+            'Anna Petrova', 'Алексеев Артём Сергеевич', 'Иванов Иван Иванович', 'Иванов Иван Иванович (1003)']

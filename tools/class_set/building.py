@@ -53,17 +53,18 @@ def walk_in_refused(roster, people, walk_ins):
 
 def match(people, rows, ids):
     """{roster index: row} of the people the set has already: by name, and
-    by id where the set keeps ids."""
+    by id where the set keeps ids; each row one person's."""
     by_name = {}
     for row in rows:
         by_name.setdefault(row.name, []).append(row)
-    found = {}
+    found, used = {}, set()
     for i, person in enumerate(people):
-        candidates = by_name.get(person.name, [])
-        same = [r for r in candidates if ids.get(r.folder, '') == person.id] if len(candidates) > 1 or (
-            candidates and ids.get(candidates[0].folder)) else candidates
-        if same:
-            found[i] = same[0]
+        candidates = [r for r in by_name.get(person.name, []) if r.folder not in used]
+        if any(ids.get(r.folder) for r in candidates) or len(candidates) > 1:
+            candidates = [r for r in candidates if ids.get(r.folder, '') == person.id]
+        if candidates:
+            found[i] = candidates[0]
+            used.add(candidates[0].folder)
     return found
 
 
@@ -71,6 +72,7 @@ def newcomers_of(roster, people, rows, ids, out):
     """[(Listed, folder)] of the roster's people the set lacks, after
     checking that none would share a folder or be taken for someone else."""
     found = match(people, rows, ids)
+    ids = ids | {row.folder: people[i].id for i, row in found.items() if people[i].id}
     kept = {r.folder for r in found.values()}
     absent = [r for r in rows if r.folder not in kept]
     count = collections.Counter(name_key(p.name) for p in people)
