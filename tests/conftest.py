@@ -78,11 +78,19 @@ def app(make_set):
     return create_app({'OUT': make_set()})
 
 
+def organiser(app):
+    """A test client that opened the board once with its key, as the
+    organiser does: it holds the board's cookie."""
+    client = app.test_client()
+    assert client.get('/board?key=' + app.extensions['room'].store.key()).status_code == 303
+    return client
+
+
 @pytest.fixture
 def client(app):
-    return app.test_client()
+    return organiser(app)
 
 
 @pytest.fixture
 def board_key(app):
-    return app.config['BOARD_KEY']
+    return app.extensions['room'].store.key()

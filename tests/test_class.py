@@ -6,10 +6,11 @@ that match nobody."""
 import csv
 import os
 import re
+import urllib.parse
 
 import pytest
 
-from conftest import read_csv
+from conftest import organiser, read_csv
 
 EXPORT = ('ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n'
           'Иванов Иван Иванович;ИБ-22;1003\r\nAnna Petrova;ИБ-22;1004\r\n')
@@ -31,10 +32,10 @@ def built(tmp_path, stand_in_builds, class_set):
 def page(built):
     from class_set.web import create_app
     app = create_app({'OUT': built[0]})
-    client = app.test_client()
-    links = {r['name'] + r.get('Номер', ''): r['link'].replace('http://localhost', '')
-             for r in read_csv(client.get(f'/board/links.csv?key={app.config["BOARD_KEY"]}').text)}
-    return client, app.config['BOARD_KEY'], links
+    client = organiser(app)
+    links = {r['name'] + r.get('Номер', ''): urllib.parse.urlsplit(r['link']).path
+             for r in read_csv(client.get('/board/links.csv').text)}
+    return client, None, links
 
 
 def verdict(response):
@@ -74,10 +75,10 @@ def test_namesakes_and_spellings_on_the_page(page, built):
     artyom = rows['Алексеев Артём Сергеевич']['password']
     assert 'Right' in verdict(client.post('/', data={'name': 'алексеев артем сергеевич', 'word': artyom}))
     assert 'Right' in verdict(client.post('/', data={'name': 'Аnna Petrovа', 'word': rows['Anna Petrova']['password']}))
-    board = client.get(f'/board?key={key}').text
+    board = client.get('/board').text
     assert 'id="passed"' not in board, 'no one is taken for someone else'
     assert 'ИБ-22' not in board, "the roster's other columns stay off the projected page"
-    report = {r['folder']: r for r in read_csv(client.get(f'/board.csv?key={key}').text)}
+    report = {r['folder']: r for r in read_csv(client.get('/board.csv').text)}
     assert [report[f]['result'] for f in sorted(report)] == ['solved', 'solved', 'none', 'solved']
     assert report['Иванов Иван Иванович (1003)']['Группа'] == 'ИБ-22'
 
@@ -113,7 +114,7 @@ def test_a_person_removed_from_a_running_page(page, built, class_set, tmp_path):
     status, said, _ = class_set('remove', out, '1004')
     assert status == 0 and 'removed Anna Petrova' in said
     assert client.get(anna).status_code == 404
-    report = {r['name']: (r['result'], r['answers']) for r in read_csv(client.get(f'/board.csv?key={key}').text)}
+    report = {r['name']: (r['result'], r['answers']) for r in read_csv(client.get('/board.csv').text)}
     assert report['Anna Petrova'] == ('removed', '1')
     assert len(rows) - 1 == len(open(os.path.join(out, 'answers.csv'), encoding='utf-8').read().splitlines()) - 1
     assert class_set('remove', out, 'Иванов Иван Иванович')[0] == 2, 'a shared name names nobody for sure'
@@ -127,7 +128,7 @@ def test_answers_under_names_on_nobodys_list_are_kept(page, built, class_set):
     said = client.post('/', data={'name': 'Иванов Иван Иванович ИБ-22', 'word': 'Qwert'},
                        environ_base={'REMOTE_ADDR': '127.0.0.7'})
     assert 'No one of that name' in said.text
-    board = client.get(f'/board?key={key}').text
+    board = client.get('/board').text
     assert re.search(r'Tried by names not on the list.*Иванов Иван Иванович ИБ-22 &middot; [\d:]+ &middot; 127\.0\.0\.7',
                      board, re.S)
     status, report, _ = class_set('grade', built[0], '--from-checkins')
@@ -146,3 +147,15 @@ def test_a_list_grown_into_a_table_with_namesakes(tmp_path, stand_in_builds, cla
     with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
         assert sorted(r['folder'] for r in csv.DictReader(f)) == [
             'Anna Petrova', 'Алексеев Артём Сергеевич', 'Иванов Иван Иванович', 'Иванов Иван Иванович (1003)']
+
+
+def test_the_set_is_the_organisers_alone(built, stand_in_builds, class_set):
+    from class_set.web import create_app
+    out = built[0]
+    create_app({'OUT': out, 'PLACES': 3}).test_client().post('/enrol', data={'name': 'Walk In'})
+    class_set('remove', out, '1004')
+    modes = {os.path.relpath(os.path.join(top, name), out): os.stat(os.path.join(top, name)).st_mode & 0o777
+             for top, folders, files in os.walk(out) for name in folders + files}
+    modes['.'] = os.stat(out).st_mode & 0o777
+    assert {path: mode for path, mode in modes.items() if mode not in (0o600, 0o700)} == {}
+    assert modes['handout/Walk In/PassWord.exe'] == 0o600 and modes['handout'] == 0o700

@@ -49,24 +49,29 @@ def test_report_and_summary(out, tmp_path, class_set):
     columns = ['--name-column', ' YOUR NAME', '--word-column', 'password found']
     status, report, summary = class_set('grade', out, answers, *columns)
     assert status == 0, summary
-    found = {r['name']: (r['result'], r['answers'], r['handed_in_others'], r['others_handed_in_theirs'])
-             for r in read_csv(report)}
+    found = {r['name']: (r['result'], r['answers'], r['handed_in_others'], r['others_handed_in_theirs'],
+                         r['claimed_by_name']) for r in read_csv(report)}
     assert found == {
-        'Анна Петрова': ('solved', '2', '', ''),
-        'Bob': ('wrong', '2', 'Carl', 'Carl'),
-        'Carl': ('solved', '2', 'Bob', 'Bob'),
-        'Dana': ('none', '0', '', ''),
-        'Eve Lee': ('none', '0', '', ''),
-        'Eve  Lee': ('none', '0', '', ''),
-        'Mallory; the stranger': ('not on the list', '1', '', ''),   # after the people
-        '\\x1b[2J\\x07Zed': ('not on the list', '1', '', ''),
+        'Анна Петрова': ('solved', '2', '', '', ''),
+        'Bob': ('wrong', '2', '', '', 'Carl'),      # a name typed is a claim, not proof
+        'Carl': ('solved', '2', '', '', 'Bob'),
+        'Dana': ('none', '0', '', '', ''),
+        'Eve Lee': ('none', '0', '', '', ''),
+        'Eve  Lee': ('none', '0', '', '', ''),
+        'Mallory; the stranger': ('not on the list', '1', '', '', ''),   # after the people
+        '\\x1b[2J\\x07Zed': ('not on the list', '1', '', '', ''),
     }
     assert not any(password in report for _, password in PEOPLE)
     assert summary.splitlines() == [
-        '2 solved, 1 wrong, 3 none', "Bob handed in Carl's password", "Carl handed in Bob's password",
+        '2 solved, 1 wrong, 3 none', "unconfirmed, by name: Bob's name came with Carl's password",
+        "unconfirmed, by name: Carl's name came with Bob's password",
         f'{answers}:7: "Mallory; the stranger" matches nobody in the set',
         f'{answers}:8: "eve lee" matches more than one person',
         f'{answers}:11: "\\x1b[2J\\x07Zed" matches nobody in the set']
+    # Where names can be trusted (a form that asked people to sign in), they are proof.
+    trusted = {r['name']: (r['handed_in_others'], r['others_handed_in_theirs'])
+               for r in read_csv(class_set('grade', out, answers, *columns, '--trust-names')[1])}
+    assert (trusted['Bob'], trusted['Carl']) == (('Carl', 'Carl'), ('Bob', 'Bob'))
 
     output = tmp_path / 'report.csv'
     assert class_set('grade', out, answers, *columns, '--output', str(output))[0] == 0

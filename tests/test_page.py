@@ -8,7 +8,7 @@ import re
 
 import pytest
 
-from conftest import PEOPLE, free_port, read_csv
+from conftest import PEOPLE, free_port, organiser, read_csv
 from stand_in_set import numbered
 
 PASSWORD = dict(PEOPLE)
@@ -23,17 +23,17 @@ def hand_in(client, name, word, address='127.0.0.1'):
     return html.unescape(re.search(r'id="verdict">([^<]*)', response.text).group(1))
 
 
-def board(client, key):
+def board(client):
     """{name: (result, answers, handed in others', others handed in theirs)} and the page."""
-    page = client.get(f'/board?key={key}').text
+    page = client.get('/board').text
     rows = re.findall(r'<tr class="\w+">\s*<td>(.*?)</td><td>(\w+)</td><td>[^<]*</td><td>(\d+)</td>\s*'
                       r'<td>(.*?)</td><td>(.*?)</td>', page)
     return {html.unescape(re.sub(r' <small.*', '', n)): (r, a, html.unescape(t), html.unescape(o))
             for n, r, a, t, o in rows}, page
 
 
-def links(client, key):
-    return {r['name']: r['link'] for r in read_csv(client.get(f'/board/links.csv?key={key}').text)}
+def links(client):
+    return {r['name']: r['link'] for r in read_csv(client.get('/board/links.csv').text)}
 
 
 def test_a_room_hands_in(client, board_key, app, class_set):
@@ -45,12 +45,12 @@ def test_a_room_hands_in(client, board_key, app, class_set):
     page = client.post('/', data={'name': 'Zed', 'word': 'x'}).text
     assert 'No one of that name' in page and 'value="Zed"' in page, 'a stranger is asked again'
 
-    table, page = board(client, board_key)
-    assert table == {'Анна Петрова': ('solved', '2', '', 'Bob'), 'Bob': ('wrong', '1', 'Анна Петрова', ''),
+    table, page = board(client)
+    assert table == {'Анна Петрова': ('solved', '2', '', ''), 'Bob': ('wrong', '1', '', ''),
                      '<b>Carl</b>': ('none', '0', '', '')}
-    assert "Bob handed in Анна Петрова&#39;s password" in page
+    assert "unconfirmed, by name: Bob&#39;s name came with Анна Петрова&#39;s password" in page
     assert '<b>Carl' not in page, 'names are text'
-    report = client.get(f'/board.csv?key={board_key}').text
+    report = client.get('/board.csv').text
     status, graded, _ = class_set('grade', app.config['OUT'], '--from-checkins')
     assert (status, read_csv(report)) == (0, read_csv(graded))
     assert os.stat(os.path.join(app.config['OUT'], 'checkins.sqlite')).st_mode & 0o777 == 0o600
@@ -70,20 +70,35 @@ def test_bad_requests_are_refused_plainly(client, what, body, kind, status):
     assert 'Traceback' not in response.text and '<script>' not in response.text, what
 
 
-def test_the_board_needs_its_key(client, board_key):
-    assert client.post(f'/board?key={board_key}').status_code == 405
-    for address in ('/board', f'/board?key={board_key}x', '/board.csv', '/board/links.csv?key=', '/board/slips'):
-        response = client.get(address)
+def test_the_board_key_is_off_the_screen(app, board_key, class_set):
+    stranger = app.test_client()
+    for address in ('/board', f'/board?key={board_key}x', '/board.csv', '/board/links.csv?key=', '/board/slips',
+                    f'/board.csv?key={board_key}x'):
+        response = stranger.get(address)
         assert response.status_code == 403, address
         assert 'Анна' not in response.text and 'Bob' not in response.text
+    first = stranger.get(f'/board?key={board_key}')
+    assert (first.status_code, first.headers['Location']) == (303, '/board'), 'the address loses the key'
+    cookie = first.headers['Set-Cookie']
+    assert 'HttpOnly' in cookie and 'SameSite=Strict' in cookie
+    page = stranger.get('/board')
+    assert page.status_code == 200 and board_key not in page.text
+    assert stranger.post('/board').status_code == 405
+    assert 'Bob' in stranger.get('/board/links.csv').text, 'the downloads take the cookie'
+    # A new key at once, on the running page: the old one and its cookie are done.
+    status, said, _ = class_set('board-key', app.config['OUT'])
+    new_key = re.search(r'key=(\S+)', said).group(1)
+    assert status == 0 and new_key != board_key
+    assert stranger.get('/board').status_code == 403
+    assert app.test_client().get(f'/board?key={board_key}').status_code == 403
+    assert organiser(app).get('/board').status_code == 200
 
 
 def test_a_restart_keeps_the_answers_and_the_key(app, client, board_key):
     from class_set.web import create_app
     hand_in(client, 'Bob', PASSWORD['Bob'])
     again = create_app({'OUT': app.config['OUT']})
-    assert again.config['BOARD_KEY'] == board_key
-    assert board(again.test_client(), board_key)[0]['Bob'] == ('solved', '1', '', '')
+    assert board(organiser(again))[0]['Bob'] == ('solved', '1', '', ''), 'the same key, the same answers'
 
 
 def test_answers_a_minute_are_limited_per_person_not_per_room(make_set):
@@ -96,7 +111,7 @@ def test_answers_a_minute_are_limited_per_person_not_per_room(make_set):
     # One person: ten a minute, whatever the address; the refused one is not kept.
     statuses = [hand_in(client, 'Person 1', 'guess', f'127.0.4.{i + 2}') for i in range(10)]
     assert statuses[-1] == 429 and 429 not in statuses[:-1]
-    assert board(client, client.application.config['BOARD_KEY'])[0]['Person 1'][1] == '10'
+    assert board(organiser(client.application))[0]['Person 1'][1] == '10'
 
 
 def test_answers_a_minute_from_one_address(make_set):
@@ -119,9 +134,9 @@ def test_a_moving_window():
 
 
 def test_own_links(client, board_key, app):
-    link = links(client, board_key)
+    link = links(client)
     assert set(link) == set(PASSWORD)
-    bob = link['Bob'].replace('http://localhost', '')
+    bob = link['Bob']
     page = client.get(bob)
     assert re.search(r'<h1>Bob</h1>', page.text)
     assert (page.headers['Referrer-Policy'], page.headers['Cache-Control']) == ('no-referrer', 'no-store')
@@ -133,13 +148,13 @@ def test_own_links(client, board_key, app):
 
     answered = client.post(bob, data={'word': PASSWORD['Bob']})
     assert 'Right' in answered.text and answered.headers['Referrer-Policy'] == 'no-referrer'
-    row = re.search(r'<td>Bob</td>.*?</tr>', client.get(f'/board?key={board_key}').text, re.S).group(0)
+    row = re.search(r'<td>Bob</td>.*?</tr>', client.get('/board').text, re.S).group(0)
     assert re.search(r'<td>solved</td><td>\d\d:\d\d:\d\d</td><td>1</td>.*<td>\d\d:\d\d:\d\d</td><td>link</td>', row, re.S)
 
     # Unknown keys and unknown pages look alike.
     for unknown in ('/p/' + 'x' * 22, '/p/', '/nothing', bob[:3] + bob[3:].swapcase(), bob[:-1]):
         assert client.get(unknown).status_code == 404, unknown
-    for address in ('/', bob, f'/board?key={board_key}'):
+    for address in ('/', bob, '/board'):
         response = client.get(address)
         assert response.headers['X-Content-Type-Options'] == 'nosniff'
         assert "default-src 'self'" in response.headers['Content-Security-Policy']
@@ -151,14 +166,14 @@ def test_own_links(client, board_key, app):
 
 
 def test_rekey_on_a_running_page(client, board_key, app, class_set):
-    before = links(client, board_key)
+    before = links(client)
     status, said, _ = class_set('rekey', app.config['OUT'], ' bob ')
     assert status == 0 and 'Bob has a new key' in said
-    assert client.get(before['Bob'].replace('http://localhost', '')).status_code == 404
-    after = links(client, board_key)
+    assert client.get(before['Bob']).status_code == 404
+    after = links(client)
     assert after['Bob'] != before['Bob']
     assert {k: v for k, v in after.items() if k != 'Bob'} == {k: v for k, v in before.items() if k != 'Bob'}
-    assert client.get(after['Bob'].replace('http://localhost', '')).status_code == 200
+    assert client.get(after['Bob']).status_code == 200
     assert class_set('rekey', app.config['OUT'], 'Nobody')[0] == 2
 
 
@@ -207,3 +222,62 @@ def test_listening_options(make_set, class_set, monkeypatch):
     port = free_port()
     status, said, _ = class_set('serve', out, '--host', '::1', '--port', str(port))
     assert status == 0 and said.splitlines()[:2] == ['People hand in their answers at:', f'  http://[::1]:{port}/']
+
+
+def test_nobody_spends_anybody_elses_answers(make_set):
+    from class_set.web import create_app
+    app = create_app({'OUT': make_set(), 'RATE': 3, 'NAME_RATE': 3, 'CLIENT_RATE': 5})
+    client = organiser(app)
+    bob = links(client)['Bob']
+    # Junk under Bob's name, and made-up names, from one address: its own budgets only.
+    mischief = [hand_in(client, 'Bob', 'junk', '127.0.0.66') for _ in range(4)] + \
+        [hand_in(client, f'Nobody {i}', 'junk', '127.0.0.66') for i in range(4)]
+    assert 429 in mischief
+    for _ in range(3):
+        assert client.post(bob, data={'word': 'guess'}, environ_base={'REMOTE_ADDR': '127.0.0.5'}).status_code == 200
+    assert client.post(bob, data={'word': 'guess'}, environ_base={'REMOTE_ADDR': '127.0.0.5'}).status_code == 429
+
+
+def test_a_name_is_a_claim_and_a_link_is_proof(make_set):
+    from class_set.web import create_app
+    app = create_app({'OUT': make_set()})
+    client = organiser(app)
+    link = links(client)
+    hand_in(client, 'Bob', PASSWORD['<b>Carl</b>'])          # someone framing Bob
+    table, page = board(client)
+    assert table['Bob'][2:] == ('', '') and table['<b>Carl</b>'][2:] == ('', '')
+    assert 'unconfirmed, by name: Bob&#39;s name came with &lt;b&gt;Carl&lt;/b&gt;&#39;s password' in page
+    client.post(link['Bob'], data={'word': PASSWORD['<b>Carl</b>']})   # through Bob's own link: proof
+    assert board(client)[0]['Bob'][2] == '<b>Carl</b>'
+    report = {r['name']: r for r in read_csv(client.get('/board.csv').text)}
+    assert (report['Bob']['answered_by'], report['Bob']['claimed_by_name']) == ('link, name', '<b>Carl</b>')
+
+
+def test_posts_from_another_site_and_the_headers_of_keyed_pages(app, client):
+    bob = links(client)['Bob']
+    for headers in ({'Origin': 'http://evil.example'}, {'Sec-Fetch-Site': 'cross-site'},
+                    {'Sec-Fetch-Site': 'same-site'}):
+        assert client.post('/', data={'name': 'Bob', 'word': 'x'}, headers=headers).status_code == 403, headers
+        assert client.post(bob, data={'word': 'x'}, headers=headers).status_code == 403, headers
+    for same in ({'Origin': 'http://localhost'}, {'Origin': 'null', 'Sec-Fetch-Site': 'same-origin'}):
+        assert client.post('/', data={'name': 'Bob', 'word': 'x'}, headers=same).status_code == 200, same
+    assert client.post('/', data={'name': 'Bob', 'word': 'x'}, headers={'Origin': 'null'}).status_code == 403
+    for response in (client.post(bob, data={'word': ''}), client.post(bob, data=b'x', content_type='text/plain'),
+                     client.get(bob + 'x'), client.get('/board?key=wrong')):
+        assert (response.headers['Referrer-Policy'], response.headers['Cache-Control']) == ('no-referrer', 'no-store')
+    assert client.head(bob + '/PassWord.exe').status_code == 200
+    assert app.extensions['room'].store.downloads() == {}, 'a HEAD is no download'
+    policy = client.get('/').headers['Content-Security-Policy']
+    assert 'unsafe-inline' not in policy and "style-src" not in policy
+    assert client.get('/static/page.css').status_code == 200
+    assert '<style' not in client.get('/').text and '<style' not in client.get('/board/slips').text
+
+
+def test_links_only_and_the_address_the_board_gives(make_set):
+    from class_set.web import create_app
+    app = create_app({'OUT': make_set(), 'LINKS_ONLY': True, 'BASE': 'http://192.0.2.7:8000/'})
+    client = organiser(app)
+    assert client.post('/', data={'name': 'Bob', 'word': 'x'}).status_code == 404
+    assert 'your own link' in client.get('/').text
+    listed = client.get('/board/links.csv', headers={'Host': 'evil.example'}).text
+    assert all(r['link'].startswith('http://192.0.2.7:8000/p/') for r in read_csv(listed))

@@ -26,13 +26,26 @@ def run_who(args):
 def run_grade(args):
     from .grading import grade_command
     return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
-                         args.from_checkins, args.encoding, args.id_column)
+                         args.from_checkins, args.encoding, args.id_column, args.trust_names)
 
 
 def run_serve(args):
     from .web.serving import serve_command
-    return serve_command(os.path.realpath(args.out), args.host, args.port, args.rate, args.client_rate,
-                         args.open, args.enrol_rate)
+    from .links import checked_base
+    options = {'RATE': args.rate, 'CLIENT_RATE': args.client_rate, 'NAME_RATE': args.name_rate, 'PLACES': args.open,
+               'ENROL_RATE': args.enrol_rate, 'ENROL_PER_ADDRESS': args.enrol_per_address,
+               'LINKS_ONLY': args.links_only, 'BASE': args.base and checked_base(args.base),
+               'connections': args.connections, 'connections_per_address': args.connections_per_address,
+               'idle_timeout': args.idle_timeout}
+    return serve_command(os.path.realpath(args.out), args.host, args.port, options)
+
+
+def run_board_key(args):
+    from .checkins import Checkins
+    key = Checkins(os.path.realpath(args.out)).new_key()
+    print(f'The board has a new key; the old one no longer works. Open it again at\n'
+          f'  http://ADDRESS:PORT/board?key={key}\nwith the address and port serve printed.')
+    return 0
 
 
 def run_links(args):
@@ -51,7 +64,7 @@ def run_remove(args):
 
 
 RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_serve, 'links': run_links,
-           'rekey': run_rekey, 'remove': run_remove}
+           'rekey': run_rekey, 'remove': run_remove, 'board-key': run_board_key}
 
 
 def main(argv=None):

@@ -108,6 +108,13 @@ class Checkins:
             self.db.execute('INSERT OR IGNORE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
 
+    def new_key(self):
+        """A new key for the board: the old one stops working at once, also
+        on a running serve, which reads it on every visit of the board."""
+        with self.writing():
+            self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
+        return self.key()
+
     def add(self, typed, row, client, word, via='name'):
         """An answer, handed in by name on the form or through the person's
         link; `row` None for a name that is on nobody's list."""

@@ -29,19 +29,23 @@ def command(commands, name, summary, description, first=None):
     return parser
 
 
+def file_options(parser, what, id_help):
+    """The options of a file that people made: its encoding, and its column of ids."""
+    parser.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format(what))
+    parser.add_argument('--id-column', metavar='TEXT', help=id_help)
+
+
 def build_options(build):
     build.add_argument('--verify', action='store_true',
                        help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
     build.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
                        help='programs built at once (default: the cores, %(default)s)')
-    build.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ROSTER'))
     build.add_argument('--name-column', metavar='TEXT',
                        help='ROSTER is a table (CSV, TSV or .xlsx) with a header row, and TEXT is the column of the '
                             'name, or columns joined with spaces: "Фамилия,Имя,Отчество"; every other column is '
                             'kept with its person and shown in the reports')
-    build.add_argument('--id-column', metavar='TEXT',
-                       help='the column that tells people apart (a student number, an e-mail): two rows of one '
-                            'name and different ids are two people')
+    file_options(build, 'ROSTER', 'the column that tells people apart (a student number, an e-mail): two rows of '
+                                  'one name and different ids are two people')
 
 
 def who_options(who):
@@ -55,10 +59,13 @@ def grade_options(grade):
                        help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
     grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
+    file_options(grade, 'ANSWERS', "ANSWERS' column of the id that the roster's --id-column gave: it tells "
+                                   'namesakes apart')
     grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
-    grade.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format('ANSWERS'))
-    grade.add_argument('--id-column', metavar='TEXT',
-                       help="ANSWERS' column of the id that the roster's --id-column gave: it tells namesakes apart")
+    grade.add_argument('--trust-names', action='store_true',
+                       help="count another's password handed in under a name as passed around; by default only "
+                            'answers through personal links prove who handed it in, and those by name are listed '
+                            'apart, unconfirmed')
 
 
 def serve_options(serve):
@@ -76,6 +83,22 @@ def serve_options(serve):
     serve.add_argument('--enrol-rate', type=positive, default=3, metavar='N',
                        help='enrolment attempts from one client address in any 60 seconds at most '
                             '(default: %(default)s)')
+    serve.add_argument('--enrol-per-address', type=positive, default=2, metavar='N',
+                       help='walk-ins enrolled from one client address in all (default: %(default)s)')
+    serve.add_argument('--name-rate', type=positive, default=10, metavar='N',
+                       help='answers by name for one person in any 60 seconds at most; answers through their own '
+                            'link have a budget of their own, --rate (default: %(default)s)')
+    serve.add_argument('--links-only', action='store_true',
+                       help='answers only through personal links: no form that asks for a name')
+    serve.add_argument('--base', metavar='URL',
+                       help="the page's address as the room reaches it, for the board's links and slips (default: "
+                            'http://the first address serve prints:PORT/)')
+    serve.add_argument('--connections', type=positive, default=400, metavar='N',
+                       help='connections at once, the whole room (default: %(default)s)')
+    serve.add_argument('--connections-per-address', type=positive, default=20, metavar='N',
+                       help='connections at once from one client address (default: %(default)s)')
+    serve.add_argument('--idle-timeout', type=positive, default=15, metavar='SECONDS',
+                       help='a connection that sends nothing for this long is closed (default: %(default)s)')
 
 
 def links_options(links):
@@ -125,6 +148,9 @@ def parser(runners, description):
         commands, 'rekey', "a new key for one person, whose old link stops working",
         "Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again "
         "for the new one."))
+    command(commands, 'board-key', "a new key for the board; the old one stops working",
+            "Gives the board of the set OUT a new key, at once, also on a running serve; the answers stay. Open "
+            "the board again with the address printed.")
     remove_options(command(
         commands, 'remove', 'take people out of the set',
         "Takes each NAME out of the set OUT: their program, folder, key and place. Their link stops working at "

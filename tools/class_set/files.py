@@ -7,6 +7,7 @@ import dataclasses
 import datetime
 import io
 import os
+import re
 import stat
 import sys
 import tempfile
@@ -108,13 +109,17 @@ def column(header, wanted, where):
 
 
 # What a spreadsheet takes for the start of a formula (OWASP: CSV injection).
-FORMULA = ('=', '+', '-', '@', '\t', '\r')
+# A spreadsheet may split a field wherever a comma, semicolon or tab stands,
+# whatever the quotes say (a Russian Windows splits on ;): what starts after
+# one, spaces and quotes aside, may be taken for a formula too.
+FORMULA = re.compile(r'(^|[,;\t\r\n])([ "]*)(?=[=+\-@\t\r])(?![-+]?\d+(?:[.,]\d+)?(?:$|[,;\t\r\n]))')
 
 
 def as_text(row):
-    """A row of a CSV for people to open: each cell that a spreadsheet would
-    take for a formula is written so that it shows as text."""
-    return {k: "'" + v if isinstance(v, str) and v.startswith(FORMULA) else v for k, v in row.items()}
+    """A row of a CSV for people to open: no cell that a spreadsheet would
+    make of it, with any of the separators, starts a formula; a ' before
+    it makes it text. Numbers stay numbers."""
+    return {k: FORMULA.sub(r"\1\2'", v) if isinstance(v, str) else v for k, v in row.items()}
 
 
 def write_whole(path, text):

@@ -29,7 +29,8 @@ class Handed(NamedTuple):
     id: str = ''
 
 
-REPORT = ['name', 'folder', 'result', 'answers', 'handed_in_others', 'others_handed_in_theirs', 'walk_in']
+REPORT = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
+          'claimed_by_name', 'walk_in']
 NOT_LISTED, REMOVED = 'not on the list', 'removed'
 
 
@@ -51,6 +52,8 @@ class Tally:
     counts: collections.Counter = dataclasses.field(default_factory=collections.Counter)
     solved: set = dataclasses.field(default_factory=set)
     handed_in: dict = dataclasses.field(default_factory=dict)  # folder: {folders of others' passwords}
+    claimed: dict = dataclasses.field(default_factory=dict)  # the same, by name only: unconfirmed
+    ways: dict = dataclasses.field(default_factory=dict)  # folder: {'link', 'name'}
     others: collections.Counter = dataclasses.field(default_factory=collections.Counter)  # (result, name): answers
     strangers: list = dataclasses.field(default_factory=list)
 
@@ -74,7 +77,7 @@ def whose(answer, people, by_folder, by_id, removed):
     return REMOVED if name_key(answer.name) in removed else NOT_LISTED
 
 
-def tally(rows, answers, ids, removed):
+def tally(rows, answers, ids, removed, trust_names=False):
     people, by_folder = {}, {row.folder: row for row in rows}
     for row in rows:
         people.setdefault(name_key(row.name), []).append(row)
@@ -92,20 +95,23 @@ def tally(rows, answers, ids, removed):
             result.others[(row, answer.name.strip())] += 1
             continue
         result.counts[row.folder] += 1
+        result.ways.setdefault(row.folder, set()).add('link' if answer.folder else 'name')
         theirs = owner.get(answer.word.strip())
         if theirs is not None and theirs.folder == row.folder:
             result.solved.add(row.folder)
         elif theirs is not None:
-            result.handed_in.setdefault(row.folder, set()).add(theirs.folder)
+            # Anyone can type anyone's name: only a link says who handed it in.
+            proof = result.handed_in if answer.folder or trust_names else result.claimed
+            proof.setdefault(row.folder, set()).add(theirs.folder)
     return result
 
 
-def grade(rows, answers, ids=None, removed=(), walk_ins=()):
+def grade(rows, answers, ids=None, removed=(), walk_ins=(), trust_names=False):
     """For [Handed] against the set's rows: the report's rows (the people,
     then the removed and the names on nobody's list that answered), and for
     the summary the counts of each result, each password passed around,
     and the answers that matched nobody or more than one person."""
-    result = tally(rows, answers, ids or {}, removed)
+    result = tally(rows, answers, ids or {}, removed, trust_names)
     order = {row.folder: i for i, row in enumerate(rows)}
     named = collections.Counter(row.name for row in rows)
     label = {row.folder: row.name if named[row.name] == 1 else row.folder for row in rows}
@@ -117,14 +123,18 @@ def grade(rows, answers, ids=None, removed=(), walk_ins=()):
         theirs = sorted(result.handed_in.get(f, ()), key=order.get)
         by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
         report.append({'name': row.name, 'folder': f, 'result': outcome, 'answers': result.counts[f],
+                       'answered_by': ', '.join(sorted(result.ways.get(f, ()))),
                        'handed_in_others': '; '.join(label[p] for p in theirs),
                        'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
+                       'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
                        'walk_in': 'yes' if row.name in walked_in else ''})
-    report += [{'name': shown(name), 'folder': '', 'result': outcome, 'answers': count, 'handed_in_others': '',
-                'others_handed_in_theirs': '', 'walk_in': ''} for (outcome, name), count in result.others.items()]
+    report += [dict.fromkeys(REPORT, '') | {'name': shown(name), 'result': outcome, 'answers': count}
+               for (outcome, name), count in result.others.items()]
     counts = ', '.join(f'{sum(r["result"] == outcome for r in report)} {outcome}' for outcome in ('solved', 'wrong', 'none'))
     passed = [f"{label[a]} handed in {label[b]}'s password"
               for a in sorted(result.handed_in, key=order.get) for b in sorted(result.handed_in[a], key=order.get)]
+    passed += [f"unconfirmed, by name: {label[a]}'s name came with {label[b]}'s password"
+               for a in sorted(result.claimed, key=order.get) for b in sorted(result.claimed[a], key=order.get)]
     return report, counts, passed, result.strangers
 
 
@@ -152,18 +162,18 @@ def checked_in(out):
     return from_store(store.answers())
 
 
-def graded(out, rows, answers):
+def graded(out, rows, answers, trust_names=False):
     """grade's report with the roster's other columns, for the set OUT."""
     details, removed = read_details(out), read_removed(out)
     report, counts, passed, strangers = grade(rows, answers, details.ids, removed,
-                                              [w.name for w in read_walk_ins(out)])
+                                              [w.name for w in read_walk_ins(out)], trust_names)
     for row in report:
         row.update(details.of(row['folder']))
     return report, counts, passed, strangers, details.columns
 
 
 def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None,
-                  id_column=None):
+                  id_column=None, trust_names=False):
     rows = read_set(out, new_ok=False)
     if from_checkins:
         answers = checked_in(out)
@@ -173,7 +183,7 @@ def grade_command(out, answers_path, name_column, word_column, output, from_chec
         answers = read_answers(answers_path, name_column, word_column, encoding, id_column)
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
-    report, counts, passed, strangers, columns = graded(out, rows, answers)
+    report, counts, passed, strangers, columns = graded(out, rows, answers, trust_names)
     write_report(report, output, out, columns)
     print('\n'.join([counts, *passed, *strangers]), file=sys.stderr)
     return OK

@@ -42,13 +42,20 @@ def links_csv(out, rows, links):
     return text.getvalue()
 
 
-def slips_page(links):
+def slips_style():
+    with open(os.path.join(TEMPLATES, 'slips.css'), encoding='utf-8') as f:
+        return f.read()
+
+
+def slips_page(links, style_href=None):
     """A printable page of slips: name, link and its QR code, inline SVG, so
-    that it needs no network and nothing but itself."""
+    that it needs no network and nothing but itself; its style inline, or
+    at `style_href` where a page's policy allows no inline style."""
     import segno
     slips = [(name, link, segno.make(link, error='m').svg_inline(scale=3, border=2)) for name, link in links]
     environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True)
-    return environment.get_template('slips.html').render(slips=slips)
+    return environment.get_template('slips.html').render(slips=slips, style_href=style_href,
+                                                         style=None if style_href else slips_style())
 
 
 def links_command(out, base, output, slips):

@@ -10,6 +10,7 @@ import shutil
 import sys
 
 from .errors import Refusal
+from .files import write_new
 from .judge_code import held
 from .names import check_folders
 from .rows import read_rows, write_rows
@@ -73,18 +74,19 @@ def write_set(root, rows, programs):
     """Lays out a complete set in `root`: programs linked (or copied) from
     `programs` (folder -> path), SHA256SUMS and answers.csv."""
     handout = os.path.join(root, 'handout')
-    os.makedirs(handout)
+    os.mkdir(handout, 0o700)
     sums = io.StringIO()
     for row in sorted(rows, key=lambda r: r.folder):
-        os.mkdir(os.path.join(handout, row.folder))
+        os.mkdir(os.path.join(handout, row.folder), 0o700)
         target = program_path(root, row)
         try:
             os.link(programs[row.folder], target)
         except OSError:
             shutil.copyfile(programs[row.folder], target)
+        # The password can be read back out of a program: the organiser's alone.
+        os.chmod(target, 0o600)
         sums.write(f'{row.sha256}  {row.folder}/PassWord.exe\n')
-    with open(os.path.join(handout, 'SHA256SUMS'), 'w', encoding='utf-8', newline='\n') as f:
-        f.write(sums.getvalue())
+    write_new(os.path.join(handout, 'SHA256SUMS'), sums.getvalue())
     write_rows(os.path.join(root, 'answers.csv'), rows)
 
 

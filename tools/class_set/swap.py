@@ -91,7 +91,7 @@ def replacing(out):
     new = tempfile.mkdtemp(prefix=f'.{name}.new-', dir=parent)
     try:
         yield new
-        os.chmod(new, 0o755)
+        os.chmod(new, 0o700)  # the organiser's alone, as every folder and file in it
         swap_in(new, out)
         if os.path.exists(new):  # the old set, now at `new`
             old = os.path.join(parent, f'.{name}.old-{os.path.basename(new).rpartition("-")[2]}')

@@ -2,8 +2,9 @@
 through their own link (the `page` blueprint), and a board behind a key
 where the organiser watches the room (the `board` blueprint)."""
 import os
+import urllib.parse
 
-from flask import Flask
+from flask import Flask, request
 from werkzeug.exceptions import HTTPException
 
 from ..keys import with_keys
@@ -11,17 +12,17 @@ from ..set_folder import locked, read_set
 from ..walkins import open_set
 from .board import board
 from .page import page
-from .problems import problem
+from .problems import keyed, problem
 from .room import LIMIT, Room, Unavailable
 
-# Nothing from anywhere but the page itself; the pages' one style block inline.
-POLICY = "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; form-action 'self'; " \
-         "frame-ancestors 'none'; base-uri 'none'"
-DEFAULTS = {'RATE': 10, 'CLIENT_RATE': 300, 'PLACES': 0, 'ENROL_RATE': 3, 'JOBS': os.cpu_count() or 2}
+# Nothing from anywhere but the page itself, no inline style or script.
+POLICY = "default-src 'self'; img-src 'self' data:; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"
+DEFAULTS = {'RATE': 10, 'CLIENT_RATE': 300, 'NAME_RATE': 10, 'PLACES': 0, 'ENROL_RATE': 3, 'ENROL_PER_ADDRESS': 2,
+            'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2, 'BASE': 'http://127.0.0.1:8000/'}
 
 
 def create_app(config):
-    """config: OUT, the set, and the limits of DEFAULTS to change."""
+    """config: OUT, the set, and what of DEFAULTS to change."""
     app = Flask(__name__)
     app.config.from_mapping(DEFAULTS, MAX_CONTENT_LENGTH=LIMIT)
     app.config.from_mapping(config)
@@ -30,21 +31,42 @@ def create_app(config):
         open_set(out, app.config['JOBS'])
     with locked(out):  # every person has a key before the first page
         with_keys(out, read_set(out, new_ok=False))
-    room = Room(out, app.config['RATE'], app.config['CLIENT_RATE'], app.config['PLACES'], app.config['ENROL_RATE'])
+    room = Room(out, app.config)
     room.people()  # read before the first person waits for it
-    app.config['BOARD_KEY'] = room.store.key()
+    room.store.key()
     app.extensions['room'] = room
     app.register_blueprint(page)
     app.register_blueprint(board)
     handle_problems(app)
-
-    @app.after_request
-    def headers(response):
-        response.headers['X-Content-Type-Options'] = 'nosniff'
-        response.headers['Content-Security-Policy'] = POLICY
-        return response
-
+    app.before_request(same_origin_only)
+    app.after_request(headers)
     return app
+
+
+def same_origin_only():
+    """A form posted from another site (a page a classmate opened) is
+    refused. Browsers say where a post comes from in Sec-Fetch-Site; those
+    that do not, in Origin (which a page without referrers sends as null,
+    so Sec-Fetch-Site goes first)."""
+    if request.method != 'POST':
+        return None
+    site, origin = request.headers.get('Sec-Fetch-Site'), request.headers.get('Origin')
+    ours = urllib.parse.urlsplit(request.host_url)
+    if site is not None:
+        refused = site not in ('same-origin', 'none')
+    else:
+        refused = origin is not None and origin != f'{ours.scheme}://{ours.netloc}'
+    if refused:
+        return problem(403, 'Not from here', 'Hand in your answer from this page itself.')
+    return None
+
+
+def headers(response):
+    response.headers['X-Content-Type-Options'] = 'nosniff'
+    response.headers['Content-Security-Policy'] = POLICY
+    if request.path.startswith(('/p/', '/board')):  # errors too: the address holds a key
+        keyed(response)
+    return response
 
 
 def handle_problems(app):

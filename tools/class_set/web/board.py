@@ -5,20 +5,34 @@ import hmac
 import io
 import time
 
-from flask import Blueprint, Response, abort, current_app, render_template, request
+from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 
 from ..files import as_text
 from .. import grading
-from ..links import links_csv, people_links, slips_page
+from ..links import links_csv, people_links, slips_page, slips_style
+from ..walkin_list import read_walk_ins
 from .problems import keyed
 
 board = Blueprint('board', __name__)
 
 
+COOKIE = 'board'
+
+
 @board.before_request
 def check_key():
-    if not hmac.compare_digest(request.args.get('key', '').encode(), current_app.config['BOARD_KEY'].encode()):
+    """The key serve printed, once in the address: it becomes a cookie that
+    scripts cannot read and other sites cannot send, and the address loses
+    it, so that a board on the projector shows none. Then the cookie alone."""
+    key = current_app.extensions['room'].store.key().encode()
+    given = request.args.get('key')
+    if given is not None and hmac.compare_digest(given.encode(), key):
+        response = redirect(request.path, 303)
+        response.set_cookie(COOKIE, given, httponly=True, samesite='Strict', path='/')
+        return response
+    if given is not None or not hmac.compare_digest(request.cookies.get(COOKIE, '').encode(), key):
         abort(403, 'The board needs the key that serve printed.')
+    return None
 
 
 def clock(at):
@@ -60,8 +74,8 @@ def show():
     places = room.places - len(room.people().walk_ins) if room.places else None
     tried = [(a.typed, clock(a.time), a.client) for a in room.store.answers() if a.person is None]
     return keyed(Response(render_template('board.html', report=[r for r in report if r['folder']], counts=counts,
-                                          passed=passed, places=places, tried=tried,
-                                          key=current_app.config['BOARD_KEY'], now=time.strftime('%H:%M:%S'))))
+                                          passed=passed, places=places, tried=tried, walk_ins=walk_ins(),
+                                          now=time.strftime('%H:%M:%S'))))
 
 
 @board.get('/board.csv')
@@ -75,10 +89,11 @@ def report_csv():
 
 
 def everyones_links():
-    """Everyone's link, on the address the organiser's browser used."""
+    """Everyone's link, on the address serve was told (--base) or found:
+    never one that a client's Host header chose."""
     people = current_app.extensions['room'].people()
     keys = {row.folder: key for key, row in people.by_key.items()}
-    return people.rows, people_links(people.rows, keys, request.host_url)
+    return people.rows, people_links(people.rows, keys, current_app.config['BASE'].rstrip('/') + '/')
 
 
 @board.get('/board/links.csv')
@@ -88,4 +103,14 @@ def links_download():
 
 @board.get('/board/slips')
 def slips():
-    return keyed(Response(slips_page(everyones_links()[1])))
+    return keyed(Response(slips_page(everyones_links()[1], url_for('board.slips_css'))))
+
+
+@board.get('/board/slips.css')
+def slips_css():
+    return Response(slips_style(), mimetype='text/css')
+
+
+def walk_ins():
+    """[(name, time, address)] of those who enrolled at the page."""
+    return [(w.name, w.time, w.address) for w in read_walk_ins(current_app.extensions['room'].out)]

@@ -8,6 +8,7 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 from ..errors import Refusal
 from ..names import name_key
 from ..set_folder import program_path
+from ..walkin_list import read_walk_ins
 from ..walkins import enrol as enrol_walk_in
 from .problems import keyed, problem
 from .room import LIMIT
@@ -36,11 +37,11 @@ def form_fields(names):
     return values, None
 
 
-def too_many(limit, key, whose):
-    """The 429 page where `key` has used up its answers for now."""
+def too_many(limit, key, whose, what='answers'):
+    """The 429 page where `key` has used up its answers (or enrolments) for now."""
     wait = limit.wait(key)
     if wait:
-        return problem(429, 'Too many answers', f'Too many answers {whose} in a minute. Try again in {wait} seconds.',
+        return problem(429, f'Too many {what}', f'Too many {what} {whose} in a minute. Try again in {wait} seconds.',
                        {'Retry-After': str(wait)})
     return None
 
@@ -61,7 +62,7 @@ def enrolling():
 
 @page.get('/')
 def form():
-    return render_template('answer.html', name='')
+    return render_template('answer.html', name='', links_only=current_app.config['LINKS_ONLY'])
 
 
 @page.get('/enrol')
@@ -79,9 +80,12 @@ def enrol():
     fields, refused = form_fields(['name'])
     if refused:
         return refused
-    refused = too_many(room.enrolments, request.remote_addr, 'to enrol from here')
+    refused = too_many(room.enrolments, request.remote_addr, 'from here', 'enrolments')
     if refused:
         return refused
+    if sum(w.address == request.remote_addr for w in read_walk_ins(room.out)) >= room.per_address:
+        return render_template('enrol.html', name=fields[0], message='Enough people have enrolled from this '
+                               'computer. Ask the organiser.'), 409
     try:
         _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr)
     except Refusal as why:
@@ -92,11 +96,13 @@ def enrol():
 @page.post('/')
 def answer():
     room = current_app.extensions['room']
+    if current_app.config['LINKS_ONLY']:
+        abort(404)
     fields, refused = form_fields(['name', 'word'])
     if refused:
         return refused
     name, word = fields
-    refused = too_many(room.per_client, request.remote_addr, 'from here')
+    refused = too_many(room.name_client, request.remote_addr, 'from here')
     if refused:
         return refused
     matched = room.people().by_name.get(name_key(name), [])
@@ -108,7 +114,7 @@ def answer():
         return render_template('answer.html', name=name,
                                message='No one of that name is on the list. Type your name as it is there.')
     person = matched[0]
-    refused = too_many(room.per_person, person.folder, 'for that name')
+    refused = too_many(room.name_person, person.folder, 'for that name')
     if refused:
         return refused
     correct = room.store.add(name, person, request.remote_addr, word)
@@ -127,8 +133,8 @@ def personal_answer(key):
     fields, refused = form_fields(['word'])
     if refused:
         return refused
-    refused = too_many(room.per_client, request.remote_addr, 'from here') or \
-        too_many(room.per_person, person.folder, 'of yours')
+    refused = too_many(room.link_client, request.remote_addr, 'from here') or \
+        too_many(room.link_person, person.folder, 'of yours')
     if refused:
         return refused
     correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link')
@@ -142,6 +148,7 @@ def download(key):
     person = person_of(key)
     with open(program_path(room.out, person), 'rb') as f:
         program = f.read()
-    room.store.downloaded(person.folder)
+    if request.method == 'GET':  # a HEAD fetches nothing
+        room.store.downloaded(person.folder)
     return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',
                           headers={'Content-Disposition': 'attachment; filename="PassWord.exe"'}))

@@ -53,10 +53,15 @@ class People:
 
 
 class Room:
-    def __init__(self, out, rate, client_rate, places=0, enrol_rate=3):
-        self.out, self.store, self.places = out, Checkins(out), places
-        self.per_person, self.per_client = RateLimit(rate), RateLimit(client_rate)
-        self.enrolments = RateLimit(enrol_rate)
+    """The limits: answers through a person's own link count against that
+    person's budget and that address's alone; answers by name against the
+    name's and the address's own, so that nobody can spend anybody's."""
+
+    def __init__(self, out, config):
+        self.out, self.store, self.places = out, Checkins(out), config['PLACES']
+        self.link_person, self.link_client = RateLimit(config['RATE']), RateLimit(config['CLIENT_RATE'])
+        self.name_person, self.name_client = RateLimit(config['NAME_RATE']), RateLimit(config['CLIENT_RATE'])
+        self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current = None, threading.Lock(), None
 
     def stamp_now(self):

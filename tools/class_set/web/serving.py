@@ -1,16 +1,52 @@
-"""`serve`: the page and the board on the room's network, through waitress."""
+"""`serve`: the page and the board on the room's network, through waitress,
+with every request bounded: a body over the page's limit is refused
+before it is stored, idle connections close, and one address cannot take
+all the connections."""
 import logging
 import os
 import socket
 
 from ..errors import OK, Refusal
 from . import create_app
+from .room import LIMIT
 
 
 def addresses():
-    """This machine's IPv4 addresses, one per network interface."""
+    """This machine's IPv4 addresses, those the room can reach first; loopback
+    only where there is nothing else."""
     import psutil
-    return [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
+    found = [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
+    room = [a for a in found if not a.startswith('127.')]
+    return room or found
+
+
+def capped(make_channel, server, per_address):
+    """waitress's channel maker, refusing a connection from an address that
+    holds `per_address` already: one laptop cannot take the room's."""
+    def channel(server_, conn, addr, adj, map=None):
+        held = sum(1 for c in server._map.values() if getattr(c, 'addr', None) and c.addr[0] == addr[0]
+                   and c is not server)
+        if held >= per_address:
+            conn.close()
+            return None
+        return make_channel(server_, conn, addr, adj, map=map)
+    return channel
+
+
+def listen(app, host, port, limits):
+    """The server; limits: connections, connections_per_address, idle_timeout."""
+    import waitress
+    try:
+        server = waitress.create_server(
+            app, host=host, port=port, threads=8, ident=None, clear_untrusted_proxy_headers=True,
+            max_request_body_size=LIMIT, connection_limit=limits['connections'],
+            channel_timeout=limits['idle_timeout'], cleanup_interval=max(1, limits['idle_timeout'] // 3))
+    except (OSError, ValueError) as e:
+        why = getattr(e, 'strerror', None) or e
+        more = '; another serve may be running: choose another --port' if 'in use' in str(why) else ''
+        raise Refusal(f'cannot listen on {host}:{port} ({why}){more}')
+    server.channel_class = capped(server.channel_class, server, limits['connections_per_address'])
+    return server
 
 
 def tell(app, hosts, port):
@@ -18,26 +54,23 @@ def tell(app, hosts, port):
     print('People hand in their answers at:')
     for address in hosts:
         print(f'  http://{address}:{port}/')
-    print(f'The board (keep this address to yourself):\n  http://{hosts[0]}:{port}/board?key={app.config["BOARD_KEY"]}')
+    print(f'The board (keep this address to yourself; it is the address only once, then a cookie):\n'
+          f'  http://{hosts[0]}:{port}/board?key={app.extensions["room"].store.key()}')
     if app.config['PLACES']:
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
 
 
-def serve_command(out, host, port, rate, client_rate, places=0, enrol_rate=3):
-    import waitress
-    app = create_app({'OUT': out, 'RATE': rate, 'CLIENT_RATE': client_rate, 'PLACES': places,
-                      'ENROL_RATE': enrol_rate})
-    # A queue of waiting requests is the normal state of a busy room.
-    logging.getLogger('waitress.queue').setLevel(logging.ERROR)
-    try:
-        server = waitress.create_server(app, host=host, port=port, threads=8, ident=None,
-                                        clear_untrusted_proxy_headers=True)
-    except (OSError, ValueError) as e:
-        raise Refusal(f'cannot listen on {host}:{port} ({getattr(e, "strerror", None) or e})')
+def serve_command(out, host, port, options):
+    """options: the limits of create_app and of listen, and BASE."""
     hosts = addresses() if host in ('0.0.0.0', '') else [host]
     # An IPv6 address goes in brackets, or no browser opens it.
-    tell(app, [f'[{h}]' if ':' in h else h for h in hosts], port)
+    hosts = [f'[{h}]' if ':' in h else h for h in hosts]
+    app = create_app({**options, 'OUT': out, 'BASE': options.get('BASE') or f'http://{hosts[0]}:{port}/'})
+    # A queue of waiting requests is the normal state of a busy room.
+    logging.getLogger('waitress.queue').setLevel(logging.ERROR)
+    server = listen(app, host, port, options)
+    tell(app, hosts, port)
     try:
         server.run()
     except KeyboardInterrupt:

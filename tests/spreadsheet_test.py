@@ -1,0 +1,69 @@
+"""Every CSV the tools write for people, opened by a real spreadsheet
+(LibreOffice Calc, headless) with a comma, a semicolon and a tab as the
+separator: no cell is a formula, or starts like one unless it is a
+number. Names chosen by the room's mischief-maker."""
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+from conftest import read_csv
+
+SOFFICE = shutil.which('soffice')
+NAMES = [("Mo;=cmd|' /C calc'!A0", 'Ab3De'), ('=1+2', 'Fg4Hj'), ('@SUM(A1)', 'Km5Np'), ('Dana, +1', 'Qr6St'),
+         ('Eve;-2;x', 'Uv7Wx'), ('Ann "=3"', 'Yz8ab')]
+SEPARATORS = {'comma': 44, 'semicolon': 59, 'tab': 9}
+STARTS = ('=', '+', '-', '@', '\t', '\r')
+
+
+def is_number(text):
+    try:
+        float(text.replace(',', '.'))
+        return True
+    except ValueError:
+        return False
+
+
+@pytest.fixture
+def csv_files(make_set, tmp_path, class_set):
+    from class_set.web import create_app
+    from conftest import organiser
+    out = make_set(NAMES)
+    app = create_app({'OUT': out})
+    client = organiser(app)
+    links = [r['link'] for r in read_csv(client.get('/board/links.csv').text)]  # in the set's order
+    for link, (_, theirs) in zip(links, NAMES[1:] + NAMES[:1]):  # everyone hands in the next one's
+        client.post(link.split('8000')[1], data={'word': theirs})
+    client.post('/', data={'name': '=HYPERLINK("http://x";"y")', 'word': 'x'})
+    files = {'board.csv': client.get('/board.csv').text, 'board-links.csv': client.get('/board/links.csv').text}
+    for name, text in files.items():
+        (tmp_path / name).write_text(text, encoding='utf-8')
+    assert class_set('grade', out, '--from-checkins', '--output', str(tmp_path / 'report.csv'))[0] == 0
+    assert class_set('links', out, '--base', 'http://10.0.0.1/', '--output', str(tmp_path / 'links.csv'))[0] == 0
+    return [str(tmp_path / name) for name in ('board.csv', 'board-links.csv', 'report.csv', 'links.csv')]
+
+
+@pytest.mark.parametrize('separator', SEPARATORS)
+def test_no_cell_is_a_formula_with_any_separator(csv_files, tmp_path, separator):
+    import openpyxl
+    converted = tmp_path / separator
+    subprocess.run([SOFFICE, f'-env:UserInstallation=file://{tmp_path}/profile', '--headless',
+                    f'--infilter=CSV:{SEPARATORS[separator]},34,76,1', '--convert-to', 'xlsx', '--outdir',
+                    str(converted), *csv_files], check=True, capture_output=True, timeout=120)
+    for path in csv_files:
+        book = openpyxl.load_workbook(converted / (os.path.basename(path)[:-4] + '.xlsx'))
+        cells = [c for row in book.active.iter_rows() for c in row if c.value is not None]
+        assert len(cells) > 5, path
+        formulas = [c.value for c in cells if c.data_type == 'f']
+        risky = [c.value for c in cells if isinstance(c.value, str) and c.value.startswith(STARTS)
+                 and not is_number(c.value)]
+        assert (formulas, risky) == ([], []), f'{path} split on {separator}'
+
+
+if __name__ == '__main__':
+    if not SOFFICE:
+        print('SKIPPED: no LibreOffice (soffice) here to open the files with')
+        sys.exit(77)
+    sys.exit(pytest.main(['-q', '-p', 'no:cacheprovider', __file__]))
