@@ -159,3 +159,12 @@ def test_the_set_is_the_organisers_alone(built, stand_in_builds, class_set):
     modes['.'] = os.stat(out).st_mode & 0o777
     assert {path: mode for path, mode in modes.items() if mode not in (0o600, 0o700)} == {}
     assert modes['handout/Walk In/PassWord.exe'] == 0o600 and modes['handout'] == 0o700
+
+
+def test_a_full_list_offers_no_form(built, stand_in_builds):
+    from class_set.web import create_app
+    client = create_app({'OUT': built[0], 'PLACES': 1}).test_client()
+    assert '<form' in client.get('/enrol').text
+    assert client.post('/enrol', data={'name': 'Walk In'}).status_code == 303
+    page = client.get('/enrol').text
+    assert '<form' not in page and 'The list is full' in page

@@ -48,7 +48,7 @@ def test_a_room_hands_in(client, board_key, app, class_set):
     table, page = board(client)
     assert table == {'Анна Петрова': ('solved', '2', '', ''), 'Bob': ('wrong', '1', '', ''),
                      '<b>Carl</b>': ('none', '0', '', '')}
-    assert "unconfirmed, by name: Bob&#39;s name came with Анна Петрова&#39;s password" in page
+    assert "unconfirmed, by name: Bob's name came with Анна Петрова's password" in page
     assert '<b>Carl' not in page, 'names are text'
     report = client.get('/board.csv').text
     status, graded, _ = class_set('grade', app.config['OUT'], '--from-checkins')
@@ -152,7 +152,7 @@ def test_own_links(client, board_key, app):
     assert re.search(r'<td>solved</td><td>\d\d:\d\d:\d\d</td><td>1</td>.*<td>\d\d:\d\d:\d\d</td><td>link</td>', row, re.S)
 
     # Unknown keys and unknown pages look alike.
-    for unknown in ('/p/' + 'x' * 22, '/p/', '/nothing', bob[:3] + bob[3:].swapcase(), bob[:-1]):
+    for unknown in ('/p/' + 'x' * 22, '/p/', '/nothing', bob[:-1], bob + 'X'):
         assert client.get(unknown).status_code == 404, unknown
     for address in ('/', bob, '/board'):
         response = client.get(address)
@@ -188,7 +188,8 @@ def test_links_give_keys_to_a_set_without_and_change_no_program(make_set, tmp_pa
     assert os.stat(os.path.join(out, 'keys.csv')).st_mode & 0o777 == 0o600
     rows = read_csv(listed.read_text(encoding='utf-8'))
     assert [r['name'] for r in rows] == [name for name, _ in PEOPLE]
-    assert all(re.fullmatch(r'http://10\.1\.2\.3:8000/p/[\w-]{22}', r['link']) for r in rows)
+    assert all(re.fullmatch(r'http://10\.1\.2\.3:8000/p/([0-9A-HJKMNP-TV-Z]{4}-){6}[0-9A-HJKMNP-TV-Z]{2}', r['link'])
+               for r in rows)
     assert slips.read_text(encoding='utf-8').count('<svg') == 3
     assert {name: os.stat(os.path.join(out, 'handout', name, 'PassWord.exe')).st_mtime_ns
             for name in os.listdir(os.path.join(out, 'handout'))} == handout
@@ -246,7 +247,7 @@ def test_a_name_is_a_claim_and_a_link_is_proof(make_set):
     hand_in(client, 'Bob', PASSWORD['<b>Carl</b>'])          # someone framing Bob
     table, page = board(client)
     assert table['Bob'][2:] == ('', '') and table['<b>Carl</b>'][2:] == ('', '')
-    assert 'unconfirmed, by name: Bob&#39;s name came with &lt;b&gt;Carl&lt;/b&gt;&#39;s password' in page
+    assert "unconfirmed, by name: Bob's name came with &lt;b&gt;Carl&lt;/b&gt;'s password" in page
     client.post(link['Bob'], data={'word': PASSWORD['<b>Carl</b>']})   # through Bob's own link: proof
     assert board(client)[0]['Bob'][2] == '<b>Carl</b>'
     report = {r['name']: r for r in read_csv(client.get('/board.csv').text)}
@@ -281,3 +282,23 @@ def test_links_only_and_the_address_the_board_gives(make_set):
     assert 'your own link' in client.get('/').text
     listed = client.get('/board/links.csv', headers={'Host': 'evil.example'}).text
     assert all(r['link'].startswith('http://192.0.2.7:8000/p/') for r in read_csv(listed))
+
+
+def test_keys_as_people_type_them(app, client):
+    bob = links(client)['Bob']
+    key = bob.split('/p/')[1]
+    plain = key.replace('-', '')
+    typed = [key.lower(), plain, plain.lower(), ' '.join(key.split('-')),
+             plain.replace('0', 'O').replace('1', 'l'), plain.replace('1', 'I')]
+    for variant in typed:
+        assert re.search(r'<h1>Bob</h1>', client.get('/p/' + variant).text), variant
+    # A key from a set made before: exactly as it was handed out, case and all.
+    old = 'Ab-cD_efGhIjKlMnOpQrSt'
+    keys = os.path.join(app.config['OUT'], 'keys.csv')
+    with open(keys, encoding='utf-8') as f:
+        text = f.read()
+    with open(keys, 'w', encoding='utf-8') as f:
+        f.write(text.replace(plain, old))
+    assert re.search(r'<h1>Bob</h1>', client.get('/p/' + old).text)
+    assert client.get('/p/' + old.lower()).status_code == 404
+    assert client.get('/p/' + old.swapcase()).status_code == 404

@@ -5,7 +5,9 @@ through a page of its own.
 
 Modules, by job:
 - __main__ (a function per command) and cli (its words); errors (Refusal
-  and the exit codes);
+  and the exit codes); language (English and Russian for people: the
+  catalogs in translations/, babel.cfg says what is in them); address
+  (the machine's address on the room's network);
 - roster (the organiser's list or table), names (comparing names, their
   folders), files (files people hand in and get back);
 - rows (answers.csv), keys (keys.csv), details (details.csv: the roster's

@@ -26,7 +26,7 @@ def run_who(args):
 def run_grade(args):
     from .grading import grade_command
     return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
-                         args.from_checkins, args.encoding, args.id_column, args.trust_names)
+                         args.from_checkins, args.encoding, args.id_column, args.trust_names, args.language or 'en')
 
 
 def run_serve(args):
@@ -35,9 +35,15 @@ def run_serve(args):
     options = {'RATE': args.rate, 'CLIENT_RATE': args.client_rate, 'NAME_RATE': args.name_rate, 'PLACES': args.open,
                'ENROL_RATE': args.enrol_rate, 'ENROL_PER_ADDRESS': args.enrol_per_address,
                'LINKS_ONLY': args.links_only, 'BASE': args.base and checked_base(args.base),
+               'LANGUAGE': args.language,
                'connections': args.connections, 'connections_per_address': args.connections_per_address,
                'idle_timeout': args.idle_timeout}
     return serve_command(os.path.realpath(args.out), args.host, args.port, options)
+
+
+def run_address(args):
+    from .address import address_command
+    return address_command(args.port)
 
 
 def run_board_key(args):
@@ -50,7 +56,7 @@ def run_board_key(args):
 
 def run_links(args):
     from .links import links_command
-    return links_command(os.path.realpath(args.out), args.base, args.output, args.slips)
+    return links_command(os.path.realpath(args.out), args.base, args.output, args.slips, args.language or 'en')
 
 
 def run_rekey(args):
@@ -64,7 +70,8 @@ def run_remove(args):
 
 
 RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_serve, 'links': run_links,
-           'rekey': run_rekey, 'remove': run_remove, 'board-key': run_board_key}
+           'rekey': run_rekey, 'remove': run_remove, 'board-key': run_board_key,
+           'address': run_address}
 
 
 def main(argv=None):

@@ -29,6 +29,11 @@ def command(commands, name, summary, description, first=None):
     return parser
 
 
+def language_option(parser, what):
+    parser.add_argument('--language', choices=('en', 'ru'), metavar='ru|en',
+                        help=f'{what} in this language (default: ' + ('the browser\'s' if 'pages' in what else 'en') + ')')
+
+
 def file_options(parser, what, id_help):
     """The options of a file that people made: its encoding, and its column of ids."""
     parser.add_argument('--encoding', metavar='NAME', help=ENCODING_HELP.format(what))
@@ -59,9 +64,11 @@ def grade_options(grade):
                        help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
     grade.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
     grade.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
+    language_option(grade, 'the report as a spreadsheet (--output FILE.xlsx)')
     file_options(grade, 'ANSWERS', "ANSWERS' column of the id that the roster's --id-column gave: it tells "
                                    'namesakes apart')
-    grade.add_argument('--output', metavar='FILE', help='the report to FILE instead of standard output')
+    grade.add_argument('--output', metavar='FILE',
+                       help='the report to FILE instead of standard output; an .xlsx workbook where FILE ends so')
     grade.add_argument('--trust-names', action='store_true',
                        help="count another's password handed in under a name as passed around; by default only "
                             'answers through personal links prove who handed it in, and those by name are listed '
@@ -90,6 +97,7 @@ def serve_options(serve):
                             'link have a budget of their own, --rate (default: %(default)s)')
     serve.add_argument('--links-only', action='store_true',
                        help='answers only through personal links: no form that asks for a name')
+    language_option(serve, 'the pages')
     serve.add_argument('--base', metavar='URL',
                        help="the page's address as the room reaches it, for the board's links and slips (default: "
                             'http://the first address serve prints:PORT/)')
@@ -104,9 +112,12 @@ def serve_options(serve):
 def links_options(links):
     links.add_argument('--base', required=True, metavar='URL',
                        help="the check-in page's address as the room reaches it, e.g. http://ADDRESS:8000/ as "
-                            "serve prints it")
-    links.add_argument('--output', metavar='FILE', help='the CSV to FILE instead of standard output')
+                            "`class-set address` or serve prints it; auto: this machine's address on the room's "
+                            "network, port 8000")
+    links.add_argument('--output', metavar='FILE',
+                       help='the CSV to FILE instead of standard output; an .xlsx workbook where FILE ends so')
     links.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
+    language_option(links, 'the slips and the spreadsheet')
 
 
 def rekey_options(rekey):
@@ -148,6 +159,10 @@ def parser(runners, description):
         commands, 'rekey', "a new key for one person, whose old link stops working",
         "Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again "
         "for the new one."))
+    address = commands.add_parser('address', help="this machine's address on the room's network",
+                                  description="Prints the address that the room's browsers reach serve --host "
+                                              "0.0.0.0 at: the one to print on the slips (links --base).")
+    address.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
     command(commands, 'board-key', "a new key for the board; the old one stops working",
             "Gives the board of the set OUT a new key, at once, also on a running serve; the answers stay. Open "
             "the board again with the address printed.")

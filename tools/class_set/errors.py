@@ -9,4 +9,10 @@ INTERRUPTED = 130  # Ctrl+C
 
 
 class Refusal(Exception):
-    """Bad input: said in one line, and nothing is written."""
+    """Bad input: said in one line, and nothing is written. A message for
+    people at the page comes with its parameters apart, so that the page
+    can say it in their language."""
+
+    def __init__(self, message, **params):
+        super().__init__(message % params if params else message)
+        self.message, self.params = message, params

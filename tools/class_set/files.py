@@ -122,6 +122,33 @@ def as_text(row):
     return {k: FORMULA.sub(r"\1\2'", v) if isinstance(v, str) else v for k, v in row.items()}
 
 
+def workbook(title, header, rows):
+    """An .xlsx workbook's bytes: a sheet of real columns, counts as numbers
+    and times as times; text that looks like a formula stays text."""
+    import openpyxl
+    from openpyxl.styles import Font
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.title = title[:31]
+    sheet.append(header)
+    for row in rows:
+        sheet.append(row)
+    for line in sheet.iter_rows(min_row=2):
+        for cell in line:
+            if isinstance(cell.value, str) and cell.value.startswith('='):
+                cell.data_type = 's'
+    for cell in sheet[1]:
+        cell.font = Font(bold=True)
+    sheet.freeze_panes = 'A2'
+    data = io.BytesIO()
+    book.save(data)
+    return data.getvalue()
+
+
+def is_workbook(path):
+    return bool(path) and path.lower().endswith('.xlsx')
+
+
 def write_whole(path, text):
     """A file of the set, whole in one rename, readable by its owner only."""
     fd, temporary = tempfile.mkstemp(prefix='.new-', dir=os.path.dirname(path))
@@ -179,12 +206,12 @@ def inside(path, out):
 
 
 @contextlib.contextmanager
-def whole_file(output, out):
-    """A text file to write to: standard output for -, else a new regular
-    file beside `output` that replaces it only once written whole. Never in
-    the set `out`, and never over anything but a regular file."""
+def whole_file(output, out, binary=False):
+    """A text (or binary) file to write to: standard output for -, else a
+    new regular file beside `output` that replaces it only once written
+    whole. Never in the set `out`, and never over anything but a regular file."""
     if output == '-':
-        yield sys.stdout
+        yield sys.stdout.buffer if binary else sys.stdout
         return
     if inside(output, out):
         raise Refusal(f'{output}: inside the set {out}; write it somewhere else')
@@ -200,7 +227,7 @@ def whole_file(output, out):
         raise Refusal(f'{output}: no folder {folder}')
     fd, temporary = tempfile.mkstemp(prefix='.class-set-', dir=folder)
     try:
-        with open(fd, 'w', encoding='utf-8', newline='') as f:
+        with (open(fd, 'wb') if binary else open(fd, 'w', encoding='utf-8', newline='')) as f:
             yield f
         if mode is not None:
             os.chmod(temporary, stat.S_IMODE(mode))

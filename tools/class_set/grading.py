@@ -10,7 +10,8 @@ from typing import NamedTuple
 from .checkins import Checkins
 from .details import read_details
 from .errors import OK, Refusal
-from .files import as_text, column, inside, read_table, whole_file
+from .files import as_text, column, inside, is_workbook, read_table, whole_file, workbook
+from .language import N_, translations
 from .names import CONTROL, name_key
 from .removal import read_removed
 from .set_folder import read_set
@@ -32,6 +33,29 @@ class Handed(NamedTuple):
 REPORT = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
           'claimed_by_name', 'walk_in']
 NOT_LISTED, REMOVED = 'not on the list', 'removed'
+
+
+# The report's words for people (its spreadsheet, the board); its CSV keeps them as they are, for programs.
+WORDS = {'solved': N_('solved'), 'wrong': N_('wrong'), 'none': N_('none'), NOT_LISTED: N_('not on the list'),
+         REMOVED: N_('removed'), 'link': N_('link'), 'name': N_('name'), 'yes': N_('yes')}
+HEADERS = {'name': N_('Name'), 'folder': N_('Folder'), 'result': N_('Result'), 'answers': N_('Answers'),
+           'answered_by': N_('Answered by'), 'handed_in_others': N_("Handed in others'"),
+           'others_handed_in_theirs': N_('Others handed in theirs'), 'claimed_by_name': N_('Claimed by name'),
+           'walk_in': N_('Walk-in'), 'solved_at': N_('Solved at'), 'downloaded': N_('Downloaded')}
+
+
+def words(gettext):
+    return {key: gettext(word) for key, word in WORDS.items()}
+
+
+def report_workbook(report, columns, gettext):
+    """The report as a spreadsheet for people: headers and words in their
+    language, counts as numbers, times as times."""
+    said = words(gettext)
+    header = [gettext(HEADERS[c]) if c in HEADERS else c for c in columns]
+    rows = [[', '.join(said.get(w, w) for w in row.get(c, '').split(', ')) if c in ('result', 'answered_by', 'walk_in')
+             and isinstance(row.get(c), str) else row.get(c, '') for c in columns] for row in report]
+    return workbook(gettext('Report'), header, rows)
 
 
 def read_answers(path, name_column, word_column, encoding=None, id_column=None):
@@ -109,8 +133,9 @@ def tally(rows, answers, ids, removed, trust_names=False):
 def grade(rows, answers, ids=None, removed=(), walk_ins=(), trust_names=False):
     """For [Handed] against the set's rows: the report's rows (the people,
     then the removed and the names on nobody's list that answered), and for
-    the summary the counts of each result, each password passed around,
-    and the answers that matched nobody or more than one person."""
+    the summary the counts of each result, each password passed around
+    (who, whose, proven through a link), and the answers that matched
+    nobody or more than one person."""
     result = tally(rows, answers, ids or {}, removed, trust_names)
     order = {row.folder: i for i, row in enumerate(rows)}
     named = collections.Counter(row.name for row in rows)
@@ -131,15 +156,25 @@ def grade(rows, answers, ids=None, removed=(), walk_ins=(), trust_names=False):
     report += [dict.fromkeys(REPORT, '') | {'name': shown(name), 'result': outcome, 'answers': count}
                for (outcome, name), count in result.others.items()]
     counts = ', '.join(f'{sum(r["result"] == outcome for r in report)} {outcome}' for outcome in ('solved', 'wrong', 'none'))
-    passed = [f"{label[a]} handed in {label[b]}'s password"
-              for a in sorted(result.handed_in, key=order.get) for b in sorted(result.handed_in[a], key=order.get)]
-    passed += [f"unconfirmed, by name: {label[a]}'s name came with {label[b]}'s password"
-               for a in sorted(result.claimed, key=order.get) for b in sorted(result.claimed[a], key=order.get)]
+    passed = [(label[a], label[b], proven) for proven, pairs in ((True, result.handed_in), (False, result.claimed))
+              for a in sorted(pairs, key=order.get) for b in sorted(pairs[a], key=order.get)]
     return report, counts, passed, result.strangers
 
 
-def write_report(report, output, out, columns=()):
-    """To standard output, or whole to `output`."""
+def passed_line(by, whose, proven):
+    """A password passed around, as the summary says it."""
+    if proven:
+        return f"{by} handed in {whose}'s password"
+    return f"unconfirmed, by name: {by}'s name came with {whose}'s password"
+
+
+def write_report(report, output, out, columns=(), language='en'):
+    """To standard output, or whole to `output`: an .xlsx workbook where its
+    name ends so, else CSV."""
+    if is_workbook(output):
+        with whole_file(output, out, binary=True) as f:
+            f.write(report_workbook(report, REPORT + list(columns), translations(language).gettext))
+        return
     with whole_file(output or '-', out) as f:
         writer = csv.DictWriter(f, REPORT + list(columns), lineterminator='\r\n' if f is not sys.stdout else '\n')
         writer.writeheader()
@@ -173,7 +208,7 @@ def graded(out, rows, answers, trust_names=False):
 
 
 def grade_command(out, answers_path, name_column, word_column, output, from_checkins=False, encoding=None,
-                  id_column=None, trust_names=False):
+                  id_column=None, trust_names=False, language='en'):
     rows = read_set(out, new_ok=False)
     if from_checkins:
         answers = checked_in(out)
@@ -184,6 +219,6 @@ def grade_command(out, answers_path, name_column, word_column, output, from_chec
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
     report, counts, passed, strangers, columns = graded(out, rows, answers, trust_names)
-    write_report(report, output, out, columns)
-    print('\n'.join([counts, *passed, *strangers]), file=sys.stderr)
+    write_report(report, output, out, columns, language)
+    print('\n'.join([counts, *(passed_line(*p) for p in passed), *strangers]), file=sys.stderr)
     return OK

@@ -10,9 +10,31 @@ from .errors import Refusal
 from .files import write_whole
 
 
+# Crockford's base32: no I, L, O or U, so that a key typed from a slip
+# cannot be mistyped for a look-alike; read in any case, I and L as 1, O as 0.
+CROCKFORD = '0123456789ABCDEFGHJKMNPQRSTVWXYZ'
+TYPED = str.maketrans('ILO', '110', '- ')
+
+
 def new_key():
-    """A person's secret: 128 random bits, URL-safe."""
-    return secrets.token_urlsafe(16)
+    """A person's secret: 128 random bits, in 26 characters of Crockford's base32."""
+    number = secrets.randbits(128)
+    return ''.join(CROCKFORD[number >> (5 * i) & 31] for i in reversed(range(26)))
+
+
+def as_typed(key):
+    """A key as people type it: any case, with or without dashes and spaces,
+    look-alikes for what they look like. Keys from before (URL-safe base64,
+    22 characters) stay exactly as they are: their case counts."""
+    plain = key.upper().translate(TYPED)
+    return plain if len(plain) == 26 and all(c in CROCKFORD for c in plain) else key
+
+
+def shown(key):
+    """A key in groups of four, dashes between: easy to read out and type."""
+    if len(key) != 26:
+        return key
+    return '-'.join(key[i:i + 4] for i in range(0, 26, 4))
 
 
 def read_keys(out, rows):

@@ -3,13 +3,16 @@ links for a mail merge, and a page of slips to print, a QR code on each."""
 import csv
 import io
 import os
+import sys
 import urllib.parse
 
 import jinja2
 
+from .address import room_base
 from .errors import OK, Refusal
-from .files import as_text, whole_file
-from .keys import new_key, with_keys, write_keys
+from .files import as_text, is_workbook, whole_file, workbook
+from .language import translations
+from .keys import new_key, shown, with_keys, write_keys
 from .details import person_named, read_details
 from .set_folder import locked, read_set
 from .walkin_list import read_walk_ins
@@ -27,7 +30,16 @@ def checked_base(base):
 
 def people_links(rows, keys, base):
     """[(name, link)] in the set's order."""
-    return [(row.name, f'{base}p/{keys[row.folder]}') for row in rows]
+    return [(row.name, f'{base}p/{shown(keys[row.folder])}') for row in rows]
+
+
+def links_workbook(out, rows, links, gettext):
+    """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
+    details, walked_in = read_details(out), {w.name for w in read_walk_ins(out)}
+    header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *details.columns]
+    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if name in walked_in else '',
+                                                *details.of(row.folder).values()]
+                                               for row, (name, link) in zip(rows, links)])
 
 
 def links_csv(out, rows, links):
@@ -47,28 +59,37 @@ def slips_style():
         return f.read()
 
 
-def slips_page(links, style_href=None):
+def slips_page(links, style_href=None, language='en'):
     """A printable page of slips: name, link and its QR code, inline SVG, so
     that it needs no network and nothing but itself; its style inline, or
     at `style_href` where a page's policy allows no inline style."""
     import segno
     slips = [(name, link, segno.make(link, error='m').svg_inline(scale=3, border=2)) for name, link in links]
-    environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True)
-    return environment.get_template('slips.html').render(slips=slips, style_href=style_href,
+    environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True,
+                                     extensions=['jinja2.ext.i18n'])
+    environment.install_gettext_translations(translations(language), newstyle=True)
+    return environment.get_template('slips.html').render(slips=slips, style_href=style_href, language=language,
                                                          style=None if style_href else slips_style())
 
 
-def links_command(out, base, output, slips):
-    base = checked_base(base)
+def links_command(out, base, output, slips, language='en'):
+    base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
         rows = read_set(out, new_ok=False)
         keys = with_keys(out, rows)
     links = people_links(rows, keys, base)
     if slips is not None:
         with whole_file(slips, out) as f:
-            f.write(slips_page(links))
-    with whole_file(output or '-', out) as f:
-        f.write(links_csv(out, rows, links))
+            f.write(slips_page(links, language=language))
+    if is_workbook(output):
+        with whole_file(output, out, binary=True) as f:
+            f.write(links_workbook(out, rows, links, translations(language).gettext))
+    else:
+        with whole_file(output or '-', out) as f:
+            f.write(links_csv(out, rows, links))
+    said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
+            f'slips to {slips}' if slips else '']
+    print(', '.join(s for s in said if s), file=sys.stderr)
     return OK
 
 

@@ -3,6 +3,7 @@ import re
 import unicodedata
 
 from .errors import Refusal
+from .language import N_
 
 # Device names, with or without an extension; Windows counts ¹²³ as digits.
 RESERVED = {'CON', 'PRN', 'AUX', 'NUL'} | {p + n for p in ('COM', 'LPT') for n in '0123456789¹²³'}
@@ -92,9 +93,9 @@ def clean_name(text):
     line = INVISIBLE.sub('', text).strip()
     # No one's name; an escape sequence would reach the organiser's terminal.
     if CONTROL.search(line):
-        raise Refusal('a control character in the name')
+        raise Refusal(N_('a control character in the name'))
     if len(line) > MAX_NAME:
-        raise Refusal(f'a name of {len(line)} characters; at most {MAX_NAME}')
+        raise Refusal(N_('a name of %(length)d characters; at most %(most)d'), length=len(line), most=MAX_NAME)
     return unicodedata.normalize('NFC', line)
 
 

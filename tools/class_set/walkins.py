@@ -9,6 +9,7 @@ from .building import add_people
 from .compiling import work_folder
 from .errors import Refusal
 from .keys import read_keys
+from .language import N_
 from .names import check_folders, check_newcomers, clean_name, folder_for
 from .rows import new_rows
 from .set_folder import locked, read_set
@@ -36,23 +37,23 @@ def enrol(out, typed, places, jobs, address=''):
     try:
         name = clean_name(typed)
     except Refusal as why:
-        raise Refusal(f'That name cannot be taken: {why}.')
+        raise Refusal(N_('That name cannot be taken: %(why)s.'), why=why)
     if not name:
-        raise Refusal('Type your name.')
+        raise Refusal(N_('Type your name.'))
     with locked(out):
         rows, walked_in = read_set(out, new_ok=False), read_walk_ins(out)
         if len(walked_in) >= places:
-            raise Refusal('The list is full: no places are left.')
+            raise Refusal(N_('The list is full: no places are left.'))
         folder = folder_for(name)
         if folder is None:
-            raise Refusal(f'"{name}" gives no folder that computers take (a device name such as CON, or only '
-                          'dots); write it another way.')
+            raise Refusal(N_('"%(name)s" gives no folder that computers take (a device name such as CON, or '
+                             'only dots); write it another way.'), name=name)
         try:
             check_newcomers([(r.name, '') for r in rows], [('the page', name, '')], str)
             check_folders([(r.folder, r.name, r.folder) for r in rows] + [('the page', name, folder)], str)
         except Refusal:
-            raise Refusal(f'"{name}" is taken: someone on the list has that name, or one too like it. '
-                          'Write it another way.')
+            raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one too like it. '
+                             'Write it another way.'), name=name)
         added = add_people(out, rows, new_rows(rows, [(name, folder)]), jobs,
                            {WALKINS: with_walk_in(walked_in, name, address)})
         return added[0], read_keys(out, rows + added)[added[0].folder]

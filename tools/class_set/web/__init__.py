@@ -5,9 +5,11 @@ import os
 import urllib.parse
 
 from flask import Flask, request
+from flask_babel import Babel, get_locale
 from werkzeug.exceptions import HTTPException
 
 from ..keys import with_keys
+from ..language import LANGUAGES, N_, compiled
 from ..set_folder import locked, read_set
 from ..walkins import open_set
 from .board import board
@@ -17,15 +19,21 @@ from .room import LIMIT, Room, Unavailable
 
 # Nothing from anywhere but the page itself, no inline style or script.
 POLICY = "default-src 'self'; img-src 'self' data:; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"
+# Problems said in the page's own words, which it has in every language.
+OWN_WORDS = {403: (N_('Not allowed'), N_('The board needs the key that serve printed.')),
+             404: (N_('Not found'), N_('There is no such page here. Check the address on your slip.')),
+             405: (N_('Not allowed'), N_('That page is not used that way.')),
+             413: (N_('Too long'), N_('That was more than this form ever sends.'))}
 DEFAULTS = {'RATE': 10, 'CLIENT_RATE': 300, 'NAME_RATE': 10, 'PLACES': 0, 'ENROL_RATE': 3, 'ENROL_PER_ADDRESS': 2,
-            'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2, 'BASE': 'http://127.0.0.1:8000/'}
+            'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2, 'BASE': 'http://127.0.0.1:8000/', 'LANGUAGE': None}
 
 
 def create_app(config):
     """config: OUT, the set, and what of DEFAULTS to change."""
     app = Flask(__name__)
-    app.config.from_mapping(DEFAULTS, MAX_CONTENT_LENGTH=LIMIT)
+    app.config.from_mapping(DEFAULTS, MAX_CONTENT_LENGTH=LIMIT, BABEL_TRANSLATION_DIRECTORIES=compiled())
     app.config.from_mapping(config)
+    speak(app)
     out = app.config['OUT']
     if app.config['PLACES']:
         open_set(out, app.config['JOBS'])
@@ -43,6 +51,19 @@ def create_app(config):
     return app
 
 
+def speak(app):
+    """The language of the pages: serve --language, else the browser's."""
+    babel = Babel(app)
+
+    @babel.localeselector
+    def choose():
+        return app.config['LANGUAGE'] or request.accept_languages.best_match(LANGUAGES, 'en')
+
+    @app.context_processor
+    def language():
+        return {'language': str(get_locale())}
+
+
 def same_origin_only():
     """A form posted from another site (a page a classmate opened) is
     refused. Browsers say where a post comes from in Sec-Fetch-Site; those
@@ -57,7 +78,7 @@ def same_origin_only():
     else:
         refused = origin is not None and origin != f'{ours.scheme}://{ours.netloc}'
     if refused:
-        return problem(403, 'Not from here', 'Hand in your answer from this page itself.')
+        return problem(403, N_('Not from here'), N_('Hand in your answer from this page itself.'))
     return None
 
 
@@ -72,16 +93,16 @@ def headers(response):
 def handle_problems(app):
     @app.errorhandler(Unavailable)
     def unavailable(_):
-        return problem(503, 'Just a moment', 'The list is being updated. Try again in a few seconds.',
+        return problem(503, N_('Just a moment'), N_('The list is being updated. Try again in a few seconds.'),
                        {'Retry-After': '2'})
 
     @app.errorhandler(HTTPException)
     def http_problem(error):
-        if error.code == 413:
-            return problem(413, 'Too long', 'That was more than this form ever sends.')
+        if error.code in OWN_WORDS:
+            return problem(error.code, *OWN_WORDS[error.code])
         return problem(error.code, error.name, error.description)
 
     @app.errorhandler(Exception)
     def unexpected(error):
         app.logger.exception('unexpected error')
-        return problem(500, 'Something went wrong', 'Please hand in your answer again.')
+        return problem(500, N_('Something went wrong'), N_('Please hand in your answer again.'))

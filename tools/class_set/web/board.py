@@ -1,11 +1,13 @@
 """The organiser's board, behind the key that serve printed: everyone's
 result, the report as CSV, and everyone's link as CSV or slips to print."""
 import csv
+import datetime
 import hmac
 import io
 import time
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
+from flask_babel import get_locale, gettext
 
 from ..files import as_text
 from .. import grading
@@ -42,24 +44,21 @@ def clock(at):
 def graded():
     """grade's report from the check-ins, its counts and passed-around
     passwords, the roster's other columns, and for each person when they
-    downloaded, when they solved and how they answered (through their
-    link, by name)."""
+    downloaded and when they solved."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
     # Answers kept before folders were tell whose by the name.
     folder_of = {r.name: r.folder for r in people.rows}
-    solved_at, ways = {}, {}
+    solved_at = {}
     for answer in answers:
         folder = answer.folder or folder_of.get(answer.person)
         if answer.correct and folder not in solved_at:
             solved_at[folder] = answer.time
-        ways.setdefault(folder, set()).add(answer.via)
     report, counts, passed, _, columns = grading.graded(room.out, people.rows, grading.from_store(answers))
     downloads = room.store.downloads()
     for row in report:
         f = row['folder']
-        row.update(solved_at=clock(solved_at.get(f)), downloaded=clock(downloads.get(f) or downloads.get(row['name'])),
-                   via=', '.join(sorted(ways.get(f, ()))))
+        row.update(solved_at=clock(solved_at.get(f)), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
     return report, counts, passed, columns
 
 
@@ -70,12 +69,27 @@ def attachment(text, mimetype, filename):
 @board.get('/board')
 def show():
     room = current_app.extensions['room']
-    report, counts, passed, _ = graded()
+    report, _, passed, _ = graded()
+    people = [r for r in report if r['folder']]
     places = room.places - len(room.people().walk_ins) if room.places else None
     tried = [(a.typed, clock(a.time), a.client) for a in room.store.answers() if a.person is None]
-    return keyed(Response(render_template('board.html', report=[r for r in report if r['folder']], counts=counts,
+    counts = {result: sum(r['result'] == result for r in people) for result in ('solved', 'wrong', 'none')}
+    counts['answers'] = sum(r['answers'] for r in people)
+    return keyed(Response(render_template('board.html', report=people, counts=counts, words=grading.words(gettext),
                                           passed=passed, places=places, tried=tried, walk_ins=walk_ins(),
                                           now=time.strftime('%H:%M:%S'))))
+
+
+@board.get('/board/report.xlsx')
+def report_xlsx():
+    report, _, _, columns = graded()
+    for row in report:  # times as times
+        for column in ('solved_at', 'downloaded'):
+            row[column] = datetime.time.fromisoformat(row[column]) if row[column] else None
+    data = grading.report_workbook(report, ['name', 'folder', 'result', 'solved_at', 'answers', 'answered_by',
+                                            'handed_in_others', 'others_handed_in_theirs', 'claimed_by_name',
+                                            'downloaded', 'walk_in', *columns], gettext)
+    return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
 
 
 @board.get('/board.csv')
@@ -103,7 +117,7 @@ def links_download():
 
 @board.get('/board/slips')
 def slips():
-    return keyed(Response(slips_page(everyones_links()[1], url_for('board.slips_css'))))
+    return keyed(Response(slips_page(everyones_links()[1], url_for('board.slips_css'), str(get_locale()))))
 
 
 @board.get('/board/slips.css')

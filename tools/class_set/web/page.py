@@ -1,11 +1,14 @@
 """What people see: the form at / (a name and the word found), and each
 person's own page at /p/KEY (their program, and a form for the word alone)."""
-import hmac
 import urllib.parse
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 
+from flask_babel import gettext, ngettext
+
 from ..errors import Refusal
+from ..language import N_, N_plural, said
+from ..keys import as_typed
 from ..names import name_key
 from ..set_folder import program_path
 from ..walkin_list import read_walk_ins
@@ -21,37 +24,48 @@ def form_fields(names):
     """The form's fields, decoded strictly (Werkzeug would replace bytes that
     are not UTF-8), or the problem page that says what is wrong."""
     if request.mimetype != FORM:
-        return None, problem(400, 'Bad request', 'Send the form from this page.')
+        return None, problem(400, N_('Bad request'), N_('Send the form from this page.'))
     body = request.stream.read(LIMIT + 1)
     if len(body) > LIMIT:
         abort(413)
     try:
         fields = urllib.parse.parse_qs(body.decode('utf-8'), keep_blank_values=True, errors='strict')
     except UnicodeDecodeError:
-        return None, problem(400, 'Bad request', 'The form came in a text encoding other than UTF-8.')
+        return None, problem(400, N_('Bad request'), N_('The form came in a text encoding other than UTF-8.'))
     values = [fields.get(name, [None])[0] for name in names]
     if None in values:
-        return None, problem(400, 'Bad request', 'A field of the form is missing.')
+        return None, problem(400, N_('Bad request'), N_('A field of the form is missing.'))
     if not all(value.strip() for value in values):
-        return None, problem(400, 'Bad request', 'Fill in every field of the form.')
+        return None, problem(400, N_('Bad request'), N_('Fill in every field of the form.'))
     return values, None
 
 
-def too_many(limit, key, whose, what='answers'):
+FROM_HERE = N_plural('Too many answers from here in a minute. Try again in %(num)d second.',
+             'Too many answers from here in a minute. Try again in %(num)d seconds.')
+FOR_THE_NAME = N_plural('Too many answers for that name in a minute. Try again in %(num)d second.',
+                'Too many answers for that name in a minute. Try again in %(num)d seconds.')
+OF_YOURS = N_plural('Too many answers of yours in a minute. Try again in %(num)d second.',
+            'Too many answers of yours in a minute. Try again in %(num)d seconds.')
+ENROLMENTS = N_plural('Too many enrolments from here in a minute. Try again in %(num)d second.',
+              'Too many enrolments from here in a minute. Try again in %(num)d seconds.')
+
+
+def too_many(limit, key, said, title=N_('Too many answers')):
     """The 429 page where `key` has used up its answers (or enrolments) for now."""
     wait = limit.wait(key)
     if wait:
-        return problem(429, f'Too many {what}', f'Too many {what} {whose} in a minute. Try again in {wait} seconds.',
-                       {'Retry-After': str(wait)})
+        return render_template('problem.html', title=gettext(title), message=ngettext(*said, wait)), 429, \
+            {'Retry-After': str(wait)}
     return None
 
 
 def person_of(key):
-    """The row whose key this is; 404 as for any unknown page otherwise."""
-    for known, row in current_app.extensions['room'].people().by_key.items():
-        if hmac.compare_digest(known.encode(), key.encode()):
-            return row
-    abort(404)
+    """The row whose key this is, as people type it; 404 as for any unknown page otherwise."""
+    # A lookup of all 128 bits: nothing to learn from how long a wrong one takes.
+    row = current_app.extensions['room'].people().by_key.get(as_typed(key))
+    if row is None:
+        abort(404)
+    return row
 
 
 @page.context_processor
@@ -67,9 +81,10 @@ def form():
 
 @page.get('/enrol')
 def enrol_form():
-    if not current_app.extensions['room'].places:
+    room = current_app.extensions['room']
+    if not room.places:
         abort(404)
-    return render_template('enrol.html', name='')
+    return render_template('enrol.html', name='', full=len(room.people().walk_ins) >= room.places)
 
 
 @page.post('/enrol')
@@ -80,16 +95,16 @@ def enrol():
     fields, refused = form_fields(['name'])
     if refused:
         return refused
-    refused = too_many(room.enrolments, request.remote_addr, 'from here', 'enrolments')
+    refused = too_many(room.enrolments, request.remote_addr, ENROLMENTS, N_('Too many enrolments'))
     if refused:
         return refused
     if sum(w.address == request.remote_addr for w in read_walk_ins(room.out)) >= room.per_address:
-        return render_template('enrol.html', name=fields[0], message='Enough people have enrolled from this '
-                               'computer. Ask the organiser.'), 409
+        return render_template('enrol.html', name=fields[0], message=gettext(
+            'Enough people have enrolled from this computer. Ask the organiser.')), 409
     try:
         _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr)
     except Refusal as why:
-        return render_template('enrol.html', name=fields[0], message=str(why)), 409
+        return render_template('enrol.html', name=fields[0], message=said(why, gettext)), 409
     return redirect(url_for('page.personal', key=key), 303)
 
 
@@ -102,19 +117,19 @@ def answer():
     if refused:
         return refused
     name, word = fields
-    refused = too_many(room.name_client, request.remote_addr, 'from here')
+    refused = too_many(room.name_client, request.remote_addr, FROM_HERE)
     if refused:
         return refused
     matched = room.people().by_name.get(name_key(name), [])
     if len(matched) > 1:  # namesakes: never credited to one of them
-        return render_template('answer.html', name=name, message='More than one person on the list has that name. '
-                               'Hand in through your own link, the one on your slip.')
+        return render_template('answer.html', name=name, message=gettext(
+            'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
     if not matched:  # kept, so that the organiser sees who tried
         room.store.add(name, None, request.remote_addr, word)
         return render_template('answer.html', name=name,
-                               message='No one of that name is on the list. Type your name as it is there.')
+                               message=gettext('No one of that name is on the list. Type your name as it is there.'))
     person = matched[0]
-    refused = too_many(room.name_person, person.folder, 'for that name')
+    refused = too_many(room.name_person, person.folder, FOR_THE_NAME)
     if refused:
         return refused
     correct = room.store.add(name, person, request.remote_addr, word)
@@ -133,8 +148,8 @@ def personal_answer(key):
     fields, refused = form_fields(['word'])
     if refused:
         return refused
-    refused = too_many(room.link_client, request.remote_addr, 'from here') or \
-        too_many(room.link_person, person.folder, 'of yours')
+    refused = too_many(room.link_client, request.remote_addr, FROM_HERE) or \
+        too_many(room.link_person, person.folder, OF_YOURS)
     if refused:
         return refused
     correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link')

@@ -1,10 +1,13 @@
 """The answers every blueprint gives alike: a problem page, and the headers
 of a page whose address holds a key."""
 from flask import render_template
+from flask_babel import gettext
 
 
-def problem(status, title, message, headers=None):
-    return render_template('problem.html', title=title, message=message), status, headers or {}
+def problem(status, title, message, headers=None, **params):
+    """The problem page: `title` and `message` are said in the reader's language."""
+    return render_template('problem.html', title=gettext(title), message=gettext(message, **params)), status, \
+        headers or {}
 
 
 def keyed(response):

@@ -4,20 +4,11 @@ before it is stored, idle connections close, and one address cannot take
 all the connections."""
 import logging
 import os
-import socket
 
+from ..address import addresses
 from ..errors import OK, Refusal
 from . import create_app
 from .room import LIMIT
-
-
-def addresses():
-    """This machine's IPv4 addresses, those the room can reach first; loopback
-    only where there is nothing else."""
-    import psutil
-    found = [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
-    room = [a for a in found if not a.startswith('127.')]
-    return room or found
 
 
 def capped(make_channel, server, per_address):
@@ -66,6 +57,8 @@ def serve_command(out, host, port, options):
     hosts = addresses() if host in ('0.0.0.0', '') else [host]
     # An IPv6 address goes in brackets, or no browser opens it.
     hosts = [f'[{h}]' if ':' in h else h for h in hosts]
+    if options.get('PLACES'):
+        print('Getting the set ready for walk-ins (the first time in a checkout, a minute or so)...', flush=True)
     app = create_app({**options, 'OUT': out, 'BASE': options.get('BASE') or f'http://{hosts[0]}:{port}/'})
     # A queue of waiting requests is the normal state of a busy room.
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)

@@ -1,0 +1,34 @@
+"""`address`: the machine's address on the room's network, for the slips
+before the day, and for serve to say where it is."""
+import socket
+
+from .errors import OK, Refusal
+
+
+def addresses():
+    """This machine's IPv4 addresses, those the room can reach first; loopback
+    only where there is nothing else."""
+    import psutil
+    found = [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
+    room = [a for a in found if not a.startswith('127.')]
+    return room or found
+
+
+def room_base(port):
+    """http://ADDRESS:PORT/ of the first address the room can reach."""
+    found = addresses()
+    if not found:
+        raise Refusal('this machine has no IPv4 address; give --base http://ADDRESS:PORT/')
+    return f'http://{found[0]}:{port}/'
+
+
+def address_command(port):
+    found = addresses()
+    if not found:
+        raise Refusal('this machine has no IPv4 address: is it on the room\'s network?')
+    print(f'The room reaches serve --host 0.0.0.0 --port {port} at:')
+    for address in found:
+        print(f'  http://{address}:{port}/')
+    if len(found) > 1:
+        print('(one address for each network this machine is on: the room\'s is the one of its Wi-Fi)')
+    return OK
