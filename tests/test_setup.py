@@ -11,7 +11,7 @@ import pytest
 from conftest import ROOT
 
 # Tools setup may take from the real machine.
-REAL = ('bash', 'sed', 'grep', 'mkdir', 'tee', 'cat', 'env', 'dirname', 'rm', 'seq')
+REAL = ('bash', 'sed', 'grep', 'mkdir', 'tee', 'cat', 'env', 'dirname', 'rm', 'seq', 'touch')
 
 STAND_INS = {
     # Answers as dpkg does: exit 1 for any package it has never heard of.
@@ -55,6 +55,12 @@ echo "$*" >>"$STATE/localedef.log"
 [ ! -f "$STATE/no-localedef" ] || { echo "localedef: cannot open locale definition file" >&2; exit 4; }
 echo ru_RU.utf8 >>"$STATE/locales"''',
     'id': 'cat "$STATE/uid"',
+    # Installs axe-core where --prefix says, or fails as with no registry.
+    'npm': r'''
+echo "$*" >>"$STATE/npm.log"
+[ ! -f "$STATE/no-registry" ] || { echo "npm ERR! network" >&2; exit 1; }
+while [ $# -gt 0 ]; do [ "$1" = --prefix ] && prefix=$2; shift; done
+mkdir -p "$prefix/node_modules/axe-core" && touch "$prefix/node_modules/axe-core/axe.min.js"''',
 }
 
 EVERYTHING = open(os.path.join(ROOT, 'scripts', 'setup'), encoding='utf-8').read()
@@ -90,6 +96,9 @@ class Machine:
                     for p in line.split('(')[-1].rstrip(')').split() if not p.startswith('#')]
         self.write('installed', ''.join(p + ('\n' if ':' in p else ':amd64\n') for p in packages))
         self.write('locales', 'C.utf8\nru_RU.utf8\n')
+        axe = self.setup.parent.parent / 'build' / 'setup' / 'npm' / 'node_modules' / 'axe-core'
+        axe.mkdir(parents=True)
+        (axe / 'axe.min.js').touch()
 
     def run(self):
         started = time.monotonic()
@@ -113,6 +122,7 @@ def test_a_fresh_machine_gets_everything_then_is_left_alone(machine):
     assert 'wine32:i386' in apt[1] and 'python3-segno' in apt[1] and 'chromium' in apt[-1]
     assert machine.read('foreign') == ['i386']
     assert machine.read('localedef.log') == ['-i ru_RU -f UTF-8 ru_RU.UTF-8']
+    assert 'axe-core@4.14.1' in machine.read('npm.log')[0]
 
     again = machine.run()
     assert (again.returncode, again.stdout, again.stderr) == (0, '', '')
@@ -130,18 +140,32 @@ def test_a_few_purged_packages_are_put_back(machine):
     assert machine.read('apt.log')[1].endswith('install -y -qq --no-install-recommends xdotool python3-segno zbar-tools')
 
 
-def test_no_chromium_is_said_once_and_apt_not_asked_again(machine):
-    machine.has_everything()
+def no_chromium(machine):
     machine.write('installed', '\n'.join(p for p in machine.read('installed') if not p.startswith('chromium')))
     machine.write('no-candidate', 'chromium\n')
+
+
+def no_npm_registry(machine):
+    shutil.rmtree(machine.setup.parent.parent / 'build' / 'setup' / 'npm')
+    machine.write('no-registry', '')
+
+
+@pytest.mark.parametrize('what, arrange, said, log', [
+    ('no Chromium', no_chromium, 'No Chromium could be installed; the browser tests are skipped', 'apt.log'),
+    ('no npm registry', no_npm_registry, "No axe-core could be installed; the pages' accessibility check is skipped",
+     'npm.log'),
+])
+def test_what_cannot_be_had_is_said_once_and_not_asked_again(machine, what, arrange, said, log):
+    machine.has_everything()
+    arrange(machine)
     first = machine.run()
-    assert first.returncode == 0
-    assert 'No Chromium could be installed; the browser tests are skipped' in first.stderr
-    asked = machine.read('apt.log')
+    assert first.returncode == 0, what
+    assert said in first.stderr
+    asked = machine.read(log)
     for _ in range(2):
         again = machine.run()
-        assert (again.returncode, again.stdout, again.stderr) == (0, '', '')
-    assert machine.read('apt.log') == asked
+        assert (again.returncode, again.stdout, again.stderr) == (0, '', ''), what
+    assert machine.read(log) == asked, what
 
 
 def test_a_present_locale_is_not_made_again(machine):

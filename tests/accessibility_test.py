@@ -1,0 +1,68 @@
+"""Every page people reach, in Russian and in English, board included,
+checked by axe-core in headless Chromium: no violation of any impact."""
+import os
+import sys
+import tempfile
+import threading
+
+from conftest import PEOPLE, ROOT, free_port, read_csv
+
+BROWSER = ('/usr/bin/chromium', '/usr/bin/chromedriver')
+AXE = os.path.join(ROOT, 'build', 'setup', 'npm', 'node_modules', 'axe-core', 'axe.min.js')
+
+
+def serve(out, language):
+    """The page on loopback, in a thread; its address."""
+    from class_set.web import create_app
+    from class_set.web.serving import listen
+    app = create_app({'OUT': out, 'LANGUAGE': language, 'PLACES': 3})
+    port = free_port()
+    server = listen(app, '127.0.0.1', port, {'connections': 50, 'connections_per_address': 50, 'idle_timeout': 15})
+    threading.Thread(target=server.run, daemon=True).start()
+    return app, f'http://127.0.0.1:{port}'
+
+
+def violations(browser, axe, url):
+    browser.get(url)
+    browser.execute_script(axe)
+    found = browser.execute_async_script('const done = arguments[0]; axe.run().then(r => done(r.violations))')
+    return [f"{v['id']} ({v['impact']}): {v['nodes'][0]['html'][:120]}" for v in found]
+
+
+def main():
+    if not all(os.access(path, os.X_OK) for path in BROWSER) or not os.path.exists(AXE):
+        print(f'SKIPPED: no Chromium ({BROWSER[0]}) or no axe-core ({AXE}) here')
+        return 77
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    from stand_in_set import lay_out
+    with open(AXE, encoding='utf-8') as f:
+        axe = f.read()
+    top = tempfile.mkdtemp(prefix='accessibility-', dir=os.path.join(ROOT, 'build'))
+    options = webdriver.ChromeOptions()
+    options.binary_location = BROWSER[0]
+    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                 f'--user-data-dir={top}/chromium'):
+        options.add_argument(flag)
+    browser = webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+    found = []
+    try:
+        for language in ('ru', 'en'):
+            out = os.path.join(top, language)
+            lay_out(out, PEOPLE, size=256)
+            app, base = serve(out, language)
+            browser.get(f'{base}/board?key={app.extensions["room"].store.key()}')
+            link = read_csv(browser.execute_script(
+                "return fetch('/board/links.csv').then(r => r.text())"))[0]['link'].split('/p/')[1]
+            for page in ('/', f'/p/{link}', '/enrol', '/nothing', '/board', '/board/slips'):
+                found += [f'{language} {page}: {v}' for v in violations(browser, axe, base + page)]
+    finally:
+        browser.quit()
+    print('\n'.join(found) or 'no violations')
+    print(f'{12 - len({f.split(":")[0] for f in found})} passed, {len({f.split(":")[0] for f in found})} failed')
+    return 1 if found else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
