@@ -5,9 +5,8 @@ import sys
 import tempfile
 import threading
 
-from conftest import PEOPLE, ROOT, free_port, read_csv
+from conftest import BROWSER, PEOPLE, ROOT, chromium, free_port, read_csv
 
-BROWSER = ('/usr/bin/chromium', '/usr/bin/chromedriver')
 AXE = os.path.join(ROOT, 'build', 'setup', 'npm', 'node_modules', 'axe-core', 'axe.min.js')
 
 
@@ -33,19 +32,11 @@ def main():
     if not all(os.access(path, os.X_OK) for path in BROWSER) or not os.path.exists(AXE):
         print(f'SKIPPED: no Chromium ({BROWSER[0]}) or no axe-core ({AXE}) here')
         return 77
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
     from stand_in_set import lay_out
     with open(AXE, encoding='utf-8') as f:
         axe = f.read()
     top = tempfile.mkdtemp(prefix='accessibility-', dir=os.path.join(ROOT, 'build'))
-    options = webdriver.ChromeOptions()
-    options.binary_location = BROWSER[0]
-    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                 f'--user-data-dir={top}/chromium'):
-        options.add_argument(flag)
-    browser = webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+    browser = chromium(top)
     found = []
     try:
         for language in ('ru', 'en'):

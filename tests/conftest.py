@@ -15,6 +15,22 @@ COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
 PEOPLE = [('Анна Петрова', 'Ab3De'), ('Bob', 'Fg4Hj'), ('<b>Carl</b>', 'Km5Np')]
 
 
+BROWSER = ('/usr/bin/chromium', '/usr/bin/chromedriver')
+
+
+def chromium(folder):
+    """Headless Chromium with a profile in `folder`, quiet on a closed network."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = BROWSER[0]
+    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                 f'--user-data-dir={folder}/chromium'):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))

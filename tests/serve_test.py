@@ -21,19 +21,16 @@ import unittest
 import urllib.parse
 import urllib.request
 
+from conftest import BROWSER, COMMAND, ROOT, chromium, free_port  # noqa: E402
+
 # Where no Chromium could be installed, skipped with the reason.
-BROWSER = ('/usr/bin/chromium', '/usr/bin/chromedriver')
 if not all(os.access(path, os.X_OK) for path in BROWSER):
     print(f'SKIPPED: no Chromium here ({" and ".join(BROWSER)}) to test the page in')
     sys.exit(77)
 
-from selenium import webdriver  # noqa: E402
-from selenium.webdriver.chrome.service import Service  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.support.expected_conditions import staleness_of  # noqa: E402
 from selenium.webdriver.support.wait import WebDriverWait  # noqa: E402
-
-from conftest import COMMAND, ROOT, free_port  # noqa: E402
 
 
 def post_from(url, fields, client, path=None):
@@ -48,17 +45,6 @@ def post_from(url, fields, client, path=None):
         return response.status, response.getheader('Location'), response.read().decode()
     finally:
         connection.close()
-
-
-def chromium(folder):
-    """Headless Chromium with a profile in `folder`, quiet on a closed network."""
-    options = webdriver.ChromeOptions()
-    options.binary_location = BROWSER[0]
-    for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                 f'--user-data-dir={folder}/chromium'):
-        options.add_argument(flag)
-    return webdriver.Chrome(service=Service(BROWSER[1]), options=options)
 
 
 def board_csv(board):
