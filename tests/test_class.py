@@ -81,6 +81,8 @@ def test_namesakes_and_spellings_on_the_page(page, built):
     report = {r['folder']: r for r in read_csv(client.get('/board.csv').text)}
     assert [report[f]['result'] for f in sorted(report)] == ['solved', 'solved', 'none', 'solved']
     assert report['Иванов Иван Иванович (1003)']['Группа'] == 'ИБ-22'
+    group = client.get('/board?q=иб-22').text
+    assert group.count('<tr class=') == 2 and 'Anna Petrova' in group and 'Алексеев' not in group
 
 
 def test_walk_ins_and_the_roster(built, tmp_path, stand_in_builds, class_set):

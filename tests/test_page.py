@@ -302,3 +302,29 @@ def test_keys_as_people_type_them(app, client):
     assert re.search(r'<h1>Bob</h1>', client.get('/p/' + old).text)
     assert client.get('/p/' + old.lower()).status_code == 404
     assert client.get('/p/' + old.swapcase()).status_code == 404
+
+
+def test_the_board_of_a_big_room_in_pages(make_set):
+    from class_set.web import create_app
+    client = organiser(create_app({'OUT': make_set(numbered(450))}))
+    first = client.get('/board').text
+    assert first.count('<tr class=') == 200 and 'page 1 of 3' in first and len(first) < 120_000
+    last = client.get('/board?page=3').text
+    assert last.count('<tr class=') == 50 and 'rel="prev"' in last and 'rel="next"' not in last
+    found = client.get('/board?q=person+12').text
+    assert sorted(re.findall(r'<td>(Person \d+)', found)) == sorted(
+        ['Person 12'] + [f'Person {n}' for n in range(120, 130)])
+    assert len(read_csv(client.get('/board.csv').text)) == 450, 'the CSV keeps every row'
+
+
+def test_serve_trusts_what_build_checked(make_set, class_set):
+    from class_set.web import create_app
+    out = make_set()
+    program = os.path.join(out, 'handout', 'Bob', 'PassWord.exe')
+    with open(program, 'r+b') as f:
+        f.write(b'X')  # same size, other bytes: only a full check sees it
+    assert create_app({'OUT': out}).test_client().get('/').status_code == 200
+    assert class_set('who', out, 'Fg4Hj')[0] == 2, 'who checks every byte'
+    os.remove(program)
+    with pytest.raises(Exception, match='missing'):
+        create_app({'OUT': out})

@@ -38,7 +38,7 @@ def create_app(config):
     if app.config['PLACES']:
         open_set(out, app.config['JOBS'])
     with locked(out):  # every person has a key before the first page
-        with_keys(out, read_set(out, new_ok=False))
+        with_keys(out, read_set(out, new_ok=False, trusted=True))
     room = Room(out, app.config)
     room.people()  # read before the first person waits for it
     room.store.key()
