@@ -47,9 +47,7 @@ def together(count, work):
 with tempfile.TemporaryDirectory() as top:
     out = os.path.join(top, 'set')
     people = stand_in_set.lay_out(out, 60)
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        port = s.getsockname()[1]
+    port = stand_in_set.free_port()
     server = subprocess.Popen(['bash', os.path.join(ROOT, 'scripts', 'class-set'), 'serve', out, '--port', str(port),
                                '--rate', '1000000', '--client-rate', '1000000'], stdout=subprocess.DEVNULL)
     try:
@@ -90,9 +88,7 @@ with tempfile.TemporaryDirectory() as top:
 # three more enrol, and the set read back whole.
 with tempfile.TemporaryDirectory() as top:
     out = os.path.join(top, 'set')
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        port = s.getsockname()[1]
+    port = stand_in_set.free_port()
     command = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
     server = subprocess.Popen(command + ['serve', out, '--port', str(port), '--open', '30'],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)

@@ -4,6 +4,7 @@ on the path (bash scripts/python)."""
 import csv
 import hashlib
 import os
+import socket
 
 from class_set.judge_code import stand_in
 from class_set.names import folder_for
@@ -31,3 +32,9 @@ def lay_out(out, people, mask=7, size=17408):
                 p.write(data)
             writer.writerow([name, folder, password, mask, hashlib.sha256(data).hexdigest()])
     return people
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        return s.getsockname()[1]

@@ -3,11 +3,10 @@
 through Flask's test client, and class-set's command line run in process."""
 import csv
 import os
-import socket
 
 import pytest
 
-from stand_in_set import lay_out
+from stand_in_set import free_port, lay_out  # noqa: F401 (free_port: for the tests)
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
@@ -29,12 +28,6 @@ def chromium(folder):
                  f'--user-data-dir={folder}/chromium'):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(BROWSER[1]), options=options)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        return s.getsockname()[1]
 
 
 def read_csv(text):

@@ -1,0 +1,130 @@
+#!/usr/bin/env python3
+"""Times class-set serve on sets of 1,000, 10,000 and 100,000 people laid
+out by hand (SIZES to choose): until the first page answers, one walk-in's
+enrolment and twenty at once, a rekey until the old link is dead, the
+board's first page, answers a second through personal links with 100
+clients at once (none may be lost), and serve's memory.
+Run: bash scripts/python bench/page.py"""
+import csv
+import http.client
+import http.cookiejar
+import io
+import os
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.error
+import urllib.parse
+import urllib.request
+
+import psutil
+import stand_in_set
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
+CLIENTS, EACH = 100, 20
+
+
+def together(count, work):
+    gate = threading.Barrier(count)
+    threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
+def post(port, path, fields, client='127.0.0.1', connection=None):
+    """(status, seconds) of one form posted."""
+    own = connection is None
+    connection = connection or http.client.HTTPConnection('127.0.0.1', port, timeout=300, source_address=(client, 0))
+    start = time.monotonic()
+    connection.request('POST', path, urllib.parse.urlencode(fields), {'Content-Type': 'application/x-www-form-urlencoded'})
+    response = connection.getresponse()
+    response.read()
+    if own:
+        connection.close()
+    return response.status, time.monotonic() - start
+
+
+def serve(out, port):
+    """serve --open 50 on OUT: the process and the seconds until its first page answers."""
+    start = time.monotonic()
+    server = subprocess.Popen(COMMAND + ['serve', out, '--port', str(port), '--open', '50', '--enrol-per-address',
+                                         '100', '--enrol-rate', '100', '--rate', '100000', '--client-rate', '100000'],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    printed = ''
+    while 'Ctrl+C' not in printed:
+        printed += server.stdout.readline() or sys.exit('serve ended: ' + printed)
+    urllib.request.urlopen(f'http://127.0.0.1:{port}/').close()
+    board = [w for w in printed.split() if '/board?key=' in w][0].replace(printed.split('//')[1].split(':')[0],
+                                                                            '127.0.0.1', 1)
+    return server, time.monotonic() - start, board
+
+
+def measure(size, top):
+    out = os.path.join(top, f'set-{size}')
+    stand_in_set.lay_out(out, size, size=int(os.environ.get('PROGRAM_SIZE', 4096)))
+    port = stand_in_set.free_port()
+    server, started, board = serve(out, port)
+    process = psutil.Process(server.pid)
+    try:
+        organiser = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
+        organiser.open(board).close()
+        with organiser.open(f'http://127.0.0.1:{port}/board/links.csv') as response:
+            links = [urllib.parse.urlsplit(r['link']).path for r in csv.DictReader(io.StringIO(response.read().decode()))]
+        one = post(port, '/enrol', {'name': 'Walk In'}, '127.0.1.2')
+        waits = [None] * 20
+        together(20, lambda i: waits.__setitem__(i, post(port, '/enrol', {'name': f'Guest {i}'}, f'127.0.2.{i + 2}')))
+        start = time.monotonic()
+        subprocess.run(COMMAND + ['rekey', out, 'Person 1'], check=True, capture_output=True)
+        while not _gone(port, links[0]):
+            pass
+        rekeyed = time.monotonic() - start
+        start = time.monotonic()
+        with organiser.open(f'http://127.0.0.1:{port}/board') as response:
+            page = response.read()
+        board_time = time.monotonic() - start
+
+        def client(i):
+            connection = http.client.HTTPConnection('127.0.0.1', port, timeout=300, source_address=(f'127.0.3.{i + 2}', 0))
+            for k in range(EACH):
+                post(port, links[1 + (i * EACH + k) % (len(links) - 1)], {'word': 'guess'}, connection=connection)
+        before = _answers(out)
+        start = time.monotonic()
+        together(CLIENTS, client)
+        spent = time.monotonic() - start
+        kept = _answers(out) - before
+        memory = process.memory_info().rss + sum(c.memory_info().rss for c in process.children(recursive=True))
+    finally:
+        server.terminate()
+        server.wait()
+        server.stdout.close()
+    enrolled = [w for status, w in waits if status == 303]
+    print(f'{size} people: first page {started:.1f} s after serve started; one enrolment {one[1]:.2f} s '
+          f'(status {one[0]}); 20 at once: {len(enrolled)} enrolled, each within {max(enrolled):.2f} s; '
+          f'rekey seen in {rekeyed:.2f} s; board {len(page) / 1000:.0f} KB in {board_time * 1000:.0f} ms; '
+          f'{CLIENTS} clients, {CLIENTS * EACH} answers: {kept / spent:.0f} a second, {kept} kept; '
+          f'serve {memory / 2**20:.0f} MiB', flush=True)
+
+
+def _gone(port, path):
+    try:
+        urllib.request.urlopen(f'http://127.0.0.1:{port}{path}').close()
+        return False
+    except urllib.error.HTTPError as e:
+        return e.code == 404
+
+
+def _answers(out):
+    with sqlite3.connect(os.path.join(out, 'checkins.sqlite')) as db:
+        return db.execute('SELECT COUNT(*) FROM answers').fetchone()[0]
+
+
+print(f'date: {time.strftime("%Y-%m-%d")}; {os.cpu_count()} cores')
+with tempfile.TemporaryDirectory(dir=os.path.join(ROOT, 'build')) as top:
+    for size in map(int, os.environ.get('SIZES', '1000 10000 100000').split()):
+        measure(size, top)
