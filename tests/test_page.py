@@ -328,3 +328,14 @@ def test_serve_trusts_what_build_checked(make_set, class_set):
     os.remove(program)
     with pytest.raises(Exception, match='missing'):
         create_app({'OUT': out})
+
+
+def test_a_new_key_costs_the_keys_not_the_set(app, client, class_set, monkeypatch):
+    import class_set.web.room as room
+    read, reads = room.read_set, []
+    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    before = links(client)['Bob']
+    assert class_set('rekey', app.config['OUT'], 'Bob')[0] == 0
+    assert client.get(before).status_code == 404
+    assert client.get(links(client)['Bob']).status_code == 200
+    assert reads == [], 'the set was read again for a new key'

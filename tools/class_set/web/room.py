@@ -64,33 +64,37 @@ class Room:
         self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current = None, threading.Lock(), None
 
-    def stamp_now(self):
-        stamp = []
-        for name in ('answers.csv', 'keys.csv', 'walkins.csv', 'details.csv', 'removed.csv'):
-            try:
-                here = os.stat(os.path.join(self.out, name))
-            except FileNotFoundError:
-                stamp.append(None)
-                continue
-            except OSError:
-                raise Unavailable()
-            stamp.append((here.st_ino, here.st_mtime_ns, here.st_size))
-        return tuple(stamp)
+    def stamp_of(self, name):
+        try:
+            here = os.stat(os.path.join(self.out, name))
+        except FileNotFoundError:
+            return None
+        except OSError:
+            raise Unavailable()
+        return here.st_ino, here.st_mtime_ns, here.st_size
 
     def people(self):
-        """People, read again when the records changed."""
-        stamp = self.stamp_now()
+        """People, each part read again only where its file changed: a new
+        key (rekey) costs the keys, not the set."""
+        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv'))
         with self.lock:
-            if stamp != self.stamp:
-                try:
-                    rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
-                    keys = read_keys(self.out, rows)
-                except (Refusal, OSError):
-                    raise Unavailable()
-                by_name = collections.defaultdict(list)
-                for row in rows:
-                    by_name[name_key(row.name)].append(row)
-                by_key = {keys[r.folder]: r for r in rows if r.folder in keys}
-                self.stamp, self.current = stamp, People(rows, dict(by_name), by_key,
-                                                    [w.name for w in read_walk_ins(self.out)])
+            if stamp == self.stamp:
+                return self.current
+            old = self.stamp or (None, None, None)
+            try:
+                if stamp[0] != old[0]:
+                    self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
+                    by_name = collections.defaultdict(list)
+                    for row in self.rows:
+                        by_name[name_key(row.name)].append(row)
+                    self.by_name = dict(by_name)
+                if stamp[:2] != old[:2]:
+                    keys = read_keys(self.out, self.rows)
+                    self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
+                if stamp != old:
+                    self.walk_ins = [w.name for w in read_walk_ins(self.out)]
+            except (Refusal, OSError):
+                self.stamp = None  # read it all again next time
+                raise Unavailable()
+            self.stamp, self.current = stamp, People(self.rows, self.by_name, self.by_key, self.walk_ins)
             return self.current
