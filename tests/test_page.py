@@ -339,3 +339,16 @@ def test_a_new_key_costs_the_keys_not_the_set(app, client, class_set, monkeypatc
     assert client.get(before).status_code == 404
     assert client.get(links(client)['Bob']).status_code == 200
     assert reads == [], 'the set was read again for a new key'
+
+
+def test_the_rooms_address_before_the_day(make_set, class_set, monkeypatch):
+    import psutil
+    import socket
+    from types import SimpleNamespace as Address
+    monkeypatch.setattr(psutil, 'net_if_addrs', lambda: {
+        'lo': [Address(family=socket.AF_INET, address='127.0.0.1')],
+        'wlan0': [Address(family=socket.AF_INET6, address='fe80::1'), Address(family=socket.AF_INET, address='192.0.2.7')]})
+    status, said, _ = class_set('address', '--port', '8080')
+    assert status == 0 and said.splitlines()[1] == '  http://192.0.2.7:8080/', 'the room before loopback'
+    status, listed, _ = class_set('links', make_set(), '--base', 'auto')
+    assert all(r['link'].startswith('http://192.0.2.7:8000/p/') for r in read_csv(listed))

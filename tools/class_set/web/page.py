@@ -41,20 +41,21 @@ def form_fields(names):
 
 
 FROM_HERE = N_plural('Too many answers from here in a minute. Try again in %(num)d second.',
-             'Too many answers from here in a minute. Try again in %(num)d seconds.')
+                     'Too many answers from here in a minute. Try again in %(num)d seconds.')
 FOR_THE_NAME = N_plural('Too many answers for that name in a minute. Try again in %(num)d second.',
-                'Too many answers for that name in a minute. Try again in %(num)d seconds.')
+                        'Too many answers for that name in a minute. Try again in %(num)d seconds.')
 OF_YOURS = N_plural('Too many answers of yours in a minute. Try again in %(num)d second.',
-            'Too many answers of yours in a minute. Try again in %(num)d seconds.')
+                    'Too many answers of yours in a minute. Try again in %(num)d seconds.')
 ENROLMENTS = N_plural('Too many enrolments from here in a minute. Try again in %(num)d second.',
-              'Too many enrolments from here in a minute. Try again in %(num)d seconds.')
+                      'Too many enrolments from here in a minute. Try again in %(num)d seconds.')
 
 
-def too_many(limit, key, said, title=N_('Too many answers')):
-    """The 429 page where `key` has used up its answers (or enrolments) for now."""
+def too_many(limit, key, message, title=N_('Too many answers')):
+    """The 429 page where `key` has used up its answers (or enrolments) for
+    now; `message`: the singular and plural of what to say."""
     wait = limit.wait(key)
     if wait:
-        return render_template('problem.html', title=gettext(title), message=ngettext(*said, wait)), 429, \
+        return render_template('problem.html', title=gettext(title), message=ngettext(*message, wait)), 429, \
             {'Retry-After': str(wait)}
     return None
 
