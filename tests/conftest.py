@@ -63,6 +63,7 @@ def stand_in_builds(monkeypatch, tmp_path):
             rows.append(dataclasses.replace(row, sha256=hashlib.sha256(data).hexdigest()))
         return rows, paths
     monkeypatch.setattr(building, 'write_programs', write_programs)
+    monkeypatch.setattr(walkins, 'write_programs', write_programs)
     monkeypatch.setattr(walkins, 'load_templates', lambda *args: {})
 
 

@@ -13,7 +13,7 @@ Modules, by job:
 - rows (answers.csv), keys (keys.csv), details (details.csv: the roster's
   other columns and ids), walkin_list (walkins.csv), set_folder (the set
   on disk, its checks and its lock), swap (a new set put in place in one
-  step);
+  step), appending (one person added in place, under a journal);
 - judge_code (the judge's machine code), compiling (the release preset),
   template (programs written from reference builds), progress;
 - building (build), walkins (enrolling at the page), removal (remove,

@@ -6,6 +6,7 @@ import io
 import os
 import secrets
 
+from .appending import in_flight
 from .errors import Refusal
 from .files import write_whole
 
@@ -50,14 +51,16 @@ def read_keys(out, rows):
     if not table or table[0] not in (['name', 'key'], ['name', 'key', 'folder']):
         raise Refusal(f'{path}:1: not a set made by class-set (header is not name,key,folder)')
     folder_of = {r.name: r.folder for r in rows}  # for name,key: names were one a person
-    folders = {r.folder for r in rows}
-    keys, seen = {}, set()
+    folders, underway = {r.folder for r in rows}, in_flight(out)
+    keys, where = {}, {}
     for number, row in enumerate(table[1:], 2):
-        folder = row[2] if len(table[0]) == 3 and len(row) == 3 else folder_of.get(row[0]) if len(row) == 2 else None
-        if folder not in folders or len(row[1]) < 22 or row[1] in seen:
+        folder = row[2] if len(row) == 3 else folder_of.get(row[0]) if len(row) == 2 else None
+        if folder == underway and folder not in folders:
+            continue  # a walk-in's, whose answers.csv line is still to come
+        if folder not in folders or len(row[1]) < 22 or where.get(row[1], folder) != folder:
             raise Refusal(f'{path}:{number}: not a key of someone in the set')
-        keys[folder] = row[1]
-        seen.add(row[1])
+        where.pop(keys.get(folder), None)  # a later line for a folder is its new key
+        keys[folder], where[row[1]] = row[1], folder
     return keys
 
 

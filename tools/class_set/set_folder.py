@@ -9,6 +9,7 @@ import os
 import shutil
 import sys
 
+from .appending import in_flight, recover
 from .errors import Refusal
 from .files import write_new
 from .judge_code import held
@@ -68,7 +69,7 @@ def read_set(out, new_ok=True, trusted=False):
         check_program(out, row, f'{answers}:{number}', trusted)
     check_folders([(r.folder, r.name, r.folder) for r in rows], lambda folder: f'{answers}, folder {folder}')
     extra = {name for name in os.listdir(handout) if name.casefold() not in SYSTEM_FILES} \
-        - {r.folder for r in rows} - {'SHA256SUMS'}
+        - {r.folder for r in rows} - {'SHA256SUMS', in_flight(out)}
     if extra:
         raise Refusal(f'{handout}: {", ".join(sorted(extra))} not in answers.csv')
     if len({r.password for r in rows}) != len(rows):
@@ -117,6 +118,8 @@ def locked(out):
                 break
         os.close(fd)
     try:
+        if os.path.isdir(os.path.join(out, 'handout')):
+            recover(out)
         yield
     finally:
         if made:

@@ -3,7 +3,6 @@ which address, in the order they came. A set from before it kept only
 the names."""
 import dataclasses
 import os
-import time
 
 from .files import records_of, table_text
 
@@ -23,8 +22,3 @@ def read_walk_ins(out):
 
 def walk_ins_text(walk_ins):
     return table_text(['name', 'time', 'address'], [dataclasses.astuple(w) for w in walk_ins])
-
-
-def with_walk_in(walk_ins, name, address):
-    """walkins.csv's text with one more."""
-    return walk_ins_text(walk_ins + [WalkIn(name, time.strftime('%Y-%m-%d %H:%M:%S'), address)])

@@ -1,20 +1,22 @@
 """Walk-ins: people not on the roster who enrol at the check-in page of a
 set its organiser opened (`serve --open N`). A walk-in's program, row,
-SHA256SUMS line and key go into the set in one swap, as a build's do, with
-the list of walk-ins (OUT/walkins.csv) beside them."""
+SHA256SUMS line, key and walkins.csv line are added to the set in place
+(see appending), whole or not at all, at the cost of one person."""
 import os
 import shutil
+import time
 
+from .appending import append_person
 from .building import add_people
 from .compiling import work_folder
 from .errors import Refusal
-from .keys import read_keys
+from .keys import new_key
 from .language import N_
 from .names import check_folders, check_newcomers, clean_name, folder_for
 from .rows import new_rows
 from .set_folder import locked, read_set
-from .template import load_templates
-from .walkin_list import WALKINS, read_walk_ins, with_walk_in
+from .template import load_templates, write_programs
+from .walkin_list import read_walk_ins
 
 
 def open_set(out, jobs):
@@ -41,7 +43,8 @@ def enrol(out, typed, places, jobs, address=''):
     if not name:
         raise Refusal(N_('Type your name.'))
     with locked(out):
-        rows, walked_in = read_set(out, new_ok=False), read_walk_ins(out)
+        # What build checked is trusted: an enrolment reads no one's program.
+        rows, walked_in = read_set(out, new_ok=False, trusted=True), read_walk_ins(out)
         if len(walked_in) >= places:
             raise Refusal(N_('The list is full: no places are left.'))
         folder = folder_for(name)
@@ -54,6 +57,18 @@ def enrol(out, typed, places, jobs, address=''):
         except Refusal:
             raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one too like it. '
                              'Write it another way.'), name=name)
-        added = add_people(out, rows, new_rows(rows, [(name, folder)]), jobs,
-                           {WALKINS: with_walk_in(walked_in, name, address)})
-        return added[0], read_keys(out, rows + added)[added[0].folder]
+        return add_walk_in(out, new_rows(rows, [(name, folder)])[0], jobs, address)
+
+
+def add_walk_in(out, row, jobs, address):
+    """(row, key): the walk-in's program written and added in place, at the
+    cost of one person however large the set; call with the set locked."""
+    work, lock = work_folder()
+    try:
+        [row], [program] = write_programs(work, [row], jobs)
+        key = new_key()
+        append_person(out, row, program, key, [row.name, time.strftime('%Y-%m-%d %H:%M:%S'), address])
+        return row, key
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        lock.close()

@@ -1,0 +1,76 @@
+"""A walk-in added in place, killed at every step of it: readers meanwhile
+see the set as it was or as it became, never a broken one, and the next
+change of the set rolls an unfinished one back to the very bytes before."""
+import dataclasses
+import hashlib
+import os
+
+import pytest
+
+from class_set.appending import append_person
+from class_set.judge_code import stand_in
+from class_set.keys import read_keys, with_keys
+from class_set.rows import Row
+from class_set.set_folder import locked, read_set
+
+STEPS = ['journal', 'program', 'SHA256SUMS', 'keys.csv', 'walkins.csv', 'answers.csv']
+
+
+class Killed(BaseException):
+    """The process ends here: nothing after runs, not even a finally."""
+
+
+def files(out):
+    found = {}
+    for top, _, names in os.walk(out):
+        for name in names:
+            with open(os.path.join(top, name), 'rb') as f:
+                found[os.path.relpath(os.path.join(top, name), out)] = f.read()
+    return found
+
+
+@pytest.mark.parametrize('killed_after', STEPS)
+def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
+    out = make_set()
+    with_keys(out, read_set(out))
+    before = files(out)
+    data = stand_in('Walk In', 'Wk7Pz', 9, 256)
+    program = tmp_path / 'program.exe'
+    program.write_bytes(data)
+    row = Row('Walk In', 'Walk In', 'Wk7Pz', 9, hashlib.sha256(data).hexdigest())
+
+    def step(name):
+        if name == killed_after:
+            raise Killed()
+    with pytest.raises(Killed):
+        append_person(out, row, str(program), 'W' * 26, ['Walk In', 'now', '127.0.0.9'], step)
+
+    committed = killed_after == 'answers.csv'
+    for trusted in (True, False):  # what serve reads, and what grade and who read
+        rows = read_set(out, new_ok=False, trusted=trusted)
+        assert (rows[-1] == row) is committed, killed_after
+        assert ('W' * 26 in read_keys(out, rows).values()) is committed
+    with locked(out):  # the next change rolls back, or finds it done
+        pass
+    after = files(out)
+    if committed:
+        assert after['answers.csv'].endswith(b'Walk In,Walk In,Wk7Pz,9,' + row.sha256.encode() + b'\r\n')
+        assert 'handout/Walk In/PassWord.exe' in after and '.change' not in after
+    else:
+        assert after == before, f'killed after {killed_after}: not rolled back to the bytes before'
+
+
+def test_a_walk_in_costs_one_person(make_set, stand_in_builds):
+    from class_set.web import create_app
+    from conftest import organiser
+    out = make_set()
+    client = organiser(create_app({'OUT': out, 'PLACES': 3}))
+    place, records = os.stat(out).st_ino, os.stat(os.path.join(out, 'answers.csv')).st_ino
+    others = {p: os.stat(os.path.join(out, 'handout', p, 'PassWord.exe')).st_mtime_ns
+              for p in os.listdir(os.path.join(out, 'handout')) if p != 'SHA256SUMS'}
+    assert client.post('/enrol', data={'name': 'Walk In'}).status_code == 303
+    assert (os.stat(out).st_ino, os.stat(os.path.join(out, 'answers.csv')).st_ino) == (place, records), \
+        'no set laid out and swapped for one person'
+    assert {p: os.stat(os.path.join(out, 'handout', p, 'PassWord.exe')).st_mtime_ns for p in others} == others
+    rows = read_set(out)  # every byte checked: the walk-in's program is their row's
+    assert rows[-1].name == 'Walk In' and dataclasses.asdict(rows[-1])['folder'] == 'Walk In'

@@ -1,0 +1,112 @@
+"""A change of one person (a walk-in) made in place: their program moved
+into handout/, and a line each appended to SHA256SUMS, keys.csv,
+walkins.csv and, last, answers.csv, so that it costs one person however
+large the set. OUT/.change, written first, names the change and the sizes
+the files had: a change interrupted before its answers.csv line is whole
+is rolled back from it by the next that locks the set, and the readers
+meanwhile pass over the folder it names."""
+import csv
+import io
+import json
+import os
+import shutil
+import tempfile
+
+from .files import leftovers
+
+JOURNAL = '.change'
+FILES = ('answers.csv', 'keys.csv', 'walkins.csv', os.path.join('handout', 'SHA256SUMS'))
+
+
+def in_flight(out):
+    """The folder of a change under way (or interrupted), or None."""
+    try:
+        with open(os.path.join(out, JOURNAL), encoding='utf-8') as f:
+            return json.load(f)['folder']
+    except (FileNotFoundError, ValueError, KeyError):
+        return None
+
+
+def size_of(path):
+    try:
+        return os.path.getsize(path)
+    except FileNotFoundError:
+        return None
+
+
+def synced(path, text):
+    """Appends text to path and waits until it is on disk."""
+    with open(path, 'a', encoding='utf-8', newline='') as f:
+        f.write(text)
+        f.flush()
+        os.fsync(f.fileno())
+
+
+def line(fields):
+    text = io.StringIO()
+    csv.writer(text, lineterminator='\r\n').writerow(fields)
+    return text.getvalue()
+
+
+def recover(out):
+    """Rolls back a change that did not reach its answers.csv line whole;
+    call with the set locked."""
+    for stale in leftovers(out, '.new-'):  # a program or a file not yet in place
+        if os.path.isdir(stale):
+            shutil.rmtree(stale, ignore_errors=True)
+        else:
+            os.unlink(stale)
+    path = os.path.join(out, JOURNAL)
+    try:
+        with open(path, encoding='utf-8') as f:
+            journal = json.load(f)
+    except FileNotFoundError:
+        return
+    except ValueError:  # killed while the journal itself was written: nothing else was
+        os.unlink(path)
+        return
+    answers = os.path.join(out, 'answers.csv')
+    with open(answers, 'rb') as f:
+        f.seek(journal['sizes']['answers.csv'])
+        tail = f.read()
+    if not tail.endswith(b'\r\n'):
+        for name, size in journal['sizes'].items():
+            target = os.path.join(out, name)
+            if size is None:
+                if os.path.exists(target):
+                    os.unlink(target)
+            elif size_of(target) is not None:
+                os.truncate(target, size)
+        shutil.rmtree(os.path.join(out, 'handout', journal['folder']), ignore_errors=True)
+    os.unlink(path)
+
+
+def append_person(out, row, program, key, walk_in, step=lambda name: None):
+    """Adds one person to the set OUT, locked, in place: `row` (complete),
+    the path of its `program`, its `key` and its walkins.csv fields.
+    `step` is told each step as it is done, for the tests that stop it there."""
+    sizes = {name: size_of(os.path.join(out, name)) for name in FILES}
+    journal = os.path.join(out, JOURNAL)
+    with open(os.open(journal, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w', encoding='utf-8') as f:
+        json.dump({'folder': row.folder, 'sizes': sizes}, f)
+        f.flush()
+        os.fsync(f.fileno())
+    step('journal')
+    staged = tempfile.mkdtemp(prefix='.new-', dir=out)
+    shutil.copyfile(program, os.path.join(staged, 'PassWord.exe'))
+    os.chmod(os.path.join(staged, 'PassWord.exe'), 0o600)
+    os.rename(staged, os.path.join(out, 'handout', row.folder))
+    step('program')
+    synced(os.path.join(out, 'handout', 'SHA256SUMS'), f'{row.sha256}  {row.folder}/PassWord.exe\n')
+    step('SHA256SUMS')
+    synced(os.path.join(out, 'keys.csv'), line([row.name, key, row.folder]))
+    step('keys.csv')
+    walk_ins = os.path.join(out, 'walkins.csv')
+    if sizes['walkins.csv'] is None:
+        with open(os.open(walk_ins, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8') as f:
+            f.write(line(['name', 'time', 'address']))
+    synced(walk_ins, line(walk_in))
+    step('walkins.csv')
+    synced(os.path.join(out, 'answers.csv'), line(row.fields()))
+    step('answers.csv')
+    os.unlink(journal)
