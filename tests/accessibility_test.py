@@ -1,6 +1,7 @@
 """Every page people reach, in Russian and in English, board included,
 checked by axe-core in headless Chromium: no violation of any impact."""
 import os
+import shutil
 import sys
 import tempfile
 import threading
@@ -50,6 +51,7 @@ def main():
                 found += [f'{language} {page}: {v}' for v in violations(browser, axe, base + page)]
     finally:
         browser.quit()
+        shutil.rmtree(top, ignore_errors=True)
     print('\n'.join(found) or 'no violations')
     print(f'{12 - len({f.split(":")[0] for f in found})} passed, {len({f.split(":")[0] for f in found})} failed')
     return 1 if found else 0

@@ -280,8 +280,10 @@ class WalkIns(Served):
                    for i in range(3)]
         for thread in threads:
             thread.start()
-        while not glob.glob(os.path.join(self.dir, '.set.new-*')):  # one is being laid out
-            time.sleep(0.005)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(os.path.join(self.out, '.change')) and time.monotonic() < deadline:
+            time.sleep(0.001)  # until one is being added
+        self.assertLess(time.monotonic(), deadline, 'no enrolment began')
         self.stop(9)
         for thread in threads:
             thread.join()

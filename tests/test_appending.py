@@ -13,7 +13,7 @@ from class_set.keys import read_keys, with_keys
 from class_set.rows import Row
 from class_set.set_folder import locked, read_set
 
-STEPS = ['journal', 'program', 'SHA256SUMS', 'keys.csv', 'walkins.csv', 'answers.csv']
+STEPS = ['journal', 'program', 'SHA256SUMS', 'keys.csv', 'walkins.csv', 'half a line', 'answers.csv']
 
 
 class Killed(BaseException):
@@ -40,6 +40,10 @@ def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
     row = Row('Walk In', 'Walk In', 'Wk7Pz', 9, hashlib.sha256(data).hexdigest())
 
     def step(name):
+        if killed_after == 'half a line' and name == 'walkins.csv':
+            with open(os.path.join(out, 'answers.csv'), 'a', encoding='utf-8') as f:
+                f.write('Walk In,Walk')  # killed in the middle of the last write
+            raise Killed()
         if name == killed_after:
             raise Killed()
     with pytest.raises(Killed):

@@ -1,6 +1,7 @@
 """A set's rows: whose password is whose, as OUT/answers.csv keeps them."""
 import csv
 import dataclasses
+import io
 import os
 import secrets
 
@@ -36,12 +37,16 @@ def folder_fits(folder, name):
     return folder == plain or bool(plain and folder_for(folder) == folder and folder.startswith(plain + ' ('))
 
 
-def read_rows(path):
+def read_rows(path, underway=False):
     """The rows of answers.csv, each checked on its own; a Refusal names
-    the line that is not as build writes it."""
+    the line that is not as build writes it. `underway`: a change is being
+    made, and a last line not yet whole is not there yet."""
     try:
         with open(path, newline='', encoding='utf-8') as f:
-            table = list(csv.reader(f))
+            text = f.read()
+        if underway and not text.endswith('\n'):
+            text = text[:text.rfind('\n') + 1]
+        table = list(csv.reader(io.StringIO(text, newline='')))
     except (OSError, UnicodeDecodeError) as e:
         raise Refusal(f'{path}: cannot read it ({e})')
     if not table or table[0] != HEADER:

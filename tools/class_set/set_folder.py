@@ -64,7 +64,7 @@ def read_set(out, new_ok=True, trusted=False):
         return []
     if not (os.path.isfile(answers) and os.path.isdir(handout)):
         raise Refusal(f'{out}: not a set made by class-set (no answers.csv and handout/)')
-    rows = read_rows(answers)
+    rows = read_rows(answers, underway=in_flight(out) is not None)
     for number, row in enumerate(rows, 2):
         check_program(out, row, f'{answers}:{number}', trusted)
     check_folders([(r.folder, r.name, r.folder) for r in rows], lambda folder: f'{answers}, folder {folder}')
