@@ -14,7 +14,6 @@ import sqlite3
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.error
 import urllib.parse
@@ -26,15 +25,6 @@ import stand_in_set
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
 CLIENTS, EACH = 100, 20
-
-
-def together(count, work):
-    gate = threading.Barrier(count)
-    threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
 
 
 def post(port, path, fields, client='127.0.0.1', connection=None):
@@ -78,7 +68,7 @@ def measure(size, top):
             links = [urllib.parse.urlsplit(r['link']).path for r in csv.DictReader(io.StringIO(response.read().decode()))]
         one = post(port, '/enrol', {'name': 'Walk In'}, '127.0.1.2')
         waits = [None] * 20
-        together(20, lambda i: waits.__setitem__(i, post(port, '/enrol', {'name': f'Guest {i}'}, f'127.0.2.{i + 2}')))
+        stand_in_set.together(20, lambda i: waits.__setitem__(i, post(port, '/enrol', {'name': f'Guest {i}'}, f'127.0.2.{i + 2}')))
         start = time.monotonic()
         subprocess.run(COMMAND + ['rekey', out, 'Person 1'], check=True, capture_output=True)
         while not _gone(port, links[0]):
@@ -95,7 +85,7 @@ def measure(size, top):
                 post(port, links[1 + (i * EACH + k) % (len(links) - 1)], {'word': 'guess'}, connection=connection)
         before = _answers(out)
         start = time.monotonic()
-        together(CLIENTS, client)
+        stand_in_set.together(CLIENTS, client)
         spent = time.monotonic() - start
         kept = _answers(out) - before
         memory = process.memory_info().rss + sum(c.memory_info().rss for c in process.children(recursive=True))

@@ -34,16 +34,6 @@ def answer(connection, name, word):
     return time.monotonic() - start
 
 
-def together(count, work):
-    """Runs work(i) on `count` threads released at once."""
-    gate = threading.Barrier(count)
-    threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
-
-
 with tempfile.TemporaryDirectory() as top:
     out = os.path.join(top, 'set')
     people = stand_in_set.lay_out(out, 60)
@@ -59,7 +49,7 @@ with tempfile.TemporaryDirectory() as top:
                 time.sleep(0.05)
 
         start = time.monotonic()
-        together(60, lambda i: answer(http.client.HTTPConnection('127.0.0.1', port), *people[i]))
+        stand_in_set.together(60, lambda i: answer(http.client.HTTPConnection('127.0.0.1', port), *people[i]))
         burst = time.monotonic() - start
         with sqlite3.connect(os.path.join(out, 'checkins.sqlite')) as db:
             kept = db.execute('SELECT COUNT(*) FROM answers WHERE correct = 1').fetchone()[0]
@@ -72,7 +62,7 @@ with tempfile.TemporaryDirectory() as top:
             mine = [answer(connection, *people[(i + k) % len(people)]) for k in range(EACH)]
             times.extend(mine)
         start = time.monotonic()
-        together(CLIENTS, client)
+        stand_in_set.together(CLIENTS, client)
         spent = time.monotonic() - start
     finally:
         server.terminate()
@@ -104,7 +94,7 @@ with tempfile.TemporaryDirectory() as top:
         status = connection.getresponse().status
         waits[i] = (status, time.monotonic() - start)
 
-    together(20, enrol)
+    stand_in_set.together(20, enrol)
     threads = [threading.Thread(target=lambda i=i: enrol(i)) for i in range(20, 23)]
     for thread in threads:
         thread.start()

@@ -5,6 +5,7 @@ import csv
 import hashlib
 import os
 import socket
+import threading
 
 from class_set.judge_code import stand_in
 from class_set.names import folder_for
@@ -38,3 +39,13 @@ def free_port():
     with socket.socket() as s:
         s.bind(('127.0.0.1', 0))
         return s.getsockname()[1]
+
+
+def together(count, work):
+    """Runs work(i) on `count` threads released at the same moment."""
+    gate = threading.Barrier(count)
+    threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()

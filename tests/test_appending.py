@@ -78,3 +78,18 @@ def test_a_walk_in_costs_one_person(make_set, stand_in_builds):
     assert {p: os.stat(os.path.join(out, 'handout', p, 'PassWord.exe')).st_mtime_ns for p in others} == others
     rows = read_set(out)  # every byte checked: the walk-in's program is their row's
     assert rows[-1].name == 'Walk In' and dataclasses.asdict(rows[-1])['folder'] == 'Walk In'
+
+
+def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_builds, monkeypatch):
+    import class_set.web.room as room
+    from class_set.web import create_app
+    from conftest import organiser
+    client = organiser(create_app({'OUT': make_set(), 'PLACES': 3}))
+    client.get('/')
+    read, reads = room.read_set, []
+    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    enrolled = client.post('/enrol', data={'name': 'Walk In'})
+    assert enrolled.status_code == 303
+    assert '<h1>Walk In</h1>' in client.get(enrolled.headers['Location']).text
+    assert 'Walk In' in client.get('/board').text
+    assert reads == [], 'the set was read again for one walk-in'

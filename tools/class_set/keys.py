@@ -6,7 +6,7 @@ import io
 import os
 import secrets
 
-from .appending import in_flight
+from .appending import in_flight, line, synced
 from .errors import Refusal
 from .files import write_whole
 
@@ -43,7 +43,9 @@ def read_keys(out, rows):
     path = os.path.join(out, 'keys.csv')
     try:
         with open(path, newline='', encoding='utf-8') as f:
-            table = list(csv.reader(f))
+            text = f.read()
+        # A new key is appended: one killed half-way is not there yet.
+        table = list(csv.reader(io.StringIO(text[:text.rfind('\n') + 1], newline='')))
     except FileNotFoundError:
         return {}
     except (OSError, UnicodeDecodeError) as e:
@@ -71,6 +73,23 @@ def write_keys(root, rows, keys):
     writer.writerow(['name', 'key', 'folder'])
     writer.writerows([r.name, keys[r.folder], r.folder] for r in rows)
     write_whole(os.path.join(root, 'keys.csv'), text.getvalue())
+
+
+def keys_after(out, offset):
+    """([(name, key, folder)], offset): the keys whole after byte `offset`
+    of keys.csv, appended since (a walk-in's, a new one), and where they end."""
+    with open(os.path.join(out, 'keys.csv'), 'rb') as f:
+        f.seek(offset)
+        data = f.read()
+    whole = data[:data.rfind(b'\n') + 1]
+    return [row for row in csv.reader(io.StringIO(whole.decode('utf-8'), newline='')) if len(row) == 3], \
+        offset + len(whole)
+
+
+def append_key(out, row, key):
+    """A new key for one person, at the end of keys.csv: a later line for a
+    folder is its key, so this costs one line however large the set."""
+    synced(os.path.join(out, 'keys.csv'), line([row.name, key, row.folder]))
 
 
 def with_keys(out, rows):

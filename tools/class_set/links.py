@@ -12,7 +12,7 @@ from .address import room_base
 from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
-from .keys import new_key, shown, with_keys, write_keys
+from .keys import append_key, new_key, shown, with_keys
 from .details import person_named, read_details
 from .set_folder import locked, read_set
 from .walkin_list import read_walk_ins
@@ -98,8 +98,7 @@ def rekey_command(out, name):
     with locked(out):
         rows = read_set(out, new_ok=False)
         person = person_named(rows, read_details(out), name)
-        keys = with_keys(out, rows)
-        keys[person.folder] = new_key()
-        write_keys(out, rows, keys)
+        with_keys(out, rows)  # a set made before keys
+        append_key(out, person, new_key())
     print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link.')
     return OK

@@ -51,8 +51,27 @@ def read_rows(path, underway=False):
         raise Refusal(f'{path}: cannot read it ({e})')
     if not table or table[0] != HEADER:
         raise Refusal(f'{path}:1: not a set made by class-set (header is not {",".join(HEADER)})')
+    return rows_of(table[1:], path, 2)
+
+
+def read_rows_after(path, offset):
+    """(rows, offset): the rows whole after byte `offset` of answers.csv,
+    appended since (a walk-in), and where they end."""
+    try:
+        with open(path, 'rb') as f:
+            f.seek(offset)
+            data = f.read()
+        whole = data[:data.rfind(b'\n') + 1]
+        table = list(csv.reader(io.StringIO(whole.decode('utf-8'), newline='')))
+    except (OSError, UnicodeDecodeError) as e:
+        raise Refusal(f'{path}: cannot read it ({e})')
+    return rows_of(table, f'{path}, after byte {offset}', 1), offset + len(whole)
+
+
+def rows_of(table, path, first):
+    """[Row] of answers.csv's records, each checked on its own."""
     rows = []
-    for number, fields in enumerate(table[1:], 2):
+    for number, fields in enumerate(table, first):
         where = f'{path}:{number}'
         if len(fields) != len(HEADER):
             raise Refusal(f'{where}: expected {len(HEADER)} fields, got {len(fields)}')

@@ -8,10 +8,10 @@ import time
 
 from ..checkins import Checkins
 from ..errors import Refusal
-from ..keys import read_keys
+from ..keys import keys_after, read_keys
 from ..names import name_key
-from ..rows import Row
-from ..set_folder import read_set
+from ..rows import Row, read_rows_after
+from ..set_folder import check_program, read_set
 from ..walkin_list import read_walk_ins
 
 LIMIT = 4096  # bytes of a request body; the form sends far less
@@ -63,6 +63,7 @@ class Room:
         self.name_person, self.name_client = RateLimit(config['NAME_RATE']), RateLimit(config['CLIENT_RATE'])
         self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current = None, threading.Lock(), None
+        self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []
 
     def stamp_of(self, name):
         try:
@@ -74,27 +75,71 @@ class Room:
         return here.st_ino, here.st_mtime_ns, here.st_size
 
     def people(self):
-        """People, each part read again only where its file changed: a new
-        key (rekey) costs the keys, not the set."""
+        """People, each part read again only where its file changed, and
+        only what was appended where it grew in place (a walk-in, a new
+        key): a change of one person costs one person, not the set."""
         stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv'))
         with self.lock:
             if stamp == self.stamp:
                 return self.current
             old = self.stamp or (None, None, None)
             try:
-                if stamp[0] != old[0]:
-                    self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
-                    by_name = collections.defaultdict(list)
-                    for row in self.rows:
-                        by_name[name_key(row.name)].append(row)
-                    self.by_name = dict(by_name)
-                if stamp[:2] != old[:2]:
-                    keys = read_keys(self.out, self.rows)
-                    self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
-                if stamp != old:
+                rows_again, added = stamp[0] != old[0] and not grew(old[0], stamp[0]), []
+                if rows_again:
+                    self.read_rows()
+                elif stamp[0] != old[0]:
+                    added = self.add_rows()
+                if grew(old[1], stamp[1]) and not rows_again:
+                    self.add_keys()
+                elif stamp[1] != old[1] or rows_again:
+                    self.read_keys()
+                if any(r.folder not in self.key_of for r in added):
+                    self.read_keys()  # a walk-in's key was read while its row was still to come
+                if stamp[2] != old[2]:
                     self.walk_ins = [w.name for w in read_walk_ins(self.out)]
-            except (Refusal, OSError):
+            except (Refusal, OSError, ValueError):
                 self.stamp = None  # read it all again next time
                 raise Unavailable()
-            self.stamp, self.current = stamp, People(self.rows, self.by_name, self.by_key, self.walk_ins)
+            self.stamp = stamp
+            self.current = People(self.rows, dict(self.by_name), dict(self.by_key), self.walk_ins)
             return self.current
+
+    # Where a file is read whole, what it held before is where its appended
+    # lines start: a line appended meanwhile is then read twice, and taken once.
+
+    def read_rows(self):
+        self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
+        self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
+        self.by_folder = {r.folder: r for r in self.rows}
+        self.by_name = collections.defaultdict(list)
+        for row in self.rows:
+            self.by_name[name_key(row.name)].append(row)
+
+    def add_rows(self):
+        added, self.answers_at = read_rows_after(os.path.join(self.out, 'answers.csv'), self.answers_at)
+        added = [row for row in added if row.folder not in self.by_folder]
+        for row in added:
+            check_program(self.out, row, 'a walk-in', trusted=True)
+            self.by_folder[row.folder] = row
+            self.by_name[name_key(row.name)].append(row)
+        self.rows = self.rows + added
+        return added
+
+    def read_keys(self):
+        self.keys_at = os.path.getsize(os.path.join(self.out, 'keys.csv'))
+        keys = read_keys(self.out, self.rows)
+        self.key_of = dict(keys)
+        self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
+
+    def add_keys(self):
+        added, self.keys_at = keys_after(self.out, self.keys_at)
+        by_folder = {r.folder: r for r in self.rows}
+        for _, key, folder in added:
+            if folder in by_folder and self.key_of.get(folder) != key:
+                self.by_key.pop(self.key_of.get(folder), None)
+                self.key_of[folder], self.by_key[key] = key, by_folder[folder]
+
+
+def grew(old, new):
+    """Whether a file grew in place: the same file, longer."""
+    return old is not None and new is not None and old[0] == new[0] and new[2] > old[2]
