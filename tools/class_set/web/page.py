@@ -103,7 +103,8 @@ def enrol():
         return render_template('enrol.html', name=fields[0], message=gettext(
             'Enough people have enrolled from this computer. Ask the organiser.')), 409
     try:
-        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr)
+        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr,
+                               room.people)
     except Refusal as why:
         return render_template('enrol.html', name=fields[0], message=said(why, gettext)), 409
     return redirect(url_for('page.personal', key=key), 303)
