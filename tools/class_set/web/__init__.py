@@ -37,10 +37,15 @@ def create_app(config):
     out = app.config['OUT']
     if app.config['PLACES']:
         open_set(out, app.config['JOBS'])
-    with locked(out):  # every person has a key before the first page
-        with_keys(out, read_set(out, new_ok=False, trusted=True))
     room = Room(out, app.config)
-    room.people()  # read before the first person waits for it
+    try:
+        people = room.people()  # read before the first person waits for it
+    except Unavailable as problem_reading:
+        raise problem_reading.__cause__  # at the start it is no moment's: say what
+    if len(people.by_key) < len(people.rows):
+        with locked(out):  # every person has a key before the first page
+            with_keys(out, read_set(out, new_ok=False, trusted=True))
+        room.people()
     room.store.key()
     app.extensions['room'] = room
     app.register_blueprint(page)

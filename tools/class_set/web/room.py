@@ -6,6 +6,7 @@ import os
 import threading
 import time
 
+from ..appending import size_of
 from ..checkins import Checkins
 from ..errors import Refusal
 from ..keys import keys_after, read_keys
@@ -97,9 +98,9 @@ class Room:
                     self.read_keys()  # a walk-in's key was read while its row was still to come
                 if stamp[2] != old[2]:
                     self.walk_ins = [w.name for w in read_walk_ins(self.out)]
-            except (Refusal, OSError, ValueError):
+            except (Refusal, OSError, ValueError) as why:
                 self.stamp = None  # read it all again next time
-                raise Unavailable()
+                raise Unavailable() from why
             self.stamp = stamp
             self.current = People(self.rows, dict(self.by_name), dict(self.by_key), self.walk_ins)
             return self.current
@@ -126,7 +127,7 @@ class Room:
         return added
 
     def read_keys(self):
-        self.keys_at = os.path.getsize(os.path.join(self.out, 'keys.csv'))
+        self.keys_at = size_of(os.path.join(self.out, 'keys.csv')) or 0
         keys = read_keys(self.out, self.rows)
         self.key_of = dict(keys)
         self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
