@@ -80,7 +80,7 @@ def test_every_message_has_its_translation():
     assert untranslated == []
 
 
-def test_russian_plurals(make_set):
+def test_russian_plurals(make_set, stand_in_builds):
     from class_set.web import create_app
     client = organiser(create_app({'OUT': make_set(), 'LANGUAGE': 'ru', 'PLACES': 21, 'NAME_RATE': 100}))
     answered = 0
