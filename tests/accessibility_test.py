@@ -6,7 +6,8 @@ import sys
 import tempfile
 import threading
 
-from conftest import BROWSER, PEOPLE, ROOT, chromium, free_port, read_csv
+from conftest import BROWSER, PEOPLE, ROOT, chromium, read_csv
+from stand_in_set import free_port
 
 AXE = os.path.join(ROOT, 'build', 'setup', 'npm', 'node_modules', 'axe-core', 'axe.min.js')
 

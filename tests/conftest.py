@@ -6,7 +6,7 @@ import os
 
 import pytest
 
-from stand_in_set import free_port, lay_out  # noqa: F401 (free_port: for the tests)
+from stand_in_set import lay_out
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]

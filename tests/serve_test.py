@@ -21,7 +21,8 @@ import unittest
 import urllib.parse
 import urllib.request
 
-from conftest import BROWSER, COMMAND, ROOT, chromium, free_port  # noqa: E402
+from conftest import BROWSER, COMMAND, ROOT, chromium  # noqa: E402
+from stand_in_set import free_port  # noqa: E402
 
 # Where no Chromium could be installed, skipped with the reason.
 if not all(os.access(path, os.X_OK) for path in BROWSER):

@@ -8,7 +8,8 @@ import re
 
 import pytest
 
-from conftest import PEOPLE, free_port, organiser, read_csv
+from conftest import PEOPLE, organiser, read_csv
+from stand_in_set import free_port
 from stand_in_set import numbered
 
 PASSWORD = dict(PEOPLE)

@@ -9,7 +9,8 @@ import time
 
 import pytest
 
-from conftest import free_port
+
+from stand_in_set import free_port
 
 LIMITS = {'connections': 12, 'connections_per_address': 4, 'idle_timeout': 2}
 
