@@ -41,7 +41,7 @@ def csv_files(make_set, tmp_path, class_set):
     for name, text in files.items():
         (tmp_path / name).write_text(text, encoding='utf-8')
     assert class_set('grade', out, '--from-checkins', '--output', str(tmp_path / 'report.csv'))[0] == 0
-    assert class_set('links', out, '--base', 'http://10.0.0.1/', '--output', str(tmp_path / 'links.csv'))[0] == 0
+    assert class_set('links', out, '--base', 'http://192.0.2.1/', '--output', str(tmp_path / 'links.csv'))[0] == 0
     return [str(tmp_path / name) for name in ('board.csv', 'board-links.csv', 'report.csv', 'links.csv')]
 
 

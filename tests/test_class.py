@@ -97,7 +97,7 @@ def test_walk_ins_and_the_roster(built, tmp_path, stand_in_builds, class_set):
     with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
         zoe = {r['name']: r['password'] for r in csv.DictReader(f)}['Zoe Late']
     assert class_set('who', out, zoe)[1] == 'Zoe Late (walk-in)\n'
-    status, listed, _ = class_set('links', out, '--base', 'http://10.0.0.1:8000/')
+    status, listed, _ = class_set('links', out, '--base', 'http://192.0.2.1:8000/')
     assert {r['name']: r['walk_in'] for r in read_csv(listed)}['Zoe Late'] == 'yes'
 
     # The real Zoe joins the roster: which one she is, the organiser says.

@@ -115,15 +115,15 @@ def test_reports_as_spreadsheets(make_set, tmp_path, class_set):
     bob = [r for r in board.values if r[0] == 'Bob'][0]
     assert isinstance(bob[3], datetime.time) and bob[4] == 1, 'times as times, counts as numbers'
     listed = tmp_path / 'links.xlsx'
-    status, _, said = class_set('links', out, '--base', 'http://10.0.0.1:8000/', '--output', str(listed))
-    assert status == 0 and '3 links on http://10.0.0.1:8000/, to ' in said
+    status, _, said = class_set('links', out, '--base', 'http://192.0.2.1:8000/', '--output', str(listed))
+    assert status == 0 and '3 links on http://192.0.2.1:8000/, to ' in said
     assert [r[0] for r in openpyxl.load_workbook(listed).active.values][1:] == [name for name, _ in PEOPLE]
 
 
 def test_slips_in_russian_break_only_between_groups(make_set, tmp_path, class_set):
     out = make_set()
     slips = tmp_path / 'slips.html'
-    assert class_set('links', out, '--base', 'http://10.0.0.1:8000/', '--slips', str(slips), '--language', 'ru')[0] == 0
+    assert class_set('links', out, '--base', 'http://192.0.2.1:8000/', '--slips', str(slips), '--language', 'ru')[0] == 0
     page = slips.read_text(encoding='utf-8')
     assert '<html lang="ru">' in page and 'Ваша страница PassWord' in page
     assert re.search(r'/<wbr>(<span class="group">[0-9A-Z]{4}-</span><wbr>){6}<span class="group">[0-9A-Z]{2}</span>',

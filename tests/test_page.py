@@ -183,13 +183,13 @@ def test_links_give_keys_to_a_set_without_and_change_no_program(make_set, tmp_pa
     handout = {name: os.stat(os.path.join(out, 'handout', name, 'PassWord.exe')).st_mtime_ns
                for name in os.listdir(os.path.join(out, 'handout'))}
     listed, slips = tmp_path / 'links.csv', tmp_path / 'slips.html'
-    status, _, problems = class_set('links', out, '--base', 'http://10.1.2.3:8000', '--output', str(listed),
+    status, _, problems = class_set('links', out, '--base', 'http://192.0.2.3:8000', '--output', str(listed),
                                     '--slips', str(slips))
     assert status == 0, problems
     assert os.stat(os.path.join(out, 'keys.csv')).st_mode & 0o777 == 0o600
     rows = read_csv(listed.read_text(encoding='utf-8'))
     assert [r['name'] for r in rows] == [name for name, _ in PEOPLE]
-    assert all(re.fullmatch(r'http://10\.1\.2\.3:8000/p/([0-9A-HJKMNP-TV-Z]{4}-){6}[0-9A-HJKMNP-TV-Z]{2}', r['link'])
+    assert all(re.fullmatch(r'http://192\.0\.2\.3:8000/p/([0-9A-HJKMNP-TV-Z]{4}-){6}[0-9A-HJKMNP-TV-Z]{2}', r['link'])
                for r in rows)
     assert slips.read_text(encoding='utf-8').count('<svg') == 3
     assert {name: os.stat(os.path.join(out, 'handout', name, 'PassWord.exe')).st_mtime_ns
