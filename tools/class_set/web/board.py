@@ -9,16 +9,14 @@ import time
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 from flask_babel import get_locale, gettext
 
-from ..files import as_text
 from .. import grading
-from ..names import name_key
+from ..files import as_text
 from ..links import links_csv, people_links, slips_page, slips_style
+from ..names import name_key
 from ..walkin_list import read_walk_ins
 from .problems import keyed
 
 board = Blueprint('board', __name__)
-
-
 COOKIE = 'board'
 
 
