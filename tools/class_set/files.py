@@ -187,6 +187,17 @@ def table_text(header, rows):
     return text.getvalue()
 
 
+def whole_records(path, offset=0):
+    """(records, end): the CSV records of a file of the set from byte
+    `offset` on, and the byte where they end. Lines are appended whole or
+    not at all: a last one still being written is not there yet."""
+    with open(path, 'rb') as f:
+        f.seek(offset)
+        data = f.read()
+    whole = data[:data.rfind(b'\n') + 1]
+    return list(csv.reader(io.StringIO(whole.decode('utf-8'), newline=''))), offset + len(whole)
+
+
 def write_new(path, text):
     """A new file, readable by its owner only: what a set holds is private."""
     with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8', newline='') as f:

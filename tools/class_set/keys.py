@@ -8,7 +8,7 @@ import secrets
 
 from .appending import in_flight, line, synced
 from .errors import Refusal
-from .files import write_whole
+from .files import whole_records, write_whole
 
 
 # Crockford's base32: no I, L, O or U, so that a key typed from a slip
@@ -42,10 +42,7 @@ def read_keys(out, rows):
     """{folder: key} of OUT/keys.csv; {} where the set has none yet."""
     path = os.path.join(out, 'keys.csv')
     try:
-        with open(path, newline='', encoding='utf-8') as f:
-            text = f.read()
-        # A new key is appended: one killed half-way is not there yet.
-        table = list(csv.reader(io.StringIO(text[:text.rfind('\n') + 1], newline='')))
+        table, _ = whole_records(path)  # a new key is appended: one killed half-way is not there yet
     except FileNotFoundError:
         return {}
     except (OSError, UnicodeDecodeError) as e:
@@ -78,12 +75,8 @@ def write_keys(root, rows, keys):
 def keys_after(out, offset):
     """([(name, key, folder)], offset): the keys whole after byte `offset`
     of keys.csv, appended since (a walk-in's, a new one), and where they end."""
-    with open(os.path.join(out, 'keys.csv'), 'rb') as f:
-        f.seek(offset)
-        data = f.read()
-    whole = data[:data.rfind(b'\n') + 1]
-    return [row for row in csv.reader(io.StringIO(whole.decode('utf-8'), newline='')) if len(row) == 3], \
-        offset + len(whole)
+    table, end = whole_records(os.path.join(out, 'keys.csv'), offset)
+    return [row for row in table if len(row) == 3], end
 
 
 def append_key(out, row, key):

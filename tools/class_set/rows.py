@@ -6,6 +6,7 @@ import os
 import secrets
 
 from .errors import Refusal
+from .files import whole_records
 from .names import MAX_NAME, folder_for
 
 # Room for the longest name that build takes, in any of the fields.
@@ -58,14 +59,10 @@ def read_rows_after(path, offset):
     """(rows, offset): the rows whole after byte `offset` of answers.csv,
     appended since (a walk-in), and where they end."""
     try:
-        with open(path, 'rb') as f:
-            f.seek(offset)
-            data = f.read()
-        whole = data[:data.rfind(b'\n') + 1]
-        table = list(csv.reader(io.StringIO(whole.decode('utf-8'), newline='')))
+        table, end = whole_records(path, offset)
     except (OSError, UnicodeDecodeError) as e:
         raise Refusal(f'{path}: cannot read it ({e})')
-    return rows_of(table, f'{path}, after byte {offset}', 1), offset + len(whole)
+    return rows_of(table, f'{path}, after byte {offset}', 1), end
 
 
 def rows_of(table, path, first):

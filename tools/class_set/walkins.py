@@ -16,7 +16,6 @@ from .names import clean_name, folder_for, name_key
 from .rows import new_rows
 from .set_folder import locked, read_set
 from .template import load_templates, write_programs
-from .walkin_list import read_walk_ins
 
 
 def open_set(out, jobs):
@@ -34,11 +33,10 @@ def open_set(out, jobs):
         lock.close()
 
 
-def enrol(out, typed, places, jobs, address='', people=None):
+def enrol(out, typed, places, jobs, address, people):
     """(row, key) of a new walk-in named `typed`, or a Refusal that says why
-    not. `people`, where serve has them: a function that gives the set's
-    People as they are now, so that an enrolment reads no more of the set
-    than was added since."""
+    not. `people`: serve's function that gives the set's People as they are
+    now, so that an enrolment reads no more of the set than was added since."""
     try:
         name = clean_name(typed)
     except Refusal as why:
@@ -46,12 +44,8 @@ def enrol(out, typed, places, jobs, address='', people=None):
     if not name:
         raise Refusal(N_('Type your name.'))
     with locked(out):
-        if people is not None:
-            now = people()
-            rows, walked_in, taken = now.rows, now.walk_ins, set(now.by_name)
-        else:  # what build checked is trusted: an enrolment reads no one's program
-            rows, walked_in = read_set(out, new_ok=False, trusted=True), read_walk_ins(out)
-            taken = {name_key(r.name) for r in rows}
+        now = people()
+        rows, walked_in, taken = now.rows, now.walk_ins, now.by_name
         if len(walked_in) >= places:
             raise Refusal(N_('The list is full: no places are left.'))
         folder = folder_for(name)
