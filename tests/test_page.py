@@ -318,6 +318,26 @@ def test_the_board_of_a_big_room_in_pages(make_set):
     assert len(read_csv(client.get('/board.csv').text)) == 450, 'the CSV keeps every row'
 
 
+def test_the_board_counts_each_answer_once_and_follows_the_set(client, board_key, app, class_set):
+    def as_graded():
+        return {r['name']: (r['result'], r['answers'], r['handed_in_others'], r['others_handed_in_theirs'])
+                for r in read_csv(client.get('/board.csv').text) if r['folder']}
+    assert board(client)[0] == as_graded()
+    bob = links(client)['Bob']
+    hand_in(client, 'Анна Петрова', PASSWORD['Анна Петрова'])
+    client.post(bob, data={'word': PASSWORD['Анна Петрова']})
+    table, page = board(client)
+    assert table == as_graded() and table['Bob'] == ('wrong', '1', 'Анна Петрова', '')
+    assert 'Solved: 1' in page and 'Wrong: 1' in page and '2 answers in all' in page
+    client.post(bob, data={'word': PASSWORD['Bob']})
+    hand_in(client, 'Zed', 'x')
+    table, page = board(client)
+    assert table == as_graded() and table['Bob'][:2] == ('solved', '2') and 'Zed' in page
+    assert class_set('remove', app.config['OUT'], 'Анна Петрова')[0] == 0
+    table, page = board(client)
+    assert table == as_graded() and 'Анна' not in page and 'Solved: 1' in page and 'No answer: 1' in page
+
+
 def test_serve_trusts_what_build_checked(make_set, class_set):
     from class_set.web import create_app
     out = make_set()

@@ -21,7 +21,8 @@ Modules, by job:
   verifying (under Wine), checkins (the answers handed in through the
   page, in SQLite);
 - web: the page and the board (create_app, blueprints page and board,
-  room, problems, serving).
+  room, standing (what the board shows, kept up as answers come),
+  problems, serving).
 """
 import os
 

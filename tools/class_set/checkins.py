@@ -131,16 +131,25 @@ class Checkins:
         with self.writing():
             self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, time.time()))
 
-    def downloads(self):
-        """{folder (or, kept before namesakes, name): when they first downloaded their program}"""
+    def downloads(self, people=None):
+        """{folder (or, kept before namesakes, name): when they first
+        downloaded their program}, of everyone or of `people` (folders and names)."""
         with self.lock:
             self.connect()
-            return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
+            if people is None:
+                return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
+            people = list(people)
+            found = {}
+            for at in range(0, len(people), 500):  # within SQLite's limit of parameters
+                part = people[at:at + 500]
+                found.update(self.db.execute(f'SELECT person, time FROM downloads WHERE person IN '
+                                             f'({", ".join("?" * len(part))})', part).fetchall())
+            return found
 
-    def answers(self):
-        """[Answer] in the order given."""
+    def answers(self, after=0):
+        """[Answer] in the order given; those after the answer with id `after`."""
         with self.lock:
             self.connect()
             found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
-                                    'FROM answers ORDER BY id')
+                                    'FROM answers WHERE id > ? ORDER BY id', (after,))
             return [Answer(*fields[:5], bool(fields[5]), *fields[6:]) for fields in found.fetchall()]

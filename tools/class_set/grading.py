@@ -87,47 +87,90 @@ def shown(name):
     return CONTROL.sub(lambda c: f'\\x{ord(c.group()):02x}', name.strip())
 
 
-def whose(answer, people, by_folder, by_id, removed):
+@dataclasses.dataclass
+class Lookup:
+    """The set as answers are matched to it: its rows under each name as
+    people type it, by folder, by password and by id; who was removed."""
+    people: dict
+    by_folder: dict
+    owner: dict
+    by_id: dict
+    gone: set
+
+
+def lookup(rows, ids, removed, people=None):
+    """`people`: the rows by name_key where the caller has them already."""
+    if people is None:
+        people = {}
+        for row in rows:
+            people.setdefault(name_key(row.name), []).append(row)
+    by_folder = {row.folder: row for row in rows}
+    return Lookup(people, by_folder, {row.password: row for row in rows},
+                  {ids[f]: row for f, row in by_folder.items() if ids.get(f)},
+                  {r.folder for r in removed} | {name_key(r.name) for r in removed})
+
+
+def whose(answer, found):
     """The row an answer is for, or why there is none: 'ambiguous', REMOVED, NOT_LISTED."""
     if answer.folder:  # through a personal link: sure
-        return by_folder.get(answer.folder) or (REMOVED if answer.folder in removed else NOT_LISTED)
-    if answer.id and answer.id in by_id:
-        return by_id[answer.id]
-    matched = people.get(name_key(answer.name), [])
+        return found.by_folder.get(answer.folder) or (REMOVED if answer.folder in found.gone else NOT_LISTED)
+    if answer.id and answer.id in found.by_id:
+        return found.by_id[answer.id]
+    matched = found.people.get(name_key(answer.name), [])
     if len(matched) == 1:
         return matched[0]
     if matched:
         return 'ambiguous'
-    return REMOVED if name_key(answer.name) in removed else NOT_LISTED
+    return REMOVED if name_key(answer.name) in found.gone else NOT_LISTED
 
 
-def tally(rows, answers, ids, removed, trust_names=False):
-    people, by_folder = {}, {row.folder: row for row in rows}
-    for row in rows:
-        people.setdefault(name_key(row.name), []).append(row)
-    by_id = {ids[f]: row for f, row in by_folder.items() if ids.get(f)}
-    gone = {r.folder for r in removed} | {name_key(r.name) for r in removed}
-    owner, result = {row.password: row for row in rows}, Tally()
-    for answer in answers:
-        row = whose(answer, people, by_folder, by_id, gone)
-        if isinstance(row, str):
-            if row == 'ambiguous':
-                result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches more than one person')
-                continue
-            if row == NOT_LISTED:
-                result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches nobody in the set')
-            result.others[(row, answer.name.strip())] += 1
-            continue
-        result.counts[row.folder] += 1
-        result.ways.setdefault(row.folder, set()).add('link' if answer.folder else 'name')
-        theirs = owner.get(answer.word.strip())
-        if theirs is not None and theirs.folder == row.folder:
-            result.solved.add(row.folder)
-        elif theirs is not None:
-            # Anyone can type anyone's name: only a link says who handed it in.
-            proof = result.handed_in if answer.folder or trust_names else result.claimed
-            proof.setdefault(row.folder, set()).add(theirs.folder)
-    return result
+def count(result, found, answer, trust_names=False):
+    """One answer [Handed] into the Tally."""
+    row = whose(answer, found)
+    if isinstance(row, str):
+        if row == 'ambiguous':
+            result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches more than one person')
+            return
+        if row == NOT_LISTED:
+            result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches nobody in the set')
+        result.others[(row, answer.name.strip())] += 1
+        return
+    result.counts[row.folder] += 1
+    result.ways.setdefault(row.folder, set()).add('link' if answer.folder else 'name')
+    theirs = found.owner.get(answer.word.strip())
+    if theirs is not None and theirs.folder == row.folder:
+        result.solved.add(row.folder)
+    elif theirs is not None:
+        # Anyone can type anyone's name: only a link says who handed it in.
+        proof = result.handed_in if answer.folder or trust_names else result.claimed
+        proof.setdefault(row.folder, set()).add(theirs.folder)
+
+
+def labels(rows):
+    """{folder: how the report names the person}: the name, or for a
+    namesake the folder, which tells them apart."""
+    named = collections.Counter(row.name for row in rows)
+    return {row.folder: row.name if named[row.name] == 1 else row.folder for row in rows}
+
+
+def report_row(row, result, label, order, walked_in):
+    """The report's row of one person."""
+    f = row.folder
+    outcome = 'solved' if f in result.solved else 'wrong' if result.counts[f] else 'none'
+    theirs = sorted(result.handed_in.get(f, ()), key=order.get)
+    by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
+    return {'name': row.name, 'folder': f, 'result': outcome, 'answers': result.counts[f],
+            'answered_by': ', '.join(sorted(result.ways.get(f, ()))),
+            'handed_in_others': '; '.join(label[p] for p in theirs),
+            'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
+            'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
+            'walk_in': 'yes' if row.name in walked_in else ''}
+
+
+def passed_around(result, label, order):
+    """[(who, whose, proven through a link)] of each password passed around."""
+    return [(label[a], label[b], proven) for proven, pairs in ((True, result.handed_in), (False, result.claimed))
+            for a in sorted(pairs, key=order.get) for b in sorted(pairs[a], key=order.get)]
 
 
 def grade(rows, answers, ids=None, removed=(), walk_ins=(), trust_names=False):
@@ -136,29 +179,15 @@ def grade(rows, answers, ids=None, removed=(), walk_ins=(), trust_names=False):
     the summary the counts of each result, each password passed around
     (who, whose, proven through a link), and the answers that matched
     nobody or more than one person."""
-    result = tally(rows, answers, ids or {}, removed, trust_names)
-    order = {row.folder: i for i, row in enumerate(rows)}
-    named = collections.Counter(row.name for row in rows)
-    label = {row.folder: row.name if named[row.name] == 1 else row.folder for row in rows}
-    walked_in = set(walk_ins)
-    report = []
-    for row in rows:
-        f = row.folder
-        outcome = 'solved' if f in result.solved else 'wrong' if result.counts[f] else 'none'
-        theirs = sorted(result.handed_in.get(f, ()), key=order.get)
-        by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
-        report.append({'name': row.name, 'folder': f, 'result': outcome, 'answers': result.counts[f],
-                       'answered_by': ', '.join(sorted(result.ways.get(f, ()))),
-                       'handed_in_others': '; '.join(label[p] for p in theirs),
-                       'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
-                       'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
-                       'walk_in': 'yes' if row.name in walked_in else ''})
-    report += [dict.fromkeys(REPORT, '') | {'name': shown(name), 'result': outcome, 'answers': count}
-               for (outcome, name), count in result.others.items()]
+    found, result = lookup(rows, ids or {}, removed), Tally()
+    for answer in answers:
+        count(result, found, answer, trust_names)
+    order, label, walked_in = {row.folder: i for i, row in enumerate(rows)}, labels(rows), set(walk_ins)
+    report = [report_row(row, result, label, order, walked_in) for row in rows]
+    report += [dict.fromkeys(REPORT, '') | {'name': shown(name), 'result': outcome, 'answers': n}
+               for (outcome, name), n in result.others.items()]
     counts = ', '.join(f'{sum(r["result"] == outcome for r in report)} {outcome}' for outcome in ('solved', 'wrong', 'none'))
-    passed = [(label[a], label[b], proven) for proven, pairs in ((True, result.handed_in), (False, result.claimed))
-              for a in sorted(pairs, key=order.get) for b in sorted(pairs[a], key=order.get)]
-    return report, counts, passed, result.strangers
+    return report, counts, passed_around(result, label, order), result.strangers
 
 
 def passed_line(by, whose, proven):

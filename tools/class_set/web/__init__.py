@@ -16,6 +16,7 @@ from .board import board
 from .page import page
 from .problems import keyed, problem
 from .room import LIMIT, Room, Unavailable
+from .standing import Standing
 
 # Nothing from anywhere but the page itself, no inline style or script.
 POLICY = "default-src 'self'; img-src 'self' data:; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"
@@ -47,7 +48,7 @@ def create_app(config):
             with_keys(out, read_set(out, new_ok=False, trusted=True))
         room.people()
     room.store.key()
-    app.extensions['room'] = room
+    app.extensions['room'], app.extensions['standing'] = room, Standing(room)
     app.register_blueprint(page)
     app.register_blueprint(board)
     handle_problems(app)

@@ -12,9 +12,9 @@ from flask_babel import get_locale, gettext
 from .. import grading
 from ..files import as_text
 from ..links import links_csv, people_links, slips_page, slips_style
-from ..names import name_key
 from ..walkin_list import read_walk_ins
 from .problems import keyed
+from .standing import clock
 
 board = Blueprint('board', __name__)
 COOKIE = 'board'
@@ -34,10 +34,6 @@ def check_key():
     if given is not None or not hmac.compare_digest(request.cookies.get(COOKIE, '').encode(), key):
         abort(403, 'The board needs the key that serve printed.')
     return None
-
-
-def clock(at):
-    return time.strftime('%H:%M:%S', time.localtime(at)) if at else ''
 
 
 def graded():
@@ -68,16 +64,11 @@ def attachment(text, mimetype, filename):
 @board.get('/board')
 def show():
     room = current_app.extensions['room']
-    report, _, passed, columns = graded()
-    people = [r for r in report if r['folder']]
-    shown, pages, page, query = page_of(people, columns)
+    shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
+                                                     request.args.get('page', 1, type=int))
     places = room.places - len(room.people().walk_ins) if room.places else None
-    tried = [(a.typed, clock(a.time), a.client) for a in room.store.answers() if a.person is None]
-    counts = {result: sum(r['result'] == result for r in people) for result in ('solved', 'wrong', 'none')}
-    counts['answers'] = sum(r['answers'] for r in people)
-    return keyed(Response(render_template('board.html', report=shown, pages=pages, page=page, query=query,
-                                          counts=counts, words=grading.words(gettext),
-                                          passed=passed, places=places, tried=tried, walk_ins=walk_ins(),
+    return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
+                                          words=grading.words(gettext), places=places, walk_ins=walk_ins(),
                                           now=time.strftime('%H:%M:%S'))))
 
 
@@ -124,22 +115,6 @@ def slips():
 @board.get('/board/slips.css')
 def slips_css():
     return Response(slips_style(), mimetype='text/css')
-
-
-PAGE = 200  # people a page: a big room's board stays small
-
-
-def page_of(people, columns):
-    """The people of the page asked for (?page=N), of those whose name, or
-    one of the roster's other columns (a group), holds ?q= as people type it."""
-    query = request.args.get('q', '').strip()
-    if query:
-        wanted = name_key(query)
-        people = [r for r in people if wanted in name_key(r['name'])
-                  or any(wanted in name_key(str(r.get(c, ''))) for c in columns)]
-    pages = max(1, -(-len(people) // PAGE))
-    page = min(max(1, request.args.get('page', 1, type=int)), pages)
-    return people[(page - 1) * PAGE:page * PAGE], pages, page, query
 
 
 def walk_ins():

@@ -1,0 +1,96 @@
+"""The board's view of the room, kept up as the answers come: each answer
+is counted once, when it is new, instead of every answer of everyone on
+every refresh; counted again from the start only where the set's people,
+ids or removals changed. A page of the board then costs its own people."""
+import os
+import threading
+import time
+
+from .. import grading
+from ..details import DETAILS, read_details
+from ..names import name_key
+from ..removal import REMOVED, read_removed
+
+PAGE = 200  # people a page: a big room's board stays small
+
+
+def clock(at):
+    return time.strftime('%H:%M:%S', time.localtime(at)) if at else ''
+
+
+class Standing:
+    """What the answers so far say of each person, for the board."""
+
+    def __init__(self, room):
+        self.room, self.lock = room, threading.Lock()
+        self.rows, self.base = None, None
+
+    def stamp_of(self, name):
+        try:
+            here = os.stat(os.path.join(self.room.out, name))
+        except FileNotFoundError:
+            return None
+        return here.st_ino, here.st_mtime_ns, here.st_size
+
+    def start(self, people, base):
+        """Everything counted afresh, for these people and this base."""
+        self.rows, self.base, self.details = people.rows, base, read_details(self.room.out)
+        self.found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
+        self.result, self.last, self.solved_at, self.tried = grading.Tally(), 0, {}, []
+        self.order = {row.folder: i for i, row in enumerate(people.rows)}
+        self.label, self.folder_of = grading.labels(people.rows), {r.name: r.folder for r in people.rows}
+        self.keys = {row.folder: key for key, rows in people.by_name.items() for row in rows}
+        self.searched = None  # the columns as people type them: made at the first search
+
+    def follow(self):
+        """Counts what was handed in since last time; the people as they are now."""
+        people = self.room.people()
+        base = (self.stamp_of(DETAILS), self.stamp_of(REMOVED))
+        if people.rows is not self.rows or base != self.base:
+            self.start(people, base)
+        for answer in self.room.store.answers(after=self.last):
+            grading.count(self.result, self.found, grading.from_store([answer])[0])
+            folder = answer.folder or self.folder_of.get(answer.person)
+            if answer.correct and folder not in self.solved_at:
+                self.solved_at[folder] = answer.time
+            if answer.person is None:
+                self.tried.append((answer.typed, clock(answer.time), answer.client))
+            self.last = answer.id
+        return people
+
+    def board(self, query, page):
+        """What the board's page shows: the counts, the passwords passed
+        around, the names tried that nobody has, and the report's rows of
+        page `page` of those that `query` finds (all where it is empty),
+        with how many pages there are and which this is."""
+        with self.lock:
+            people = self.follow()
+            found = self.search(people.rows, query)
+            pages = max(1, -(-len(found) // PAGE))
+            page = min(max(1, page), pages)
+            walked_in = set(people.walk_ins)
+            shown = [grading.report_row(row, self.result, self.label, self.order, walked_in)
+                     for row in found[(page - 1) * PAGE:page * PAGE]]
+            solved = len(self.result.solved)
+            wrong = sum(1 for f, n in self.result.counts.items() if n and f not in self.result.solved)
+            counts = {'solved': solved, 'wrong': wrong, 'none': len(people.rows) - solved - wrong,
+                      'answers': sum(self.result.counts.values())}
+            passed, tried = grading.passed_around(self.result, self.label, self.order), list(self.tried)
+            solved_at = {row['folder']: self.solved_at.get(row['folder']) for row in shown}
+        downloads = self.room.store.downloads([r['folder'] for r in shown] + [r['name'] for r in shown])
+        for row in shown:
+            f = row['folder']
+            row.update(solved_at=clock(solved_at[f]), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
+        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'tried': tried}
+
+    def search(self, rows, query):
+        """The rows whose name, or one of the roster's other columns (a
+        group), holds `query` as people type it."""
+        if not query:
+            return rows
+        wanted = name_key(query)
+        if self.searched is None:
+            self.searched = {f: [name_key(v) for v in values.values() if v]
+                             for f, values in self.details.values.items()}
+        return [row for row in rows if wanted in self.keys[row.folder]
+                or any(wanted in value for value in self.searched.get(row.folder, ()))]
