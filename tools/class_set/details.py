@@ -74,9 +74,11 @@ def merged(details, people, folder_of):
 def person_named(rows, details, wanted):
     """The one row that `wanted` names: its id, its folder, or its name as
     people type it; a Refusal where that is nobody, or more than one."""
-    for matches in ([r for r in rows if wanted.strip() and details.ids.get(r.folder) == wanted.strip()],
-                    [r for r in rows if r.folder == wanted],
-                    [r for r in rows if name_key(r.name) == name_key(wanted)]):
+    by_id, key = wanted.strip(), name_key(wanted)
+    for matches in (lambda: [r for r in rows if by_id and details.ids.get(r.folder) == by_id],
+                    lambda: [r for r in rows if r.folder == wanted],
+                    lambda: [r for r in rows if name_key(r.name) == key]):
+        matches = matches()  # each only where the one before found nobody
         if len(matches) == 1:
             return matches[0]
         if matches:

@@ -98,7 +98,8 @@ def rekey_command(out, name):
     with locked(out):
         rows = read_set(out, new_ok=False, records_only=True)  # a key changes, and nothing in handout/
         person = person_named(rows, read_details(out), name)
-        with_keys(out, rows)  # a set made before keys
+        if not os.path.exists(os.path.join(out, 'keys.csv')):
+            with_keys(out, rows)  # a set made before keys: everyone's, before one is replaced
         append_key(out, person, new_key())
     print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link.')
     return OK

@@ -58,14 +58,14 @@ def check_program(out, row, where, trusted=False):
 def read_set(out, new_ok=True, trusted=False, records_only=False):
     """The rows of an existing set, after checking that answers.csv and
     handout/ agree (every program's bytes, unless `trusted`; nothing of
-    handout/ for `records_only`, where only the records change). [] for a
+    handout/ nor each record on its own for `records_only`, where only a key changes). [] for a
     new set where new_ok."""
     answers, handout = os.path.join(out, 'answers.csv'), os.path.join(out, 'handout')
     if new_ok and (not os.path.exists(out) or (os.path.isdir(out) and not os.listdir(out))):
         return []
     if not (os.path.isfile(answers) and os.path.isdir(handout)):
         raise Refusal(f'{out}: not a set made by class-set (no answers.csv and handout/)')
-    rows = read_rows(answers, underway=in_flight(out) is not None)
+    rows = read_rows(answers, underway=in_flight(out) is not None, checked=not records_only)
     if records_only:
         return rows
     for number, row in enumerate(rows, 2):
