@@ -1,15 +1,18 @@
-"""A walk-in added in place, killed at every step of it: readers meanwhile
-see the set as it was or as it became, never a broken one, and the next
-change of the set rolls an unfinished one back to the very bytes before."""
+"""A walk-in added and a person removed in place, killed at every step:
+readers meanwhile see the set as it was or as it became, never a broken
+one, and the next change of the set rolls an unfinished walk-in back to
+the very bytes before, and finishes a removal whose journal was whole."""
 import dataclasses
 import hashlib
 import os
 
 import pytest
 
-from class_set.appending import append_person
+from class_set.appending import append_person, remove_people
 from class_set.judge_code import stand_in
+from class_set.details import read_details
 from class_set.keys import read_keys, with_keys
+from class_set.removal import read_removed, removal_texts
 from class_set.rows import Row
 from class_set.set_folder import locked, read_set
 
@@ -64,6 +67,37 @@ def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
         assert after == before, f'killed after {killed_after}: not rolled back to the bytes before'
 
 
+@pytest.mark.parametrize('killed_after', ['staged', 'journal', 'keys.csv', 'handout/SHA256SUMS', 'removed.csv',
+                                         'answers.csv', 'handout'])
+def test_a_removal_killed_at_every_step(make_set, killed_after):
+    out = make_set()
+    rows = read_set(out)
+    keys = with_keys(out, rows)
+    before = files(out)
+    bob = [r for r in rows if r.name == 'Bob'][0]
+
+    def step(name):
+        if name == killed_after:
+            raise Killed()
+    with pytest.raises(Killed):
+        texts = removal_texts(out, [r for r in rows if r is not bob], keys, read_details(out), {'Bob': bob})
+        remove_people(out, texts, ['Bob'], step)
+
+    for trusted in (True, False):  # never a broken set, whenever it is read
+        now = read_set(out, new_ok=False, trusted=trusted)
+        assert {r.name for r in now} >= {'Анна Петрова', '<b>Carl</b>'} and read_keys(out, now)
+    with locked(out):  # the next change rolls back, or finishes it
+        pass
+    after = files(out)
+    if killed_after == 'staged':
+        assert after == before, 'killed before its journal: not rolled back to the bytes before'
+        return
+    assert [r.name for r in read_set(out)] == ['Анна Петрова', '<b>Carl</b>'], killed_after
+    assert set(read_keys(out, read_set(out))) == {r.folder for r in read_set(out)}
+    assert [r.name for r in read_removed(out)] == ['Bob']
+    assert not [name for name in after if name.startswith(('handout/Bob', '.change', '.new-'))]
+
+
 def test_a_walk_in_costs_one_person(make_set, stand_in_builds):
     from class_set.web import create_app
     from conftest import organiser
@@ -93,3 +127,21 @@ def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_b
     assert '<h1>Walk In</h1>' in client.get(enrolled.headers['Location']).text
     assert 'Walk In' in client.get('/board').text
     assert reads == [], 'the set was read again for one walk-in'
+
+
+def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_set, monkeypatch):
+    import class_set.web.room as room
+    from class_set.web import create_app
+    from test_page import links
+    before = links(client)
+    read, reads = room.read_set, []
+    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    assert class_set('remove', app.config['OUT'], 'Bob')[0] == 0
+    assert client.get(before['Bob']).status_code == 404
+    assert client.get(before['Анна Петрова']).status_code == 200
+    assert set(links(client)) == {'Анна Петрова', '<b>Carl</b>'} and reads == [], 'the set was read again'
+    again = create_app({'OUT': app.config['OUT']}).test_client()  # a restart after a removal
+    assert again.get(before['Bob']).status_code == 404 and again.get(before['Анна Петрова']).status_code == 200
+    assert class_set('remove', app.config['OUT'], 'Carl', 'Анна Петрова')[0] == 2, 'Carl is <b>Carl</b>'
+    assert class_set('remove', app.config['OUT'], '<b>Carl</b>', 'Анна Петрова')[0] == 0
+    assert client.get(before['Анна Петрова']).status_code == 404 and links(client) == {}

@@ -1,10 +1,13 @@
-"""A change of one person (a walk-in) made in place: their program moved
-into handout/, and a line each appended to SHA256SUMS, keys.csv,
-walkins.csv and, last, answers.csv, so that it costs one person however
-large the set. OUT/.change, written first, names the change and the sizes
-the files had: a change interrupted before its answers.csv line is whole
-is rolled back from it by the next that locks the set, and the readers
-meanwhile pass over the folder it names."""
+"""Changes of one person made in place, so that they cost one person
+however large the set. A walk-in: their program moved into handout/, and
+a line each appended to SHA256SUMS, keys.csv, walkins.csv and, last,
+answers.csv; OUT/.change, written first, names the change and the sizes
+the files had, and a change interrupted before its answers.csv line is
+whole is rolled back from it by the next that locks the set. A removal:
+the records' new texts written beside them, then OUT/.change naming them,
+then each put in place and the programs removed; interrupted after its
+journal is whole, the next that locks the set finishes it. Readers
+meanwhile pass over the folders a journal names."""
 import csv
 import io
 import json
@@ -19,12 +22,13 @@ FILES = ('answers.csv', 'keys.csv', 'walkins.csv', os.path.join('handout', 'SHA2
 
 
 def in_flight(out):
-    """The folder of a change under way (or interrupted), or None."""
+    """The folders of a change under way (or interrupted): none, a walk-in's, or those removed."""
     try:
         with open(os.path.join(out, JOURNAL), encoding='utf-8') as f:
-            return json.load(f)['folder']
-    except (FileNotFoundError, ValueError, KeyError):
-        return None
+            journal = json.load(f)
+        return frozenset(journal.get('folders') or [journal['folder']])
+    except (FileNotFoundError, ValueError, KeyError, TypeError, AttributeError):
+        return frozenset()
 
 
 def size_of(path):
@@ -49,21 +53,26 @@ def line(fields):
 
 
 def recover(out):
-    """Rolls back a change that did not reach its answers.csv line whole;
-    call with the set locked."""
-    for stale in leftovers(out, '.new-'):  # a program or a file not yet in place
-        if os.path.isdir(stale):
-            shutil.rmtree(stale, ignore_errors=True)
-        else:
-            os.unlink(stale)
+    """Rolls back a walk-in that did not reach its answers.csv line whole,
+    or finishes a removal whose journal is whole; call with the set locked."""
     path = os.path.join(out, JOURNAL)
     try:
         with open(path, encoding='utf-8') as f:
             journal = json.load(f)
     except FileNotFoundError:
-        return
+        journal = None
     except ValueError:  # killed while the journal itself was written: nothing else was
+        journal = None
         os.unlink(path)
+    if journal is not None and 'replace' in journal:
+        put_in_place(out, journal)
+        journal = None
+    for stale in leftovers(out, '.new-'):  # a program or a file not yet in place
+        if os.path.isdir(stale):
+            shutil.rmtree(stale, ignore_errors=True)
+        else:
+            os.unlink(stale)
+    if journal is None:
         return
     answers = os.path.join(out, 'answers.csv')
     with open(answers, 'rb') as f:
@@ -79,6 +88,41 @@ def recover(out):
                 os.truncate(target, size)
         shutil.rmtree(os.path.join(out, 'handout', journal['folder']), ignore_errors=True)
     os.unlink(path)
+
+
+def remove_people(out, texts, folders, step=lambda name: None):
+    """Takes people out of the set OUT, locked, in place: `texts` {file of
+    OUT: its new text}, put in place in that order, and the `folders` of
+    handout/ that go. `step` is told each step as it is done."""
+    staged = []
+    for name, text in texts.items():
+        path = os.path.join(out, '.new-' + name.replace(os.sep, '-'))
+        with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w', encoding='utf-8',
+                  newline='') as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        staged.append([os.path.basename(path), name])
+    step('staged')
+    with open(os.open(os.path.join(out, JOURNAL), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w',
+              encoding='utf-8') as f:
+        json.dump({'folders': sorted(folders), 'replace': staged}, f)
+        f.flush()
+        os.fsync(f.fileno())
+    step('journal')
+    put_in_place(out, {'folders': sorted(folders), 'replace': staged}, step)
+
+
+def put_in_place(out, journal, step=lambda name: None):
+    """A removal's journal carried out, from wherever it stopped."""
+    for staged, name in journal['replace']:
+        if os.path.exists(os.path.join(out, staged)):
+            os.replace(os.path.join(out, staged), os.path.join(out, name))
+        step(name)
+    for folder in journal['folders']:
+        shutil.rmtree(os.path.join(out, 'handout', folder), ignore_errors=True)
+    step('handout')
+    os.unlink(os.path.join(out, JOURNAL))
 
 
 def append_person(out, row, program, key, walk_in, step=lambda name: None):

@@ -54,8 +54,8 @@ def read_keys(out, rows):
     keys, where = {}, {}
     for number, row in enumerate(table[1:], 2):
         folder = row[2] if len(row) == 3 else folder_of.get(row[0]) if len(row) == 2 else None
-        if folder == underway and folder not in folders:
-            continue  # a walk-in's, whose answers.csv line is still to come
+        if folder in underway and folder not in folders:
+            continue  # a walk-in's, whose answers.csv line is still to come, or one removed
         if folder not in folders or len(row[1]) < 22 or where.get(row[1], folder) != folder:
             raise Refusal(f'{path}:{number}: not a key of someone in the set')
         where.pop(keys.get(folder), None)  # a later line for a folder is its new key
@@ -63,13 +63,18 @@ def read_keys(out, rows):
     return keys
 
 
-def write_keys(root, rows, keys):
-    """OUT/keys.csv whole, in one rename: each row's key, by folder."""
+def keys_text(rows, keys):
+    """keys.csv's text: each row's key, by folder."""
     text = io.StringIO()
     writer = csv.writer(text, lineterminator='\r\n')
     writer.writerow(['name', 'key', 'folder'])
     writer.writerows([r.name, keys[r.folder], r.folder] for r in rows)
-    write_whole(os.path.join(root, 'keys.csv'), text.getvalue())
+    return text.getvalue()
+
+
+def write_keys(root, rows, keys):
+    """OUT/keys.csv whole, in one rename."""
+    write_whole(os.path.join(root, 'keys.csv'), keys_text(rows, keys))
 
 
 def keys_after(out, offset):

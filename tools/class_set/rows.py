@@ -87,13 +87,20 @@ def rows_of(table, path, first, checked=True):
     return rows
 
 
+def rows_text(rows):
+    """answers.csv's text."""
+    text = io.StringIO()
+    writer = csv.writer(text, lineterminator='\r\n')
+    writer.writerow(HEADER)
+    writer.writerows(row.fields() for row in rows)
+    return text.getvalue()
+
+
 def write_rows(path, rows):
     """answers.csv, new, readable by its owner only, and on disk when this returns."""
     fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     with open(fd, 'w', encoding='utf-8', newline='') as f:
-        writer = csv.writer(f, lineterminator='\r\n')
-        writer.writerow(HEADER)
-        writer.writerows(row.fields() for row in rows)
+        f.write(rows_text(rows))
         f.flush()
         os.fsync(f.fileno())
 

@@ -4,7 +4,6 @@ checked, laid out, and locked against two changes at once."""
 import contextlib
 import fcntl
 import hashlib
-import io
 import os
 import shutil
 import sys
@@ -65,14 +64,14 @@ def read_set(out, new_ok=True, trusted=False, records_only=False):
         return []
     if not (os.path.isfile(answers) and os.path.isdir(handout)):
         raise Refusal(f'{out}: not a set made by class-set (no answers.csv and handout/)')
-    rows = read_rows(answers, underway=in_flight(out) is not None, checked=not records_only)
+    rows = read_rows(answers, underway=bool(in_flight(out)), checked=not records_only)
     if records_only:
         return rows
     for number, row in enumerate(rows, 2):
         check_program(out, row, f'{answers}:{number}', trusted)
     check_folders([(r.folder, r.name, r.folder) for r in rows], lambda folder: f'{answers}, folder {folder}')
     extra = {name for name in os.listdir(handout) if name.casefold() not in SYSTEM_FILES} \
-        - {r.folder for r in rows} - {'SHA256SUMS', in_flight(out)}
+        - {r.folder for r in rows} - {'SHA256SUMS'} - in_flight(out)
     if extra:
         raise Refusal(f'{handout}: {", ".join(sorted(extra))} not in answers.csv')
     if len({r.password for r in rows}) != len(rows):
@@ -80,13 +79,17 @@ def read_set(out, new_ok=True, trusted=False, records_only=False):
     return rows
 
 
+def sums_text(rows):
+    """handout/SHA256SUMS's text."""
+    return ''.join(f'{row.sha256}  {row.folder}/PassWord.exe\n' for row in sorted(rows, key=lambda r: r.folder))
+
+
 def write_set(root, rows, programs):
     """Lays out a complete set in `root`: programs linked (or copied) from
     `programs` (folder -> path), SHA256SUMS and answers.csv."""
     handout = os.path.join(root, 'handout')
     os.mkdir(handout, 0o700)
-    sums = io.StringIO()
-    for row in sorted(rows, key=lambda r: r.folder):
+    for row in rows:
         os.mkdir(os.path.join(handout, row.folder), 0o700)
         target = program_path(root, row)
         try:
@@ -95,8 +98,7 @@ def write_set(root, rows, programs):
             shutil.copyfile(programs[row.folder], target)
         # The password can be read back out of a program: the organiser's alone.
         os.chmod(target, 0o600)
-        sums.write(f'{row.sha256}  {row.folder}/PassWord.exe\n')
-    write_new(os.path.join(handout, 'SHA256SUMS'), sums.getvalue())
+    write_new(os.path.join(handout, 'SHA256SUMS'), sums_text(rows))
     write_rows(os.path.join(root, 'answers.csv'), rows)
 
 

@@ -6,11 +6,13 @@ import os
 import threading
 import time
 
-from ..appending import size_of
+from ..appending import line, size_of
 from ..checkins import Checkins
 from ..errors import Refusal
+from ..files import whole_records
 from ..keys import keys_after, read_keys
 from ..names import name_key
+from ..removal import REMOVED
 from ..rows import Row, read_rows_after
 from ..set_folder import check_program, read_set
 from ..walkin_list import read_walk_ins
@@ -79,14 +81,14 @@ class Room:
         """People, each part read again only where its file changed, and
         only what was appended where it grew in place (a walk-in, a new
         key): a change of one person costs one person, not the set."""
-        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv'))
+        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv', REMOVED))
         with self.lock:
             if stamp == self.stamp:
                 return self.current
-            old = self.stamp or (None, None, None)
+            old = self.stamp or (None, None, None, None)
             try:
                 rows_again, added = stamp[0] != old[0] and not grew(old[0], stamp[0]), []
-                if rows_again:
+                if rows_again and not (self.stamp and stamp[3] != old[3] and self.take_removals(stamp[0][2])):
                     self.read_rows()
                 elif stamp[0] != old[0]:
                     added = self.add_rows()
@@ -109,6 +111,7 @@ class Room:
     # lines start: a line appended meanwhile is then read twice, and taken once.
 
     def read_rows(self):
+        self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
         self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
         self.by_folder = {r.folder: r for r in self.rows}
@@ -125,6 +128,24 @@ class Room:
             self.by_name[name_key(row.name)].append(row)
         self.rows = self.rows + added
         return added
+
+    def take_removals(self, size):
+        """Where answers.csv was written anew by a removal: only the people
+        it added to removed.csv go, if what is left is just as long as
+        answers.csv is now (`size`). False where it was another change."""
+        table, end = whole_records(os.path.join(self.out, REMOVED), self.removed_at)
+        gone = {fields[1] for fields in table if len(fields) > 1 and fields[:2] != ['name', 'folder']}
+        rows = [self.by_folder[f] for f in gone if f in self.by_folder]
+        if not rows or self.answers_at - sum(len(line(r.fields()).encode()) for r in rows) != size:
+            return False
+        for row in rows:
+            del self.by_folder[row.folder]
+            self.by_name[name_key(row.name)].remove(row)
+            if not self.by_name[name_key(row.name)]:
+                del self.by_name[name_key(row.name)]
+        self.rows = [r for r in self.rows if r.folder not in gone]
+        self.answers_at, self.removed_at = size, end
+        return True
 
     def read_keys(self):
         self.keys_at = size_of(os.path.join(self.out, 'keys.csv')) or 0
