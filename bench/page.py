@@ -2,8 +2,9 @@
 """Times class-set serve on sets of 1,000, 10,000 and 100,000 people laid
 out by hand (SIZES to choose): until the first page answers, one walk-in's
 enrolment and twenty at once, a rekey until the old link is dead, the
-board's first page, answers a second through personal links with 100
-clients at once (none may be lost), and serve's memory.
+a removal until the removed person's link answers 404, the board's first
+page, answers a second through personal links with 100 clients at once
+(none may be lost), and serve's memory.
 Run: bash scripts/python bench/page.py"""
 import csv
 import http.client
@@ -58,6 +59,7 @@ def serve(out, port):
 def measure(size, top):
     out = os.path.join(top, f'set-{size}')
     stand_in_set.lay_out(out, size, size=int(os.environ.get('PROGRAM_SIZE', 4096)))
+    os.sync()  # a set is built before the day, not while serve starts
     port = stand_in_set.free_port()
     server, started, board = serve(out, port)
     process = psutil.Process(server.pid)
@@ -65,7 +67,9 @@ def measure(size, top):
         organiser = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
         organiser.open(board).close()
         with organiser.open(f'http://127.0.0.1:{port}/board/links.csv') as response:
-            links = [urllib.parse.urlsplit(r['link']).path for r in csv.DictReader(io.StringIO(response.read().decode()))]
+            people = [(r['name'], urllib.parse.urlsplit(r['link']).path)
+                      for r in csv.DictReader(io.StringIO(response.read().decode()))]
+        links = [path for _, path in people[:-1]]
         one = post(port, '/enrol', {'name': 'Walk In'}, '127.0.1.2')
         waits = [None] * 20
         stand_in_set.together(20, lambda i: waits.__setitem__(i, post(port, '/enrol', {'name': f'Guest {i}'}, f'127.0.2.{i + 2}')))
@@ -75,6 +79,11 @@ def measure(size, top):
             pass
         rekeyed = time.monotonic() - start
         start = time.monotonic()
+        subprocess.run(COMMAND + ['remove', out, people[-1][0]], check=True, capture_output=True)
+        while not _gone(port, people[-1][1]):
+            pass
+        removed = time.monotonic() - start
+        start = time.monotonic()
         with organiser.open(f'http://127.0.0.1:{port}/board') as response:
             page = response.read()
         board_time = time.monotonic() - start
@@ -83,11 +92,11 @@ def measure(size, top):
             connection = http.client.HTTPConnection('127.0.0.1', port, timeout=300, source_address=(f'127.0.3.{i + 2}', 0))
             for k in range(EACH):
                 post(port, links[1 + (i * EACH + k) % (len(links) - 1)], {'word': 'guess'}, connection=connection)
-        before = _answers(out)
+        before, cpu = _answers(out), sum(process.cpu_times()[:2])
         start = time.monotonic()
         stand_in_set.together(CLIENTS, client)
         spent = time.monotonic() - start
-        kept = _answers(out) - before
+        kept, cpu = _answers(out) - before, sum(process.cpu_times()[:2]) - cpu
         memory = process.memory_info().rss + sum(c.memory_info().rss for c in process.children(recursive=True))
     finally:
         server.terminate()
@@ -96,8 +105,8 @@ def measure(size, top):
     enrolled = [w for status, w in waits if status == 303]
     print(f'{size} people: first page {started:.1f} s after serve started; one enrolment {one[1]:.2f} s '
           f'(status {one[0]}); 20 at once: {len(enrolled)} enrolled, each within {max(enrolled):.2f} s; '
-          f'rekey seen in {rekeyed:.2f} s; board {len(page) / 1000:.0f} KB in {board_time * 1000:.0f} ms; '
-          f'{CLIENTS} clients, {CLIENTS * EACH} answers: {kept / spent:.0f} a second, {kept} kept; '
+          f'rekey seen in {rekeyed:.2f} s; removal seen in {removed:.2f} s; board {len(page) / 1000:.0f} KB in {board_time * 1000:.0f} ms; '
+          f'{CLIENTS} clients, {CLIENTS * EACH} answers: {kept / spent:.0f} a second, {kept} kept, serve busy {cpu / spent:.0%}; '
           f'serve {memory / 2**20:.0f} MiB', flush=True)
 
 

@@ -106,7 +106,7 @@ def lookup(rows, ids, removed, people=None):
             people.setdefault(name_key(row.name), []).append(row)
     by_folder = {row.folder: row for row in rows}
     return Lookup(people, by_folder, {row.password: row for row in rows},
-                  {ids[f]: row for f, row in by_folder.items() if ids.get(f)},
+                  {ids[f]: row for f, row in by_folder.items() if ids.get(f)} if ids else {},
                   {r.folder for r in removed} | {name_key(r.name) for r in removed})
 
 

@@ -23,7 +23,7 @@ class Standing:
 
     def __init__(self, room):
         self.room, self.lock = room, threading.Lock()
-        self.rows, self.base = None, None
+        self.people, self.base = None, None
 
     def stamp_of(self, name):
         try:
@@ -34,23 +34,35 @@ class Standing:
 
     def start(self, people, base):
         """Everything counted afresh, for these people and this base."""
-        self.rows, self.base, self.details = people.rows, base, read_details(self.room.out)
+        self.people, self.base, self.details = people, base, read_details(self.room.out)
         self.found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
         self.result, self.last, self.solved_at, self.tried = grading.Tally(), 0, {}, []
-        self.order = {row.folder: i for i, row in enumerate(people.rows)}
-        self.label, self.folder_of = grading.labels(people.rows), {r.name: r.folder for r in people.rows}
-        self.keys = {row.folder: key for key, rows in people.by_name.items() for row in rows}
-        self.searched = None  # the columns as people type them: made at the first search
+        # Made where first needed: most refreshes of a big room need none of them.
+        self.made = {}
+
+    def made_once(self, what):
+        """The people's order, labels, folders by name, name keys by
+        folder, or the roster's other columns as people type them."""
+        if what not in self.made:
+            rows, details = self.people.rows, self.details
+            make = {'order': lambda: {row.folder: i for i, row in enumerate(rows)},
+                    'label': lambda: grading.labels(rows),
+                    'folder_of': lambda: {r.name: r.folder for r in rows},
+                    'keys': lambda: {row.folder: key for key, found in self.people.by_name.items() for row in found},
+                    'columns': lambda: {f: [name_key(v) for v in values.values() if v]
+                                        for f, values in details.values.items()}}
+            self.made[what] = make[what]()
+        return self.made[what]
 
     def follow(self):
         """Counts what was handed in since last time; the people as they are now."""
         people = self.room.people()
         base = (self.stamp_of(DETAILS), self.stamp_of(REMOVED))
-        if people.rows is not self.rows or base != self.base:
+        if self.people is None or people.rows is not self.people.rows or base != self.base:
             self.start(people, base)
         for answer in self.room.store.answers(after=self.last):
             grading.count(self.result, self.found, grading.from_store([answer])[0])
-            folder = answer.folder or self.folder_of.get(answer.person)
+            folder = answer.folder or self.made_once('folder_of').get(answer.person)
             if answer.correct and folder not in self.solved_at:
                 self.solved_at[folder] = answer.time
             if answer.person is None:
@@ -69,13 +81,16 @@ class Standing:
             pages = max(1, -(-len(found) // PAGE))
             page = min(max(1, page), pages)
             walked_in = set(people.walk_ins)
-            shown = [grading.report_row(row, self.result, self.label, self.order, walked_in)
+            # Only passwords passed around are ordered and labelled.
+            passing = self.result.handed_in or self.result.claimed
+            order, label = (self.made_once('order'), self.made_once('label')) if passing else ({}, {})
+            shown = [grading.report_row(row, self.result, label, order, walked_in)
                      for row in found[(page - 1) * PAGE:page * PAGE]]
             solved = len(self.result.solved)
             wrong = sum(1 for f, n in self.result.counts.items() if n and f not in self.result.solved)
             counts = {'solved': solved, 'wrong': wrong, 'none': len(people.rows) - solved - wrong,
                       'answers': sum(self.result.counts.values())}
-            passed, tried = grading.passed_around(self.result, self.label, self.order), list(self.tried)
+            passed, tried = grading.passed_around(self.result, label, order), list(self.tried)
             solved_at = {row['folder']: self.solved_at.get(row['folder']) for row in shown}
         downloads = self.room.store.downloads([r['folder'] for r in shown] + [r['name'] for r in shown])
         for row in shown:
@@ -88,9 +103,6 @@ class Standing:
         group), holds `query` as people type it."""
         if not query:
             return rows
-        wanted = name_key(query)
-        if self.searched is None:
-            self.searched = {f: [name_key(v) for v in values.values() if v]
-                             for f, values in self.details.values.items()}
-        return [row for row in rows if wanted in self.keys[row.folder]
-                or any(wanted in value for value in self.searched.get(row.folder, ()))]
+        wanted, keys, columns = name_key(query), self.made_once('keys'), self.made_once('columns')
+        return [row for row in rows if wanted in keys[row.folder]
+                or any(wanted in value for value in columns.get(row.folder, ()))]
