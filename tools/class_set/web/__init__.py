@@ -10,7 +10,7 @@ from werkzeug.exceptions import HTTPException
 
 from ..keys import with_keys
 from ..language import LANGUAGES, N_, compiled
-from ..set_folder import locked, read_set
+from ..set_folder import locked
 from ..walkins import open_set
 from .board import board
 from .page import page
@@ -45,7 +45,7 @@ def create_app(config):
         raise problem_reading.__cause__  # at the start it is no moment's: say what
     if len(people.by_key) < len(people.rows):
         with locked(out):  # every person has a key before the first page
-            with_keys(out, read_set(out, new_ok=False, trusted=True))
+            with_keys(out, room.people().rows)  # the set as it is now that it is locked
         room.people()
     room.store.key()
     app.extensions['room'], app.extensions['standing'] = room, Standing(room)
