@@ -80,15 +80,16 @@ class Room:
     def people(self):
         """People, each part read again only where its file changed, and
         only what was appended where it grew in place (a walk-in, a new
-        key): a change of one person costs one person, not the set."""
-        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv', REMOVED))
+        key), or what removed.csv gained where answers.csv was written anew
+        by a removal: a change of one person costs one person, not the set."""
+        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv'))
         with self.lock:
             if stamp == self.stamp:
                 return self.current
-            old = self.stamp or (None, None, None, None)
+            old = self.stamp or (None, None, None)
             try:
                 rows_again, added = stamp[0] != old[0] and not grew(old[0], stamp[0]), []
-                if rows_again and not (self.stamp and stamp[3] != old[3] and self.take_removals(stamp[0][2])):
+                if rows_again and not (self.stamp and stamp[0] and self.take_removals(stamp[0][2])):
                     self.read_rows()
                 elif stamp[0] != old[0]:
                     added = self.add_rows()
@@ -111,6 +112,7 @@ class Room:
     # lines start: a line appended meanwhile is then read twice, and taken once.
 
     def read_rows(self):
+        self.removed = self.stamp_of(REMOVED)
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
         self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
@@ -133,6 +135,9 @@ class Room:
         """Where answers.csv was written anew by a removal: only the people
         it added to removed.csv go, if what is left is just as long as
         answers.csv is now (`size`). False where it was another change."""
+        removed = self.stamp_of(REMOVED)
+        if removed == self.removed:
+            return False
         table, end = whole_records(os.path.join(self.out, REMOVED), self.removed_at)
         gone = {fields[1] for fields in table if len(fields) > 1 and fields[:2] != ['name', 'folder']}
         rows = [self.by_folder[f] for f in gone if f in self.by_folder]
@@ -144,7 +149,7 @@ class Room:
             if not self.by_name[name_key(row.name)]:
                 del self.by_name[name_key(row.name)]
         self.rows = [r for r in self.rows if r.folder not in gone]
-        self.answers_at, self.removed_at = size, end
+        self.answers_at, self.removed_at, self.removed = size, end, removed
         return True
 
     def read_keys(self):
