@@ -81,3 +81,60 @@ def test_idle_connections_close(server):
     assert closed(idle) or closed(idle)
     assert time.monotonic() - start < 10
     idle.close()
+
+
+@pytest.fixture
+def serving(make_set):
+    """serve in two processes on a set, with small budgets: (port, the
+    board's address); stopped at the end, workers and all."""
+    import subprocess
+    import sys
+    import psutil
+    port = free_port()
+    out = make_set()
+    serve = subprocess.Popen([sys.executable, '-m', 'class_set', 'serve', out, '--port', str(port), '--workers',
+                              '2', '--rate', '3', '--client-rate', '4'], stdout=subprocess.PIPE, text=True)
+    printed = ''
+    while 'Ctrl+C' not in printed:
+        printed += serve.stdout.readline() or pytest.fail('serve ended: ' + printed)
+    workers = psutil.Process(serve.pid).children()
+    yield port, [w for w in printed.split() if '/board?key=' in w][0], out
+    serve.terminate()
+    serve.wait(10)
+    serve.stdout.close()
+    assert len(workers) == 1 and psutil.wait_procs(workers, timeout=10)[1] == [], 'a worker outlived serve'
+
+
+def test_the_workers_share_each_budget(serving):
+    import csv
+    import http.cookiejar
+    import io
+    import urllib.parse
+    import urllib.request
+    import contextlib
+    import os
+    import sqlite3
+    port, board, out = serving
+    organiser = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
+    organiser.open(board).close()
+    with organiser.open(f'http://127.0.0.1:{port}/board/links.csv') as response:
+        link = {r['name']: urllib.parse.urlsplit(r['link']).path for r in csv.DictReader(io.StringIO(response.read().decode()))}
+
+    def post(path, body, address):
+        connection = http.client.HTTPConnection('127.0.0.1', port, timeout=10, source_address=(address, 0))
+        try:
+            connection.request('POST', path, body, {'Content-Type': 'application/x-www-form-urlencoded'})
+            return connection.getresponse().status
+        finally:
+            connection.close()
+    # Two addresses, so two processes: Bob's budget is one.
+    assert [post(link['Bob'], 'word=x', f'127.0.4.{2 + i % 2}') for i in range(4)] == [200, 200, 200, 429]
+    # An address comes to one process, however many connections it opens: its budget is whole there.
+    assert [post('/', 'name=Nobody&word=x', '127.0.5.2') for _ in range(5)] == [200] * 4 + [429]
+
+    def kept():  # as grade reads them, in a process of its own
+        with contextlib.closing(sqlite3.connect(os.path.join(out, 'checkins.sqlite'))) as db:
+            return db.execute('SELECT COUNT(*) FROM answers').fetchone()[0]
+    assert kept() == 7
+    assert [post(link['Анна Петрова'], 'word=x', f'127.0.4.{2 + i}') for i in range(2)] == [200, 200]
+    assert kept() == 9, 'answers handed in after another program read them were lost'

@@ -22,7 +22,7 @@ Modules, by job:
   page, in SQLite);
 - web: the page and the board (create_app, blueprints page and board,
   room, standing (what the board shows, kept up as answers come),
-  problems, serving).
+  problems, serving, processes (a process a core, each address to one)).
 """
 import os
 

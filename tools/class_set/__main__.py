@@ -37,7 +37,7 @@ def run_serve(args):
                'LINKS_ONLY': args.links_only, 'BASE': args.base and checked_base(args.base),
                'LANGUAGE': args.language,
                'connections': args.connections, 'connections_per_address': args.connections_per_address,
-               'idle_timeout': args.idle_timeout}
+               'idle_timeout': args.idle_timeout, 'workers': args.workers}
     return serve_command(os.path.realpath(args.out), args.host, args.port, options)
 
 

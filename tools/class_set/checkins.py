@@ -29,6 +29,8 @@ CREATE TABLE IF NOT EXISTS answers (
 CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NULL);
 '''
+# After the columns that stores made before them lack are added.
+INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
 
 
 @dataclasses.dataclass(frozen=True)
@@ -54,6 +56,14 @@ ADDED = {'via': "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'
          'folder': 'ALTER TABLE answers ADD COLUMN folder TEXT'}
 
 
+class TooMany(Exception):
+    """A person's budget spent: `wait` seconds until one more answer may be."""
+
+    def __init__(self, wait):
+        super().__init__(wait)
+        self.wait = wait
+
+
 class Checkins:
     """One connection, shared by the server's threads under a lock."""
 
@@ -64,7 +74,7 @@ class Checkins:
             os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT, 0o600))
         elif not os.path.isfile(self.path):
             raise FileNotFoundError(self.path)
-        self.db, self.inode = None, None
+        self.db, self.held = None, None
         self.lock = threading.Lock()
         with self.writing():
             self.db.executescript(SCHEMA)
@@ -72,35 +82,64 @@ class Checkins:
             for column, alter in ADDED.items():
                 if column not in columns:
                     self.db.execute(alter)
+            self.db.execute(INDEX)
 
     def connect(self):
-        """The connection to the file now at the path: a build may have put a
-        copy of it there."""
+        """The connection to the file now at the path (a build may have put a
+        copy of it there), and a descriptor of that file for the flock. The
+        descriptor stays open as long as the connection: closing any
+        descriptor of the file would drop SQLite's own locks in this
+        process, and another process would then take it for gone."""
         here = os.stat(self.path)
-        if (here.st_dev, here.st_ino) != self.inode:
-            if self.db is not None:
-                self.db.close()
-            self.db, self.inode = sqlite3.connect(self.path, check_same_thread=False), (here.st_dev, here.st_ino)
+        if self.held is not None and (here.st_dev, here.st_ino) == self.held[1]:
+            return
+        self.disconnect()
+        fd = os.open(self.path, os.O_RDONLY)
+        db = sqlite3.connect(self.path, check_same_thread=False)
+        try:
+            # A commit is then an append, on disk when the system writes it out:
+            # a killed serve loses nothing; a power cut, the last moment's.
+            db.execute('PRAGMA journal_mode=WAL')
+            db.execute('PRAGMA synchronous=NORMAL')
+        except BaseException:
+            db.close()
+            os.close(fd)
+            raise
+        held = os.fstat(fd)
+        self.db, self.held = db, (fd, (held.st_dev, held.st_ino))
+
+    def disconnect(self):
+        if self.db is not None:
+            self.db.close()  # before the descriptor, as above
+        if self.held is not None:
+            os.close(self.held[0])
+        self.db, self.held = None, None
+
+    def close(self):
+        """Before a fork: a connection is never shared with another process."""
+        with self.lock:
+            self.disconnect()
 
     @contextlib.contextmanager
     def writing(self):
         """A transaction that no build of the set swaps away under it."""
         with self.lock:
             while True:
-                fd = os.open(self.path, os.O_RDONLY)
                 try:
-                    fcntl.flock(fd, fcntl.LOCK_SH)
-                    held, here = os.fstat(fd), os.stat(self.path)
-                    if (held.st_dev, held.st_ino) == (here.st_dev, here.st_ino):
-                        self.connect()
-                        try:
+                    self.connect()
+                    fcntl.flock(self.held[0], fcntl.LOCK_SH)
+                    try:
+                        here = os.stat(self.path)
+                        if (here.st_dev, here.st_ino) == self.held[1]:
                             with self.db:
+                                # Every process that serves the set waits here for the others.
+                                self.db.execute('BEGIN IMMEDIATE')
                                 yield
-                        except sqlite3.DatabaseError as e:
-                            raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
-                        return
-                finally:
-                    os.close(fd)
+                            return
+                    finally:
+                        fcntl.flock(self.held[0], fcntl.LOCK_UN)
+                except sqlite3.DatabaseError as e:
+                    raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
 
     def key(self):
         """The board's key: drawn once, the same after a restart."""
@@ -115,14 +154,24 @@ class Checkins:
             self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
         return self.key()
 
-    def add(self, typed, row, client, word, via='name'):
+    def add(self, typed, row, client, word, via='name', rate=None):
         """An answer, handed in by name on the form or through the person's
-        link; `row` None for a name that is on nobody's list."""
+        link; `row` None for a name that is on nobody's list. With `rate`,
+        the person's budget: at most that many of their answers this way
+        in any 60 seconds, counted here, so that every process serving the
+        set spends the same one. Whether it was right; or TooMany, and then
+        it is not kept."""
         correct = row is not None and word.strip() == row.password
+        now = time.time()
         with self.writing():
+            if rate is not None and row is not None:
+                count, first = self.db.execute('SELECT COUNT(*), MIN(time) FROM answers WHERE folder = ? AND via = ? '
+                                               'AND time > ?', (row.folder, via, now - 60)).fetchone()
+                if count >= rate:
+                    raise TooMany(int(60 - (now - first)) + 1)
             self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder) '
                             'VALUES (?, ?, ?, ?, ?, ?, ?, ?)',
-                            (time.time(), typed, row and row.name, client, word, int(correct), via, row and row.folder))
+                            (now, typed, row and row.name, client, word, int(correct), via, row and row.folder))
         return correct
 
     def downloaded(self, folder):

@@ -105,6 +105,9 @@ def serve_options(serve):
                        help='connections at once, the whole room (default: %(default)s)')
     serve.add_argument('--connections-per-address', type=positive, default=20, metavar='N',
                        help='connections at once from one client address (default: %(default)s)')
+    serve.add_argument('--workers', type=positive, default=min(os.cpu_count() or 1, 4), metavar='N',
+                       help='processes that serve the page, each address always by the same one '
+                            '(default: the cores, at most 4: %(default)s)')
     serve.add_argument('--idle-timeout', type=positive, default=15, metavar='SECONDS',
                        help='a connection that sends nothing for this long is closed (default: %(default)s)')
 

@@ -2,7 +2,6 @@
 through their own link (the `page` blueprint), and a board behind a key
 where the organiser watches the room (the `board` blueprint)."""
 import os
-import urllib.parse
 
 from flask import Flask, request
 from flask_babel import Babel, get_locale
@@ -78,11 +77,10 @@ def same_origin_only():
     if request.method != 'POST':
         return None
     site, origin = request.headers.get('Sec-Fetch-Site'), request.headers.get('Origin')
-    ours = urllib.parse.urlsplit(request.host_url)
     if site is not None:
         refused = site not in ('same-origin', 'none')
     else:
-        refused = origin is not None and origin != f'{ours.scheme}://{ours.netloc}'
+        refused = origin is not None and origin != f'{request.scheme}://{request.host}'
     if refused:
         return problem(403, N_('Not from here'), N_('Hand in your answer from this page itself.'))
     return None

@@ -6,6 +6,7 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 
 from flask_babel import gettext, ngettext
 
+from ..checkins import TooMany
 from ..errors import Refusal
 from ..language import N_, N_plural, said
 from ..keys import as_typed
@@ -54,10 +55,12 @@ def too_many(limit, key, message, title=N_('Too many answers')):
     """The 429 page where `key` has used up its answers (or enrolments) for
     now; `message`: the singular and plural of what to say."""
     wait = limit.wait(key)
-    if wait:
-        return render_template('problem.html', title=gettext(title), message=ngettext(*message, wait)), 429, \
-            {'Retry-After': str(wait)}
-    return None
+    return spent_page(wait, message, title) if wait else None
+
+
+def spent_page(wait, message, title=N_('Too many answers')):
+    return render_template('problem.html', title=gettext(title), message=ngettext(*message, wait)), 429, \
+        {'Retry-After': str(wait)}
 
 
 def person_of(key):
@@ -130,11 +133,10 @@ def answer():
         room.store.add(name, None, request.remote_addr, word)
         return render_template('answer.html', name=name,
                                message=gettext('No one of that name is on the list. Type your name as it is there.'))
-    person = matched[0]
-    refused = too_many(room.name_person, person.folder, FOR_THE_NAME)
-    if refused:
-        return refused
-    correct = room.store.add(name, person, request.remote_addr, word)
+    try:
+        correct = room.store.add(name, matched[0], request.remote_addr, word, rate=room.name_rate)
+    except TooMany as spent:
+        return spent_page(spent.wait, FOR_THE_NAME)
     return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
 
 
@@ -150,11 +152,13 @@ def personal_answer(key):
     fields, refused = form_fields(['word'])
     if refused:
         return refused
-    refused = too_many(room.link_client, request.remote_addr, FROM_HERE) or \
-        too_many(room.link_person, person.folder, OF_YOURS)
+    refused = too_many(room.link_client, request.remote_addr, FROM_HERE)
     if refused:
         return refused
-    correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link')
+    try:
+        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link', rate=room.rate)
+    except TooMany as spent:
+        return spent_page(spent.wait, OF_YOURS)
     return keyed(Response(render_template('personal.html', name=person.name, key=key,
                                           verdict='right' if correct else 'wrong')))
 

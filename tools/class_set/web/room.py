@@ -62,8 +62,10 @@ class Room:
 
     def __init__(self, out, config):
         self.out, self.store, self.places = out, Checkins(out), config['PLACES']
-        self.link_person, self.link_client = RateLimit(config['RATE']), RateLimit(config['CLIENT_RATE'])
-        self.name_person, self.name_client = RateLimit(config['NAME_RATE']), RateLimit(config['CLIENT_RATE'])
+        # A person's budgets are counted in the store, which every process
+        # serving the set shares; an address always comes to the same one.
+        self.rate, self.name_rate = config['RATE'], config['NAME_RATE']
+        self.link_client, self.name_client = RateLimit(config['CLIENT_RATE']), RateLimit(config['CLIENT_RATE'])
         self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current = None, threading.Lock(), None
         self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []

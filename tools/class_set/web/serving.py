@@ -1,13 +1,15 @@
 """`serve`: the page and the board on the room's network, through waitress,
-with every request bounded: a body over the page's limit is refused
-before it is stored, idle connections close, and one address cannot take
-all the connections."""
+in a process a core, with every request bounded: a body over the page's
+limit is refused before it is stored, idle connections close, and one
+address cannot take all the connections."""
+import gc
 import logging
 import os
 
 from ..address import addresses
 from ..errors import OK, Refusal
 from . import create_app
+from .processes import end, fork_workers, sockets
 from .room import LIMIT
 
 
@@ -24,20 +26,26 @@ def capped(make_channel, server, per_address):
     return channel
 
 
-def listen(app, host, port, limits):
-    """The server; limits: connections, connections_per_address, idle_timeout."""
+def listen(app, host, port, limits, sock=None):
+    """The server, on host:port or on a socket listening already; limits:
+    connections, connections_per_address, idle_timeout."""
     import waitress
+    where = {'sockets': [sock]} if sock is not None else {'host': host, 'port': port}
     try:
         server = waitress.create_server(
-            app, host=host, port=port, threads=8, ident=None, clear_untrusted_proxy_headers=True,
+            app, **where, threads=8, ident=None, clear_untrusted_proxy_headers=True,
             max_request_body_size=LIMIT, connection_limit=limits['connections'],
             channel_timeout=limits['idle_timeout'], cleanup_interval=max(1, limits['idle_timeout'] // 3))
     except (OSError, ValueError) as e:
-        why = getattr(e, 'strerror', None) or e
-        more = '; another serve may be running: choose another --port' if 'in use' in str(why) else ''
-        raise Refusal(f'cannot listen on {host}:{port} ({why}){more}')
+        raise cannot_listen(host, port, e)
     server.channel_class = capped(server.channel_class, server, limits['connections_per_address'])
     return server
+
+
+def cannot_listen(host, port, e):
+    why = getattr(e, 'strerror', None) or e
+    more = '; another serve may be running: choose another --port' if 'in use' in str(why) else ''
+    return Refusal(f'cannot listen on {host}:{port} ({why}){more}')
 
 
 def tell(app, hosts, port):
@@ -62,10 +70,22 @@ def serve_command(out, host, port, options):
     app = create_app({**options, 'OUT': out, 'BASE': options.get('BASE') or f'http://{hosts[0]}:{port}/'})
     # A queue of waiting requests is the normal state of a busy room.
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)
-    server = listen(app, host, port, options)
-    tell(app, hosts, port)
     try:
-        server.run()
+        listening = sockets(host, port, options.get('workers', 1))
+    except OSError as e:
+        raise cannot_listen(host, port, e)
+    app.extensions['room'].store.close()
+    gc.freeze()  # what was read stays shared with the workers, untouched by the collector
+    mine, workers = fork_workers(listening)
+    if workers is not None:
+        tell(app, hosts, port)  # once, and when every worker is there
+    limits = dict(options, connections=max(1, options['connections'] // len(listening)))
+    try:
+        listen(app, host, port, limits, mine).run()
     except KeyboardInterrupt:
         pass
+    finally:
+        end(workers)
+    if workers is None:
+        os._exit(OK)  # a worker: nothing of serve's own after this
     return OK
