@@ -145,3 +145,18 @@ def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_s
     assert class_set('remove', app.config['OUT'], 'Carl', 'Анна Петрова')[0] == 2, 'Carl is <b>Carl</b>'
     assert class_set('remove', app.config['OUT'], '<b>Carl</b>', 'Анна Петрова')[0] == 0
     assert client.get(before['Анна Петрова']).status_code == 404 and links(client) == {}
+
+
+def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_builds, class_set, monkeypatch):
+    import class_set.web.room as room
+    from class_set.web import create_app
+    from conftest import organiser
+    out = make_set()
+    one, other = (organiser(create_app({'OUT': out, 'PLACES': 3})) for _ in range(2))  # two processes of serve
+    other.get('/p/x')
+    assert one.post('/enrol', data={'name': 'Walk In'}).status_code == 303
+    assert class_set('remove', out, 'Bob')[0] == 0
+    read, reads = room.read_set, []
+    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    board = other.get('/board').text
+    assert 'Walk In' in board and '<td>Bob</td>' not in board and reads == [], 'the set was read again'

@@ -98,7 +98,7 @@ def everyones_links():
     """Everyone's link, on the address serve was told (--base) or found:
     never one that a client's Host header chose."""
     people = current_app.extensions['room'].people()
-    keys = {row.folder: key for key, row in people.by_key.items()}
+    keys = {row.folder: key for key, row in list(people.by_key.items())}
     return people.rows, people_links(people.rows, keys, current_app.config['BASE'].rstrip('/') + '/')
 
 

@@ -48,11 +48,16 @@ class Unavailable(Exception):
 @dataclasses.dataclass(frozen=True)
 class People:
     """The set as the page sees it: its rows, the rows under each name as
-    people type it, the row of each personal key, and the walk-ins."""
+    people type it, the row of each personal key, and the walk-ins; and
+    which version of the rows it is. A walk-in or a new key is added to
+    these in place, not to copies: copies of a big room cost each process
+    the memory it shares with the others. So whoever goes through all of
+    a dict here takes a list of it first."""
     rows: list[Row]
     by_name: dict[str, list[Row]]
     by_key: dict[str, Row]
     walk_ins: list[str]
+    version: int = 0
 
 
 class Room:
@@ -67,7 +72,7 @@ class Room:
         self.rate, self.name_rate = config['RATE'], config['NAME_RATE']
         self.link_client, self.name_client = RateLimit(config['CLIENT_RATE']), RateLimit(config['CLIENT_RATE'])
         self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
-        self.stamp, self.lock, self.current = None, threading.Lock(), None
+        self.stamp, self.lock, self.current, self.version = None, threading.Lock(), None, 0
         self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []
 
     def stamp_of(self, name):
@@ -94,7 +99,7 @@ class Room:
                 if rows_again and not (self.stamp and stamp[0] and self.take_removals(stamp[0][2])):
                     self.read_rows()
                 elif stamp[0] != old[0]:
-                    added = self.add_rows()
+                    added = self.add_rows()  # after a removal: the walk-ins this process had not seen
                 if grew(old[1], stamp[1]) and not rows_again:
                     self.add_keys()
                 elif stamp[1] != old[1] or rows_again:
@@ -107,7 +112,7 @@ class Room:
                 self.stamp = None  # read it all again next time
                 raise Unavailable() from why
             self.stamp = stamp
-            self.current = People(self.rows, dict(self.by_name), dict(self.by_key), self.walk_ins)
+            self.current = People(self.rows, self.by_name, self.by_key, self.walk_ins, self.version)
             return self.current
 
     # Where a file is read whole, what it held before is where its appended
@@ -118,6 +123,7 @@ class Room:
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
         self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
+        self.version += 1
         self.by_folder = {r.folder: r for r in self.rows}
         self.by_name = collections.defaultdict(list)
         for row in self.rows:
@@ -130,20 +136,23 @@ class Room:
             check_program(self.out, row, 'a walk-in', trusted=True)
             self.by_folder[row.folder] = row
             self.by_name[name_key(row.name)].append(row)
-        self.rows = self.rows + added
+        self.rows.extend(added)
+        self.version += bool(added)
         return added
 
     def take_removals(self, size):
         """Where answers.csv was written anew by a removal: only the people
-        it added to removed.csv go, if what is left is just as long as
-        answers.csv is now (`size`). False where it was another change."""
+        it added to removed.csv go, if what is left of what this process
+        read fits in answers.csv as it is now (`size` bytes); what follows
+        that is walk-ins it had not read yet. False where it was another change."""
         removed = self.stamp_of(REMOVED)
         if removed == self.removed:
             return False
         table, end = whole_records(os.path.join(self.out, REMOVED), self.removed_at)
         gone = {fields[1] for fields in table if len(fields) > 1 and fields[:2] != ['name', 'folder']}
         rows = [self.by_folder[f] for f in gone if f in self.by_folder]
-        if not rows or self.answers_at - sum(len(line(r.fields()).encode()) for r in rows) != size:
+        left = self.answers_at - sum(len(line(r.fields()).encode()) for r in rows)
+        if not rows or left > size:
             return False
         for row in rows:
             del self.by_folder[row.folder]
@@ -151,7 +160,8 @@ class Room:
             if not self.by_name[name_key(row.name)]:
                 del self.by_name[name_key(row.name)]
         self.rows = [r for r in self.rows if r.folder not in gone]
-        self.answers_at, self.removed_at, self.removed = size, end, removed
+        self.version += 1
+        self.answers_at, self.removed_at, self.removed = left, end, removed
         return True
 
     def read_keys(self):
@@ -162,11 +172,10 @@ class Room:
 
     def add_keys(self):
         added, self.keys_at = keys_after(self.out, self.keys_at)
-        by_folder = {r.folder: r for r in self.rows}
         for _, key, folder in added:
-            if folder in by_folder and self.key_of.get(folder) != key:
+            if folder in self.by_folder and self.key_of.get(folder) != key:
                 self.by_key.pop(self.key_of.get(folder), None)
-                self.key_of[folder], self.by_key[key] = key, by_folder[folder]
+                self.key_of[folder], self.by_key[key] = key, self.by_folder[folder]
 
 
 def grew(old, new):

@@ -48,7 +48,8 @@ class Standing:
             make = {'order': lambda: {row.folder: i for i, row in enumerate(rows)},
                     'label': lambda: grading.labels(rows),
                     'folder_of': lambda: {r.name: r.folder for r in rows},
-                    'keys': lambda: {row.folder: key for key, found in self.people.by_name.items() for row in found},
+                    'keys': lambda: {row.folder: key for key, found in list(self.people.by_name.items())
+                                     for row in found},
                     'columns': lambda: {f: [name_key(v) for v in values.values() if v]
                                         for f, values in details.values.items()}}
             self.made[what] = make[what]()
@@ -58,7 +59,7 @@ class Standing:
         """Counts what was handed in since last time; the people as they are now."""
         people = self.room.people()
         base = (self.stamp_of(DETAILS), self.stamp_of(REMOVED))
-        if self.people is None or people.rows is not self.people.rows or base != self.base:
+        if self.people is None or people.version != self.people.version or base != self.base:
             self.start(people, base)
         for answer in self.room.store.answers(after=self.last):
             grading.count(self.result, self.found, grading.from_store([answer])[0])
