@@ -72,7 +72,7 @@ def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
 def test_a_removal_killed_at_every_step(make_set, killed_after):
     out = make_set()
     rows = read_set(out)
-    keys = with_keys(out, rows)
+    with_keys(out, rows)
     before = files(out)
     bob = [r for r in rows if r.name == 'Bob'][0]
 
@@ -80,8 +80,8 @@ def test_a_removal_killed_at_every_step(make_set, killed_after):
         if name == killed_after:
             raise Killed()
     with pytest.raises(Killed):
-        texts = removal_texts(out, [r for r in rows if r is not bob], keys, read_details(out), {'Bob': bob})
-        remove_people(out, texts, ['Bob'], step)
+        texts = removal_texts(out, [r for r in rows if r is not bob], read_details(out), {'Bob': bob})
+        remove_people(out, texts, ['Bob'], f'Bob,,Bob\r\n', step)
 
     for trusted in (True, False):  # never a broken set, whenever it is read
         now = read_set(out, new_ok=False, trusted=trusted)
@@ -134,8 +134,9 @@ def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_s
     from class_set.web import create_app
     from test_page import links
     before = links(client)
-    read, reads = room.read_set, []
+    read, keys, reads = room.read_set, room.read_keys, []
     monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    monkeypatch.setattr(room, 'read_keys', lambda *args, **kw: reads.append(args) or keys(*args, **kw))
     assert class_set('remove', app.config['OUT'], 'Bob')[0] == 0
     assert client.get(before['Bob']).status_code == 404
     assert client.get(before['Анна Петрова']).status_code == 200

@@ -5,8 +5,9 @@ answers.csv; OUT/.change, written first, names the change and the sizes
 the files had, and a change interrupted before its answers.csv line is
 whole is rolled back from it by the next that locks the set. A removal:
 the records' new texts written beside them, then OUT/.change naming them,
-then each put in place and the programs removed; interrupted after its
-journal is whole, the next that locks the set finishes it. Readers
+then a line appended to keys.csv that ends each one's key, each text put
+in place and the programs removed; interrupted after its journal is
+whole, the next that locks the set finishes it. Readers
 meanwhile pass over the folders a journal names."""
 import csv
 import io
@@ -90,10 +91,11 @@ def recover(out):
     os.unlink(path)
 
 
-def remove_people(out, texts, folders, step=lambda name: None):
+def remove_people(out, texts, folders, unkeyed='', step=lambda name: None):
     """Takes people out of the set OUT, locked, in place: `texts` {file of
     OUT: its new text}, put in place in that order, and the `folders` of
-    handout/ that go. `step` is told each step as it is done."""
+    handout/ that go, after `unkeyed`, the lines that end their keys, is
+    appended to keys.csv. `step` is told each step as it is done."""
     staged = []
     for name, text in texts.items():
         path = os.path.join(out, '.new-' + name.replace(os.sep, '-'))
@@ -104,17 +106,26 @@ def remove_people(out, texts, folders, step=lambda name: None):
             os.fsync(f.fileno())
         staged.append([os.path.basename(path), name])
     step('staged')
+    journal = {'folders': sorted(folders), 'replace': staged}
+    keys = size_of(os.path.join(out, 'keys.csv'))
+    if unkeyed and keys is not None:
+        journal['keys'] = [keys, unkeyed]
     with open(os.open(os.path.join(out, JOURNAL), os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), 'w',
               encoding='utf-8') as f:
-        json.dump({'folders': sorted(folders), 'replace': staged}, f)
+        json.dump(journal, f)
         f.flush()
         os.fsync(f.fileno())
     step('journal')
-    put_in_place(out, {'folders': sorted(folders), 'replace': staged}, step)
+    put_in_place(out, journal, step)
 
 
 def put_in_place(out, journal, step=lambda name: None):
     """A removal's journal carried out, from wherever it stopped."""
+    if 'keys' in journal:  # first: nobody's link works a moment longer
+        size, unkeyed = journal['keys']
+        os.truncate(os.path.join(out, 'keys.csv'), size)  # a line half-written by a kill, or a whole one
+        synced(os.path.join(out, 'keys.csv'), unkeyed)
+        step('keys.csv')
     for staged, name in journal['replace']:
         if os.path.exists(os.path.join(out, staged)):
             os.replace(os.path.join(out, staged), os.path.join(out, name))

@@ -51,11 +51,15 @@ def read_keys(out, rows):
         raise Refusal(f'{path}:1: not a set made by class-set (header is not name,key,folder)')
     folder_of = {r.name: r.folder for r in rows}  # for name,key: names were one a person
     folders, underway = {r.folder for r in rows}, in_flight(out)
+    ended = {row[2] for row in table[1:] if len(row) == 3 and row[1] == ''}  # people removed
     keys, where = {}, {}
     for number, row in enumerate(table[1:], 2):
         folder = row[2] if len(row) == 3 else folder_of.get(row[0]) if len(row) == 2 else None
-        if folder in underway and folder not in folders:
+        if (folder in underway or folder in ended) and folder not in folders:
             continue  # a walk-in's, whose answers.csv line is still to come, or one removed
+        if len(row) == 3 and row[1] == '':  # a removal ended the folder's key
+            where.pop(keys.pop(folder, None), None)
+            continue
         if folder not in folders or len(row[1]) < 22 or where.get(row[1], folder) != folder:
             raise Refusal(f'{path}:{number}: not a key of someone in the set')
         where.pop(keys.get(folder), None)  # a later line for a folder is its new key

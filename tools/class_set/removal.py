@@ -6,11 +6,10 @@ import dataclasses
 import os
 import time
 
-from .appending import remove_people
+from .appending import line, remove_people
 from .details import DETAILS, person_named, read_details
 from .errors import OK
 from .files import records_of, table_text
-from .keys import keys_text, new_key, read_keys
 from .rows import rows_text
 from .set_folder import locked, read_set, sums_text
 from .walkin_list import WALKINS, read_walk_ins, walk_ins_text
@@ -38,23 +37,24 @@ def remove_command(out, wanted):
             row = person_named(rows, details, text)
             gone[row.folder] = row
         kept = [r for r in rows if r.folder not in gone]
-        keys = read_keys(out, rows)
-        remove_people(out, removal_texts(out, kept, keys, details, gone), list(gone))
+        unkeyed = ''.join(line([r.name, '', r.folder]) for r in gone.values())
+        remove_people(out, removal_texts(out, kept, details, gone), list(gone), unkeyed)
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
               'and grade reports it as removed')
     return OK
 
 
-def removal_texts(out, kept, keys, details, gone):
+def removal_texts(out, kept, details, gone):
     """The set's files as they are without the people `gone` ({folder: row}),
-    in the order they are put in place: the keys first, so that a reader
-    in between meets nobody's key whose row is gone; answers.csv last."""
+    in the order they are put in place, answers.csv last. The records lose
+    their lines, the rest of them as it was: what a page that reads the set
+    knows of the others stays true."""
     stamp = time.strftime('%Y-%m-%d %H:%M:%S')
     removed = [dataclasses.astuple(r) for r in read_removed(out)]
     removed += [(r.name, r.folder, details.ids.get(r.folder, ''), stamp) for r in gone.values()]
     names = {r.name for r in gone.values()}
-    texts = {'keys.csv': keys_text(kept, {r.folder: keys.get(r.folder) or new_key() for r in kept})}
+    texts = {}
     if os.path.exists(os.path.join(out, WALKINS)):
         texts[WALKINS] = walk_ins_text([w for w in read_walk_ins(out) if w.name not in names])
     for folder in gone:
@@ -62,7 +62,25 @@ def removal_texts(out, kept, keys, details, gone):
         details.values.pop(folder, None)
     if details.ids or details.columns:
         texts[DETAILS] = details.text()
-    texts[os.path.join('handout', 'SHA256SUMS')] = sums_text(kept)
+    sums = os.path.join('handout', 'SHA256SUMS')
+    texts[sums] = without(out, sums, [f'{r.sha256}  {r.folder}/PassWord.exe\n' for r in gone.values()]) \
+        or sums_text(kept)
     texts[REMOVED] = table_text(['name', 'folder', 'id', 'time'], removed)
-    texts['answers.csv'] = rows_text(kept)
+    texts['answers.csv'] = without(out, 'answers.csv', [line(r.fields()) for r in gone.values()]) or rows_text(kept)
     return texts
+
+
+def without(out, name, lines):
+    """The text of a file of OUT less `lines`, each of which it holds once,
+    as a line of its own; None where it does not."""
+    try:
+        with open(os.path.join(out, name), encoding='utf-8', newline='') as f:
+            text = f.read()
+    except FileNotFoundError:
+        return None
+    for cut in lines:
+        at = text.find('\n' + cut) + 1
+        if at == 0 or text.find('\n' + cut, at) != -1:
+            return None
+        text = text[:at] + text[at + len(cut):]
+    return text

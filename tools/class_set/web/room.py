@@ -96,10 +96,12 @@ class Room:
             old = self.stamp or (None, None, None)
             try:
                 rows_again, added = stamp[0] != old[0] and not grew(old[0], stamp[0]), []
-                if rows_again and not (self.stamp and stamp[0] and self.take_removals(stamp[0][2])):
+                if rows_again and self.stamp and stamp[0] and self.take_removals(stamp[0][2]):
+                    rows_again = False  # followed as the removal went
+                if rows_again:
                     self.read_rows()
                 elif stamp[0] != old[0]:
-                    added = self.add_rows()  # after a removal: the walk-ins this process had not seen
+                    added = self.add_rows()  # after a removal: the walk-ins this process had not read
                 if grew(old[1], stamp[1]) and not rows_again:
                     self.add_keys()
                 elif stamp[1] != old[1] or rows_again:
@@ -156,6 +158,7 @@ class Room:
             return False
         for row in rows:
             del self.by_folder[row.folder]
+            self.by_key.pop(self.key_of.pop(row.folder, None), None)
             self.by_name[name_key(row.name)].remove(row)
             if not self.by_name[name_key(row.name)]:
                 del self.by_name[name_key(row.name)]
@@ -173,7 +176,9 @@ class Room:
     def add_keys(self):
         added, self.keys_at = keys_after(self.out, self.keys_at)
         for _, key, folder in added:
-            if folder in self.by_folder and self.key_of.get(folder) != key:
+            if not key:  # a removal ended it
+                self.by_key.pop(self.key_of.pop(folder, None), None)
+            elif folder in self.by_folder and self.key_of.get(folder) != key:
                 self.by_key.pop(self.key_of.get(folder), None)
                 self.key_of[folder], self.by_key[key] = key, self.by_folder[folder]
 
