@@ -5,7 +5,7 @@ enrolment and twenty at once, a rekey until the old link is dead, the
 a removal until the removed person's link answers 404, the board's first
 page, answers a second through personal links with 100 clients at once
 (none may be lost), and serve's memory.
-Run: bash scripts/python bench/page.py"""
+Run: bash bench/page.sh"""
 import csv
 import http.client
 import http.cookiejar
