@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times class-set serve on sets of 1,000, 10,000 and 100,000 people laid
 out by hand (SIZES to choose): until the first page answers, one walk-in's
-enrolment and twenty at once, a rekey until the old link is dead, the
+enrolment and twenty at once, a rekey until the old link is dead,
 a removal until the removed person's link answers 404, the board's first
 page, answers a second through personal links with 100 clients at once
 (none may be lost), and serve's memory.
