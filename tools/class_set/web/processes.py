@@ -9,7 +9,6 @@ import os
 import signal
 import socket
 import struct
-import sys
 
 SO_ATTACH_REUSEPORT_CBPF = 51
 SKF_NET_OFF = -0x100000
@@ -89,4 +88,3 @@ def end(workers):
     for pid in workers:
         with contextlib.suppress(ChildProcessError):
             os.waitpid(pid, 0)
-
