@@ -105,5 +105,6 @@ class Standing:
         if not query:
             return rows
         wanted, keys, columns = name_key(query), self.made_once('keys'), self.made_once('columns')
-        return [row for row in rows if wanted in keys[row.folder]
+        # .get: a walk-in may join the rows while they are searched, before they are counted afresh.
+        return [row for row in rows if wanted in keys.get(row.folder, '')
                 or any(wanted in value for value in columns.get(row.folder, ()))]
