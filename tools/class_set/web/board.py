@@ -99,7 +99,8 @@ def everyones_links():
     never one that a client's Host header chose."""
     people = current_app.extensions['room'].people()
     keys = {row.folder: key for key, row in list(people.by_key.items())}
-    return people.rows, people_links(people.rows, keys, current_app.config['BASE'].rstrip('/') + '/')
+    rows = [row for row in people.rows if row.folder in keys]  # a walk-in whose key is a moment behind: next time
+    return rows, people_links(rows, keys, current_app.config['BASE'].rstrip('/') + '/')
 
 
 @board.get('/board/links.csv')
