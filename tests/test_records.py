@@ -94,3 +94,16 @@ def test_keys_of_a_set_from_before_namesakes(make_set):
     keys = read_keys(out, rows)
     assert keys == {r.folder: f'{r.name[0]}{"k" * 21}{i}' for i, r in enumerate(rows)}
     assert with_keys(out, rows) == keys
+
+
+def test_one_person_is_found_without_reading_everyone(make_set, monkeypatch):
+    import class_set.details as details
+    from class_set.details import one_person, read_details
+    out = make_set([('Ann, the elder', 'Ab3De'), ('Bob', 'Fg4Hj'), ('x,Bob,y', 'Km5Np'), ('"Bob"', 'Pq6Rs')])
+    found = read_details(out)
+    read = details.read_set
+    monkeypatch.setattr(details, 'read_set', lambda *args, **kw: pytest.fail('every row was read'))
+    assert [one_person(out, found, f).password for f in ('Bob', 'Ann, the elder', 'x,Bob,y', '_Bob_')] == \
+        ['Fg4Hj', 'Ab3De', 'Km5Np', 'Pq6Rs'], 'a folder, quoted or not, found by its own field'
+    monkeypatch.setattr(details, 'read_set', read)
+    assert one_person(out, found, ' bob ').password == 'Fg4Hj', 'a name as people type it: everyone read'

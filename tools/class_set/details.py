@@ -9,6 +9,8 @@ import os
 
 from .errors import Refusal
 from .names import name_key
+from .rows import row_of
+from .set_folder import read_set
 
 DETAILS = 'details.csv'
 
@@ -69,6 +71,20 @@ def merged(details, people, folder_of):
         if person.details:
             values[folder] = dict(person.details)
     return Details(columns, ids, values)
+
+
+def one_person(out, details, wanted):
+    """The row that `wanted` names in the set OUT, as person_named finds
+    it; where that is an id or a folder of one person, found without
+    reading everyone's row: a change of one person in a big set."""
+    by_id = [f for f, i in details.ids.items() if wanted.strip() and i == wanted.strip()]
+    folder = by_id[0] if len(by_id) == 1 else None if by_id else wanted
+    if folder and folder not in ('.', '..') and os.sep not in folder \
+            and os.path.isdir(os.path.join(out, 'handout', folder)):
+        row = row_of(os.path.join(out, 'answers.csv'), folder)
+        if row is not None:
+            return row
+    return person_named(read_set(out, new_ok=False, records_only=True), details, wanted)
 
 
 def person_named(rows, details, wanted):

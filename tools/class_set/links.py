@@ -13,7 +13,7 @@ from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
 from .keys import append_key, new_key, shown, with_keys
-from .details import person_named, read_details
+from .details import one_person, read_details
 from .set_folder import locked, read_set
 from .walkin_list import read_walk_ins
 
@@ -96,10 +96,10 @@ def links_command(out, base, output, slips, language='en'):
 def rekey_command(out, name):
     """A new key for one person: their old link stops working at once."""
     with locked(out):
-        rows = read_set(out, new_ok=False, records_only=True)  # a key changes, and nothing in handout/
-        person = person_named(rows, read_details(out), name)
+        person = one_person(out, read_details(out), name)  # a key changes, and nothing in handout/
         if not os.path.exists(os.path.join(out, 'keys.csv')):
-            with_keys(out, rows)  # a set made before keys: everyone's, before one is replaced
+            # A set made before keys: everyone's, before one is replaced.
+            with_keys(out, read_set(out, new_ok=False, records_only=True))
         append_key(out, person, new_key())
     print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link.')
     return OK

@@ -7,7 +7,7 @@ import os
 import time
 
 from .appending import line, remove_people
-from .details import DETAILS, person_named, read_details
+from .details import DETAILS, one_person, read_details
 from .errors import OK
 from .files import records_of, table_text
 from .rows import rows_text
@@ -31,21 +31,20 @@ def read_removed(out):
 
 def remove_command(out, wanted):
     with locked(out):
-        rows, details = read_set(out, new_ok=False, records_only=True), read_details(out)
+        details = read_details(out)
         gone = {}
         for text in wanted:
-            row = person_named(rows, details, text)
+            row = one_person(out, details, text)
             gone[row.folder] = row
-        kept = [r for r in rows if r.folder not in gone]
         unkeyed = ''.join(line([r.name, '', r.folder]) for r in gone.values())
-        remove_people(out, removal_texts(out, kept, details, gone), list(gone), unkeyed)
+        remove_people(out, removal_texts(out, details, gone), list(gone), unkeyed)
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
               'and grade reports it as removed')
     return OK
 
 
-def removal_texts(out, kept, details, gone):
+def removal_texts(out, details, gone):
     """The set's files as they are without the people `gone` ({folder: row}),
     in the order they are put in place, answers.csv last. The records lose
     their lines, the rest of them as it was: what a page that reads the set
@@ -62,11 +61,13 @@ def removal_texts(out, kept, details, gone):
         details.values.pop(folder, None)
     if details.ids or details.columns:
         texts[DETAILS] = details.text()
+    def kept():  # read only where a file is not as build writes it
+        return [r for r in read_set(out, new_ok=False, records_only=True) if r.folder not in gone]
     sums = os.path.join('handout', 'SHA256SUMS')
     texts[sums] = without(out, sums, [f'{r.sha256}  {r.folder}/PassWord.exe\n' for r in gone.values()]) \
-        or sums_text(kept)
+        or sums_text(kept())
     texts[REMOVED] = table_text(['name', 'folder', 'id', 'time'], removed)
-    texts['answers.csv'] = without(out, 'answers.csv', [line(r.fields()) for r in gone.values()]) or rows_text(kept)
+    texts['answers.csv'] = without(out, 'answers.csv', [line(r.fields()) for r in gone.values()]) or rows_text(kept())
     return texts
 
 

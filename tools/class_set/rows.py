@@ -67,6 +67,23 @@ def read_rows_after(path, offset):
     return rows_of(table, f'{path}, after byte {offset}', 1), end
 
 
+def row_of(path, folder):
+    """The row of one folder of answers.csv, found without reading
+    everyone's: its field looked for in the text, and the lines that hold
+    it read; None where that is not exactly one row."""
+    with open(path, newline='', encoding='utf-8') as f:
+        text = f.read()
+    field = io.StringIO()
+    csv.writer(field, lineterminator='').writerow([folder])  # quoted as build writes it, where it must be
+    wanted, found, at = f',{field.getvalue()},', [], 0
+    while (at := text.find(wanted, at) + 1) > 0:
+        start, end = text.rfind('\n', 0, at) + 1, text.find('\n', at)
+        fields = next(csv.reader([text[start:end + 1 if end >= 0 else len(text)]]), [])
+        if len(fields) == len(HEADER) and fields[1] == folder and fields not in found:
+            found.append(fields)
+    return rows_of(found, path, 0)[0] if len(found) == 1 else None
+
+
 def rows_of(table, path, first, checked=True):
     """[Row] of answers.csv's records, each checked on its own where `checked`."""
     if not checked and all(len(fields) == len(HEADER) for fields in table):
