@@ -155,9 +155,14 @@ def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_bu
     out = make_set()
     one, other = (organiser(create_app({'OUT': out, 'PLACES': 3})) for _ in range(2))  # two processes of serve
     other.get('/p/x')
-    assert one.post('/enrol', data={'name': 'Walk In'}).status_code == 303
-    assert class_set('remove', out, 'Bob')[0] == 0
     read, reads = room.read_set, []
     monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    for walk_in in ('Walk In', 'Walk Out'):
+        assert one.post('/enrol', data={'name': walk_in}).status_code == 303
+    assert class_set('remove', out, 'Walk Out')[0] == 0  # one that the other had not read at all
     board = other.get('/board').text
-    assert 'Walk In' in board and '<td>Bob</td>' not in board and reads == [], 'the set was read again'
+    assert 'Walk In' in board and 'Walk Out' not in board and reads == [], 'the set was read again'
+    assert one.post('/enrol', data={'name': 'Walk Late'}).status_code == 303
+    assert class_set('remove', out, 'Bob')[0] == 0  # one that it had read, after one that it had not
+    board = other.get('/board').text
+    assert 'Walk Late' in board and '<td>Bob</td>' not in board and reads == [], 'the set was read again'

@@ -154,7 +154,7 @@ class Room:
         gone = {fields[1] for fields in table if len(fields) > 1 and fields[:2] != ['name', 'folder']}
         rows = [self.by_folder[f] for f in gone if f in self.by_folder]
         left = self.answers_at - sum(len(line(r.fields()).encode()) for r in rows)
-        if not rows or left > size:
+        if not gone or left > size:  # those gone that it had not read (walk-ins) were after `left`
             return False
         for row in rows:
             del self.by_folder[row.folder]
