@@ -23,6 +23,7 @@ def lay_out(out, people, mask=7, size=17408):
     [(name, password)]."""
     people = numbered(people) if isinstance(people, int) else people
     os.makedirs(os.path.join(out, 'handout'))
+    sums = []
     with open(os.path.join(out, 'answers.csv'), 'w', newline='', encoding='utf-8') as f:
         writer = csv.writer(f)
         writer.writerow(['name', 'folder', 'password', 'mask', 'sha256'])
@@ -32,6 +33,9 @@ def lay_out(out, people, mask=7, size=17408):
             with open(os.path.join(out, 'handout', folder, 'PassWord.exe'), 'wb') as p:
                 p.write(data)
             writer.writerow([name, folder, password, mask, hashlib.sha256(data).hexdigest()])
+            sums.append(f'{hashlib.sha256(data).hexdigest()}  {folder}/PassWord.exe\n')
+    with open(os.path.join(out, 'handout', 'SHA256SUMS'), 'w', encoding='utf-8') as f:
+        f.writelines(sorted(sums, key=lambda s: s.split('  ', 1)[1]))
     return people
 
 
