@@ -81,7 +81,7 @@ def test_a_removal_killed_at_every_step(make_set, killed_after):
             raise Killed()
     with pytest.raises(Killed):
         texts = removal_texts(out, read_details(out), {'Bob': bob})
-        remove_people(out, texts, ['Bob'], f'Bob,,Bob\r\n', step)
+        remove_people(out, texts, ['Bob'], 'Bob,,Bob\r\n', step)
 
     for trusted in (True, False):  # never a broken set, whenever it is read
         now = read_set(out, new_ok=False, trusted=trusted)

@@ -67,18 +67,13 @@ def read_keys(out, rows):
     return keys
 
 
-def keys_text(rows, keys):
-    """keys.csv's text: each row's key, by folder."""
+def write_keys(root, rows, keys):
+    """OUT/keys.csv whole, in one rename: each row's key, by folder."""
     text = io.StringIO()
     writer = csv.writer(text, lineterminator='\r\n')
     writer.writerow(['name', 'key', 'folder'])
     writer.writerows([r.name, keys[r.folder], r.folder] for r in rows)
-    return text.getvalue()
-
-
-def write_keys(root, rows, keys):
-    """OUT/keys.csv whole, in one rename."""
-    write_whole(os.path.join(root, 'keys.csv'), keys_text(rows, keys))
+    write_whole(os.path.join(root, 'keys.csv'), text.getvalue())
 
 
 def keys_after(out, offset):

@@ -2,7 +2,6 @@
 is counted once, when it is new, instead of every answer of everyone on
 every refresh; counted again from the start only where the set's people,
 ids or removals changed. A page of the board then costs its own people."""
-import os
 import threading
 import time
 
@@ -24,13 +23,6 @@ class Standing:
     def __init__(self, room):
         self.room, self.lock = room, threading.Lock()
         self.people, self.base = None, None
-
-    def stamp_of(self, name):
-        try:
-            here = os.stat(os.path.join(self.room.out, name))
-        except FileNotFoundError:
-            return None
-        return here.st_ino, here.st_mtime_ns, here.st_size
 
     def start(self, people, base):
         """Everything counted afresh, for these people and this base."""
@@ -58,7 +50,7 @@ class Standing:
     def follow(self):
         """Counts what was handed in since last time; the people as they are now."""
         people = self.room.people()
-        base = (self.stamp_of(DETAILS), self.stamp_of(REMOVED))
+        base = (self.room.stamp_of(DETAILS), self.room.stamp_of(REMOVED))
         if self.people is None or people.version != self.people.version or base != self.base:
             self.start(people, base)
         for answer in self.room.store.answers(after=self.last):
