@@ -8,7 +8,7 @@ import re
 
 import pytest
 
-from conftest import PEOPLE, organiser, read_csv
+from conftest import PEOPLE, organiser, page_app, read_csv
 from stand_in_set import free_port
 from stand_in_set import numbered
 
@@ -96,16 +96,14 @@ def test_the_board_key_is_off_the_screen(app, board_key, class_set):
 
 
 def test_a_restart_keeps_the_answers_and_the_key(app, client, board_key):
-    from class_set.web import create_app
     hand_in(client, 'Bob', PASSWORD['Bob'])
-    again = create_app({'OUT': app.config['OUT']})
+    again = page_app({'OUT': app.config['OUT']})
     assert board(organiser(again))[0]['Bob'] == ('solved', '1', '', ''), 'the same key, the same answers'
 
 
 def test_answers_a_minute_are_limited_per_person_not_per_room(make_set):
-    from class_set.web import create_app
     people = numbered(60)
-    client = create_app({'OUT': make_set(people)}).test_client()
+    client = page_app({'OUT': make_set(people)}).test_client()
     # Sixty people behind one address (a school's NAT): all kept.
     assert [hand_in(client, name, 'guess', '127.0.3.3') for name, _ in people].count(
         'That is not your password. Try again.') == 60
@@ -115,23 +113,28 @@ def test_answers_a_minute_are_limited_per_person_not_per_room(make_set):
     assert board(organiser(client.application))[0]['Person 1'][1] == '10'
 
 
-def test_answers_a_minute_from_one_address(make_set):
-    from class_set.web import create_app
-    client = create_app({'OUT': make_set(), 'CLIENT_RATE': 3}).test_client()
-    assert [hand_in(client, 'Bob', 'x') == 429 for _ in range(4)] == [False, False, False, True]
-    assert hand_in(client, 'Bob', 'x', '127.0.0.2') != 429
+def test_an_address_spends_only_names_on_nobodys_list(make_set):
+    client = page_app({'OUT': make_set(), 'CLIENT_RATE': 3}).test_client()
+    strangers = [hand_in(client, f'Nobody {i}', 'x') for i in range(4)]
+    assert [s == 429 for s in strangers] == [False, False, False, True]
+    assert hand_in(client, 'Nobody 5', 'x', '127.0.0.2') != 429, 'another address has its own'
+    assert hand_in(client, 'Bob', 'x') == 'That is not your password. Try again.', 'a name on the list: its own budget'
 
 
-def test_a_moving_window():
-    from class_set.web.room import RateLimit
-    now = [0.0]
-    limit = RateLimit(2, clock=lambda: now[0])
-    assert [limit.wait('a'), limit.wait('a'), limit.wait('a'), limit.wait('b')] == [0, 0, 61, 0]
-    now[0] = 59.5  # no burst at the minute's turn
-    assert limit.wait('a') == 1
-    now[0] = 60.0
-    assert (limit.wait('a'), limit.wait('a')) == (0, 0)
-    assert limit.wait('a') > 0
+def test_a_budget_is_a_moving_window(make_set):
+    from class_set.checkins import Budget, Checkins, TooMany
+    store = Checkins(make_set())
+
+    def spend(who, now):
+        try:
+            store.spent(Budget('test', who, 2), now=now)
+            return 0
+        except TooMany as spent:
+            return spent.wait
+    assert [spend('a', 0.0), spend('a', 0.0), spend('a', 0.0), spend('b', 0.0)] == [0, 0, 61, 0]
+    assert spend('a', 59.5) == 1, 'no burst at the minute\'s turn'
+    assert (spend('a', 60.0), spend('a', 60.0)) == (0, 0)
+    assert spend('a', 60.0) > 0
 
 
 def test_own_links(client, board_key, app):
@@ -226,22 +229,30 @@ def test_listening_options(make_set, class_set, monkeypatch):
 
 
 def test_nobody_spends_anybody_elses_answers(make_set):
-    from class_set.web import create_app
-    app = create_app({'OUT': make_set(), 'RATE': 3, 'NAME_RATE': 3, 'CLIENT_RATE': 5})
+    app = page_app({'OUT': make_set(), 'RATE': 3, 'NAME_RATE': 3, 'CLIENT_RATE': 5, 'DOWNLOAD_RATE': 2})
     client = organiser(app)
-    bob = links(client)['Bob']
-    # Junk under Bob's name, and made-up names, from one address: its own budgets only.
+    link = links(client)
+    # Junk under Bob's name, and made-up names, from the room's one address.
     mischief = [hand_in(client, 'Bob', 'junk', '127.0.0.66') for _ in range(4)] + \
-        [hand_in(client, f'Nobody {i}', 'junk', '127.0.0.66') for i in range(4)]
-    assert 429 in mischief
-    for _ in range(3):
-        assert client.post(bob, data={'word': 'guess'}, environ_base={'REMOTE_ADDR': '127.0.0.5'}).status_code == 200
-    assert client.post(bob, data={'word': 'guess'}, environ_base={'REMOTE_ADDR': '127.0.0.5'}).status_code == 429
+        [hand_in(client, f'Nobody {i}', 'junk', '127.0.0.66') for i in range(6)]
+    assert mischief.count(429) == 2
+    # Bob's own link, and everyone else behind that address, by link or name.
+    assert [client.post(link['Bob'], data={'word': 'x'}, environ_base={'REMOTE_ADDR': '127.0.0.66'}).status_code
+            for _ in range(4)] == [200, 200, 200, 429]
+    assert client.post(link['Анна Петрова'], data={'word': 'x'},
+                       environ_base={'REMOTE_ADDR': '127.0.0.66'}).status_code == 200
+    assert hand_in(client, '<b>Carl</b>', 'x', '127.0.0.66') != 429
+    # Refused by Bob's own budget: nothing else spent, nothing kept.
+    assert board(client)[0]['Bob'][1] == '6'
+    # A link's downloads have a budget of their own, and say so.
+    downloads = [client.get(link['Bob'] + '/PassWord.exe') for _ in range(3)]
+    assert [d.status_code for d in downloads] == [200, 200, 429]
+    assert 'Too many downloads' in downloads[2].text and downloads[2].headers['Retry-After']
+    assert client.get(link['Анна Петрова'] + '/PassWord.exe').status_code == 200
 
 
 def test_a_name_is_a_claim_and_a_link_is_proof(make_set):
-    from class_set.web import create_app
-    app = create_app({'OUT': make_set()})
+    app = page_app({'OUT': make_set()})
     client = organiser(app)
     link = links(client)
     hand_in(client, 'Bob', PASSWORD['<b>Carl</b>'])          # someone framing Bob
@@ -275,8 +286,7 @@ def test_posts_from_another_site_and_the_headers_of_keyed_pages(app, client):
 
 
 def test_links_only_and_the_address_the_board_gives(make_set):
-    from class_set.web import create_app
-    app = create_app({'OUT': make_set(), 'LINKS_ONLY': True, 'BASE': 'http://192.0.2.7:8000/'})
+    app = page_app({'OUT': make_set(), 'LINKS_ONLY': True, 'BASE': 'http://192.0.2.7:8000/'})
     client = organiser(app)
     assert client.post('/', data={'name': 'Bob', 'word': 'x'}).status_code == 404
     assert 'your own link' in client.get('/').text
@@ -305,8 +315,7 @@ def test_keys_as_people_type_them(app, client):
 
 
 def test_the_board_of_a_big_room_in_pages(make_set):
-    from class_set.web import create_app
-    client = organiser(create_app({'OUT': make_set(numbered(450))}))
+    client = organiser(page_app({'OUT': make_set(numbered(450))}))
     first = client.get('/board').text
     assert first.count('<tr class=') == 200 and 'page 1 of 3' in first and len(first) < 120_000
     last = client.get('/board?page=3').text
@@ -338,16 +347,15 @@ def test_the_board_counts_each_answer_once_and_follows_the_set(client, board_key
 
 
 def test_serve_trusts_what_build_checked(make_set, class_set):
-    from class_set.web import create_app
     out = make_set()
     program = os.path.join(out, 'handout', 'Bob', 'PassWord.exe')
     with open(program, 'r+b') as f:
         f.write(b'X')  # same size, other bytes: only a full check sees it
-    assert create_app({'OUT': out}).test_client().get('/').status_code == 200
+    assert page_app({'OUT': out}).test_client().get('/').status_code == 200
     assert class_set('who', out, 'Fg4Hj')[0] == 2, 'who checks every byte'
     os.remove(program)
     with pytest.raises(Exception, match='missing'):
-        create_app({'OUT': out})
+        page_app({'OUT': out})
 
 
 def test_a_new_key_costs_the_keys_not_the_set(app, client, class_set, monkeypatch):

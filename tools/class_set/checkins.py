@@ -28,6 +28,8 @@ CREATE TABLE IF NOT EXISTS answers (
 );
 CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NULL);
+CREATE TABLE IF NOT EXISTS spent (kind TEXT NOT NULL, who TEXT NOT NULL, time REAL NOT NULL);
+CREATE INDEX IF NOT EXISTS spent_by ON spent (kind, who, time);
 '''
 # After the columns that stores made before them lack are added.
 INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
@@ -57,11 +59,22 @@ ADDED = {'via': "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'
 
 
 class TooMany(Exception):
-    """A person's budget spent: `wait` seconds until one more answer may be."""
+    """A budget spent: `wait` seconds until one more may be."""
 
     def __init__(self, wait):
         super().__init__(wait)
         self.wait = wait
+
+
+@dataclasses.dataclass(frozen=True)
+class Budget:
+    """At most `rate` of `kind` for `who` (a person's folder, an address)
+    in any 60 seconds: a moving window, so no burst slips through at a
+    minute's turn. Counted in the store, so that every process serving the
+    set spends the same one."""
+    kind: str
+    who: str
+    rate: int
 
 
 class Checkins:
@@ -90,8 +103,7 @@ class Checkins:
         descriptor stays open as long as the connection: closing any
         descriptor of the file would drop SQLite's own locks in this
         process, and another process would then take it for gone."""
-        here = os.stat(self.path)
-        if self.held is not None and (here.st_dev, here.st_ino) == self.held[1]:
+        if self.held is not None and self.here():
             return
         self.disconnect()
         fd = os.open(self.path, os.O_RDONLY)
@@ -107,6 +119,11 @@ class Checkins:
             raise
         held = os.fstat(fd)
         self.db, self.held = db, (fd, (held.st_dev, held.st_ino))
+
+    def here(self):
+        """Whether the file at the path is still the one connected to."""
+        here = os.stat(self.path)
+        return (here.st_dev, here.st_ino) == self.held[1]
 
     def disconnect(self):
         if self.db is not None:
@@ -126,11 +143,11 @@ class Checkins:
         with self.lock:
             while True:
                 try:
-                    self.connect()
+                    if self.db is None:
+                        self.connect()
                     fcntl.flock(self.held[0], fcntl.LOCK_SH)
                     try:
-                        here = os.stat(self.path)
-                        if (here.st_dev, here.st_ino) == self.held[1]:
+                        if self.here():
                             with self.db:
                                 # Every process that serves the set waits here for the others.
                                 self.db.execute('BEGIN IMMEDIATE')
@@ -138,6 +155,7 @@ class Checkins:
                             return
                     finally:
                         fcntl.flock(self.held[0], fcntl.LOCK_UN)
+                    self.connect()  # a build put a copy of it there: that one, next time round
                 except sqlite3.DatabaseError as e:
                     raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
 
@@ -154,30 +172,45 @@ class Checkins:
             self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
         return self.key()
 
-    def add(self, typed, row, client, word, via='name', rate=None):
+    def spend(self, budget, now):
+        """One of `budget`, inside a write; TooMany where it is spent."""
+        taken = self.db.execute('INSERT INTO spent SELECT ?, ?, ? WHERE (SELECT COUNT(*) FROM spent WHERE kind = ? '
+                                'AND who = ? AND time > ?) < ?', (budget.kind, budget.who, now, budget.kind,
+                                                                 budget.who, now - 60, budget.rate))
+        if taken.rowcount == 1:
+            if taken.lastrowid % 1000 == 0:
+                self.db.execute('DELETE FROM spent WHERE time <= ?', (now - 60,))
+            return
+        first, = self.db.execute('SELECT MIN(time) FROM spent WHERE kind = ? AND who = ? AND time > ?',
+                                 (budget.kind, budget.who, now - 60)).fetchone()
+        raise TooMany(int(60 - (now - first)) + 1)
+
+    def spent(self, budget, now=None):
+        """One of `budget` spent, or TooMany."""
+        with self.writing():
+            self.spend(budget, time.time() if now is None else now)
+
+    def add(self, typed, row, client, word, via='name', budget=None):
         """An answer, handed in by name on the form or through the person's
-        link; `row` None for a name that is on nobody's list. With `rate`,
-        the person's budget: at most that many of their answers this way
-        in any 60 seconds, counted here, so that every process serving the
-        set spends the same one. Whether it was right; or TooMany, and then
-        it is not kept."""
+        link; `row` None for a name that is on nobody's list. Whether it was
+        right; or TooMany where `budget` is spent, and then it is not kept."""
         correct = row is not None and word.strip() == row.password
         now = time.time()
         with self.writing():
-            if rate is not None and row is not None:
-                count, first = self.db.execute('SELECT COUNT(*), MIN(time) FROM answers WHERE folder = ? AND via = ? '
-                                               'AND time > ?', (row.folder, via, now - 60)).fetchone()
-                if count >= rate:
-                    raise TooMany(int(60 - (now - first)) + 1)
+            if budget is not None:
+                self.spend(budget, now)
             self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder) '
                             'VALUES (?, ?, ?, ?, ?, ?, ?, ?)',
                             (now, typed, row and row.name, client, word, int(correct), via, row and row.folder))
         return correct
 
-    def downloaded(self, folder):
-        """Notes the first time a person downloaded their program. The
-        column is called person: stores before namesakes kept names in it."""
+    def downloaded(self, folder, budget=None):
+        """Notes the first time a person downloaded their program; or
+        TooMany where `budget` is spent. The column is called person:
+        stores before namesakes kept names in it."""
         with self.writing():
+            if budget is not None:
+                self.spend(budget, time.time())
             self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, time.time()))
 
     def downloads(self, people=None):

@@ -41,24 +41,22 @@ def form_fields(names):
     return values, None
 
 
-FROM_HERE = N_plural('Too many answers from here in a minute. Try again in %(num)d second.',
-                     'Too many answers from here in a minute. Try again in %(num)d seconds.')
+STRANGERS = N_plural('Too many answers under names that are not on the list came from here in a minute. Type your '
+                     'name as it is on the list, or hand in through your own link. Or try again in %(num)d second.',
+                     'Too many answers under names that are not on the list came from here in a minute. Type your '
+                     'name as it is on the list, or hand in through your own link. Or try again in %(num)d seconds.')
 FOR_THE_NAME = N_plural('Too many answers for that name in a minute. Try again in %(num)d second.',
                         'Too many answers for that name in a minute. Try again in %(num)d seconds.')
 OF_YOURS = N_plural('Too many answers of yours in a minute. Try again in %(num)d second.',
                     'Too many answers of yours in a minute. Try again in %(num)d seconds.')
+DOWNLOADS = N_plural('Too many downloads of your program in a minute. Try again in %(num)d second.',
+                     'Too many downloads of your program in a minute. Try again in %(num)d seconds.')
 ENROLMENTS = N_plural('Too many enrolments from here in a minute. Try again in %(num)d second.',
                       'Too many enrolments from here in a minute. Try again in %(num)d seconds.')
 
 
-def too_many(limit, key, message, title=N_('Too many answers')):
-    """The 429 page where `key` has used up its answers (or enrolments) for
-    now; `message`: the singular and plural of what to say."""
-    wait = limit.wait(key)
-    return spent_page(wait, message, title) if wait else None
-
-
 def spent_page(wait, message, title=N_('Too many answers')):
+    """The 429 page of a budget spent; `message`: the singular and plural of what to say."""
     return render_template('problem.html', title=gettext(title), message=ngettext(*message, wait)), 429, \
         {'Retry-After': str(wait)}
 
@@ -99,9 +97,10 @@ def enrol():
     fields, refused = form_fields(['name'])
     if refused:
         return refused
-    refused = too_many(room.enrolments, request.remote_addr, ENROLMENTS, N_('Too many enrolments'))
-    if refused:
-        return refused
+    try:
+        room.store.spent(room.budget('enrol', request.remote_addr))
+    except TooMany as spent:
+        return spent_page(spent.wait, ENROLMENTS, N_('Too many enrolments'))
     if sum(w.address == request.remote_addr for w in read_walk_ins(room.out)) >= room.per_address:
         return render_template('enrol.html', name=fields[0], message=gettext(
             'Enough people have enrolled from this computer. Ask the organiser.')), 409
@@ -122,19 +121,20 @@ def answer():
     if refused:
         return refused
     name, word = fields
-    refused = too_many(room.name_client, request.remote_addr, FROM_HERE)
-    if refused:
-        return refused
     matched = room.people().by_name.get(name_key(name), [])
     if len(matched) > 1:  # namesakes: never credited to one of them
         return render_template('answer.html', name=name, message=gettext(
             'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
-    if not matched:  # kept, so that the organiser sees who tried
-        room.store.add(name, None, request.remote_addr, word)
+    if not matched:  # kept, so that the organiser sees who tried; no one's budget covers it but the address's
+        try:
+            room.store.add(name, None, request.remote_addr, word, budget=room.budget('stranger', request.remote_addr))
+        except TooMany as spent:
+            return spent_page(spent.wait, STRANGERS)
         return render_template('answer.html', name=name,
                                message=gettext('No one of that name is on the list. Type your name as it is there.'))
     try:
-        correct = room.store.add(name, matched[0], request.remote_addr, word, rate=room.name_rate)
+        correct = room.store.add(name, matched[0], request.remote_addr, word,
+                                 budget=room.budget('name', matched[0].folder))
     except TooMany as spent:
         return spent_page(spent.wait, FOR_THE_NAME)
     return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
@@ -152,11 +152,9 @@ def personal_answer(key):
     fields, refused = form_fields(['word'])
     if refused:
         return refused
-    refused = too_many(room.link_client, request.remote_addr, FROM_HERE)
-    if refused:
-        return refused
     try:
-        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link', rate=room.rate)
+        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link',
+                                 budget=room.budget('link', person.folder))
     except TooMany as spent:
         return spent_page(spent.wait, OF_YOURS)
     return keyed(Response(render_template('personal.html', name=person.name, key=key,
@@ -167,9 +165,12 @@ def personal_answer(key):
 def download(key):
     room = current_app.extensions['room']
     person = person_of(key)
+    if request.method == 'GET':  # a HEAD fetches nothing
+        try:
+            room.store.downloaded(person.folder, room.budget('download', person.folder))
+        except TooMany as spent:
+            return keyed(Response(*spent_page(spent.wait, DOWNLOADS, N_('Too many downloads'))))
     with open(program_path(room.out, person), 'rb') as f:
         program = f.read()
-    if request.method == 'GET':  # a HEAD fetches nothing
-        room.store.downloaded(person.folder)
     return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',
                           headers={'Content-Disposition': 'attachment; filename="PassWord.exe"'}))

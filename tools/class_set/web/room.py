@@ -4,10 +4,9 @@ import collections
 import dataclasses
 import os
 import threading
-import time
 
 from ..appending import line, size_of
-from ..checkins import Checkins
+from ..checkins import Budget, Checkins
 from ..errors import Refusal
 from ..files import whole_records
 from ..keys import keys_after, read_keys
@@ -20,27 +19,6 @@ from ..walkin_list import read_walk_ins
 LIMIT = 4096  # bytes of a request body; the form sends far less
 
 
-class RateLimit:
-    """At most `rate` in any 60 seconds for one key (a person, an address):
-    a moving window, so no burst slips through at a minute's turn."""
-
-    def __init__(self, rate, clock=time.monotonic):
-        self.rate, self.clock = rate, clock
-        self.seen, self.lock = collections.defaultdict(collections.deque), threading.Lock()
-
-    def wait(self, key):
-        """0 and this one is counted, or the seconds until one may be."""
-        now = self.clock()
-        with self.lock:
-            times = self.seen[key]
-            while times and now - times[0] >= 60:
-                times.popleft()
-            if len(times) >= self.rate:
-                return int(60 - (now - times[0])) + 1
-            times.append(now)
-            return 0
-
-
 class Unavailable(Exception):
     """The set could not be read just now: a build is swapping it."""
 
@@ -50,9 +28,8 @@ class People:
     """The set as the page sees it: its rows, the rows under each name as
     people type it, the row of each personal key, and the walk-ins; and
     which version of the rows it is. A walk-in or a new key is added to
-    these in place, not to copies: copies of a big room cost each process
-    the memory it shares with the others. So whoever goes through all of
-    a dict here takes a list of it first."""
+    these in place, so whoever goes through all of a dict here takes a
+    list of it first."""
     rows: list[Row]
     by_name: dict[str, list[Row]]
     by_key: dict[str, Row]
@@ -61,19 +38,23 @@ class People:
 
 
 class Room:
-    """The limits: answers through a person's own link count against that
-    person's budget and that address's alone; answers by name against the
-    name's and the address's own, so that nobody can spend anybody's."""
+    """The set as the page sees it, the store, and the budgets. Answers
+    through a person's own link spend that person's budget alone; answers
+    by name, the name's. An address has budgets only for what no person's
+    covers (names on nobody's list, enrolments), so that a room behind one
+    address is never locked out by one of its own."""
 
     def __init__(self, out, config):
         self.out, self.store, self.places = out, Checkins(out), config['PLACES']
-        # A person's budgets are counted in the store, which every process
-        # serving the set shares; an address always comes to the same one.
-        self.rate, self.name_rate = config['RATE'], config['NAME_RATE']
-        self.link_client, self.name_client = RateLimit(config['CLIENT_RATE']), RateLimit(config['CLIENT_RATE'])
-        self.enrolments, self.per_address = RateLimit(config['ENROL_RATE']), config['ENROL_PER_ADDRESS']
+        self.config, self.per_address = config, config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current, self.version = None, threading.Lock(), None, 0
         self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []
+
+    def budget(self, kind, who):
+        """The budget of `kind` for `who`: a person's folder or an address."""
+        rates = {'link': 'RATE', 'name': 'NAME_RATE', 'stranger': 'CLIENT_RATE', 'enrol': 'ENROL_RATE',
+                 'download': 'DOWNLOAD_RATE'}
+        return Budget(kind, who, self.config[rates[kind]])
 
     def stamp_of(self, name):
         try:
