@@ -6,7 +6,7 @@ import sys
 import tempfile
 import threading
 
-from conftest import BROWSER, PEOPLE, ROOT, chromium, read_csv
+from conftest import BROWSER, PEOPLE, ROOT, chromium, page_app, read_csv
 from stand_in_set import free_port
 
 AXE = os.path.join(ROOT, 'build', 'setup', 'npm', 'node_modules', 'axe-core', 'axe.min.js')
@@ -16,12 +16,11 @@ def serve(out, language):
     """The page on loopback, in a thread; its address. Nobody enrols: the
     set needs no templates of programs, nor the compilers that make them."""
     from class_set import walkins
-    from class_set.web import create_app
     from class_set.web.serving import listen
     walkins.load_templates = lambda *args: {}
-    app = create_app({'OUT': out, 'LANGUAGE': language, 'PLACES': 3})
+    app = page_app({'OUT': out, 'LANGUAGE': language, 'PLACES': 3})
     port = free_port()
-    server = listen(app, '127.0.0.1', port, {'connections': 50, 'connections_per_address': 50, 'idle_timeout': 15})
+    server = listen(app, '127.0.0.1', port, {'connections': 50, 'deadline': 10, 'slow': 20, 'idle_timeout': 15})
     threading.Thread(target=server.run, daemon=True).start()
     return app, f'http://127.0.0.1:{port}'
 

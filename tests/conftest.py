@@ -82,10 +82,19 @@ def class_set(capsys):
     return run
 
 
+def page_app(config):
+    """The page on a set, as serve makes it ready: open for walk-ins where
+    config has PLACES (stand_in_builds first), everyone with a key."""
+    from class_set.web import create_app
+    from class_set.web.serving import prepare, ready
+    if config.get('PLACES'):
+        prepare(config['OUT'], config['PLACES'], 2)
+    return ready(create_app(config))
+
+
 @pytest.fixture
 def app(make_set):
-    from class_set.web import create_app
-    return create_app({'OUT': make_set()})
+    return page_app({'OUT': make_set()})
 
 
 def organiser(app):

@@ -216,7 +216,7 @@ class WalkIns(Served):
     """serve --open on a set that does not exist yet: people enrol at the door."""
 
     def test_one_at_the_door(self):
-        self.start('--open', '25')
+        self.start('--open', '25', '--enrol-rate', '3')
         # An empty set is a set.
         self.assertEqual(subprocess.run(COMMAND + ['who', self.out, 'abcde'], capture_output=True).returncode, 1)
         graded = subprocess.run(COMMAND + ['grade', self.out, '--from-checkins'], capture_output=True, text=True)

@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from conftest import read_csv
+from conftest import organiser, page_app, read_csv
 
 SOFFICE = shutil.which('soffice')
 NAMES = [("Mo;=cmd|' /C calc'!A0", 'Ab3De'), ('=1+2', 'Fg4Hj'), ('@SUM(A1)', 'Km5Np'), ('Dana, +1', 'Qr6St'),
@@ -28,10 +28,8 @@ def is_number(text):
 
 @pytest.fixture
 def csv_files(make_set, tmp_path, class_set):
-    from class_set.web import create_app
-    from conftest import organiser
     out = make_set(NAMES)
-    app = create_app({'OUT': out})
+    app = page_app({'OUT': out})
     client = organiser(app)
     links = [r['link'] for r in read_csv(client.get('/board/links.csv').text)]  # in the set's order
     for link, (_, theirs) in zip(links, NAMES[1:] + NAMES[:1]):  # everyone hands in the next one's

@@ -15,6 +15,7 @@ from class_set.keys import read_keys, with_keys
 from class_set.removal import read_removed, removal_texts
 from class_set.rows import Row
 from class_set.set_folder import locked, read_set
+from conftest import organiser, page_app
 
 STEPS = ['journal', 'program', 'SHA256SUMS', 'keys.csv', 'walkins.csv', 'half a line', 'answers.csv']
 
@@ -99,10 +100,8 @@ def test_a_removal_killed_at_every_step(make_set, killed_after):
 
 
 def test_a_walk_in_costs_one_person(make_set, stand_in_builds):
-    from class_set.web import create_app
-    from conftest import organiser
     out = make_set()
-    client = organiser(create_app({'OUT': out, 'PLACES': 3}))
+    client = organiser(page_app({'OUT': out, 'PLACES': 3}))
     place, records = os.stat(out).st_ino, os.stat(os.path.join(out, 'answers.csv')).st_ino
     others = {p: os.stat(os.path.join(out, 'handout', p, 'PassWord.exe')).st_mtime_ns
               for p in os.listdir(os.path.join(out, 'handout')) if p != 'SHA256SUMS'}
@@ -116,9 +115,7 @@ def test_a_walk_in_costs_one_person(make_set, stand_in_builds):
 
 def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_builds, monkeypatch):
     import class_set.web.room as room
-    from class_set.web import create_app
-    from conftest import organiser
-    client = organiser(create_app({'OUT': make_set(), 'PLACES': 3}))
+    client = organiser(page_app({'OUT': make_set(), 'PLACES': 3}))
     client.get('/')
     read, reads = room.read_set, []
     monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
@@ -131,7 +128,6 @@ def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_b
 
 def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_set, monkeypatch):
     import class_set.web.room as room
-    from class_set.web import create_app
     from test_page import links
     before = links(client)
     read, keys, reads = room.read_set, room.read_keys, []
@@ -141,7 +137,7 @@ def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_s
     assert client.get(before['Bob']).status_code == 404
     assert client.get(before['Анна Петрова']).status_code == 200
     assert set(links(client)) == {'Анна Петрова', '<b>Carl</b>'} and reads == [], 'the set was read again'
-    again = create_app({'OUT': app.config['OUT']}).test_client()  # a restart after a removal
+    again = page_app({'OUT': app.config['OUT']}).test_client()  # a restart after a removal
     assert again.get(before['Bob']).status_code == 404 and again.get(before['Анна Петрова']).status_code == 200
     assert class_set('remove', app.config['OUT'], 'Carl', 'Анна Петрова')[0] == 2, 'Carl is <b>Carl</b>'
     assert class_set('remove', app.config['OUT'], '<b>Carl</b>', 'Анна Петрова')[0] == 0
@@ -150,10 +146,8 @@ def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_s
 
 def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_builds, class_set, monkeypatch):
     import class_set.web.room as room
-    from class_set.web import create_app
-    from conftest import organiser
     out = make_set()
-    one, other = (organiser(create_app({'OUT': out, 'PLACES': 3})) for _ in range(2))  # two processes of serve
+    one, other = (organiser(page_app({'OUT': out, 'PLACES': 3})) for _ in range(2))  # two processes of serve
     other.get('/p/x')
     read, reads = room.read_set, []
     monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))

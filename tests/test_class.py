@@ -10,7 +10,7 @@ import urllib.parse
 
 import pytest
 
-from conftest import organiser, read_csv
+from conftest import organiser, page_app, read_csv
 
 EXPORT = ('ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n'
           'Иванов Иван Иванович;ИБ-22;1003\r\nAnna Petrova;ИБ-22;1004\r\n')
@@ -30,8 +30,7 @@ def built(tmp_path, stand_in_builds, class_set):
 
 @pytest.fixture
 def page(built):
-    from class_set.web import create_app
-    app = create_app({'OUT': built[0]})
+    app = page_app({'OUT': built[0]})
     client = organiser(app)
     links = {r['name'] + r.get('Номер', ''): urllib.parse.urlsplit(r['link']).path
              for r in read_csv(client.get('/board/links.csv').text)}
@@ -86,9 +85,8 @@ def test_namesakes_and_spellings_on_the_page(page, built):
 
 
 def test_walk_ins_and_the_roster(built, tmp_path, stand_in_builds, class_set):
-    from class_set.web import create_app
     out = built[0]
-    client = create_app({'OUT': out, 'PLACES': 5}).test_client()
+    client = page_app({'OUT': out, 'PLACES': 5}).test_client()
     for name in ('Алексеев Артем Сергеевич', 'Аnna Petrova', 'Anna\u3164 Petrova'):
         refused = client.post('/enrol', data={'name': name}, environ_base={'REMOTE_ADDR': f'127.0.0.{len(name)}'})
         assert refused.status_code == 409 and 'is taken' in refused.text, name
@@ -152,9 +150,8 @@ def test_a_list_grown_into_a_table_with_namesakes(tmp_path, stand_in_builds, cla
 
 
 def test_the_set_is_the_organisers_alone(built, stand_in_builds, class_set):
-    from class_set.web import create_app
     out = built[0]
-    create_app({'OUT': out, 'PLACES': 3}).test_client().post('/enrol', data={'name': 'Walk In'})
+    page_app({'OUT': out, 'PLACES': 3}).test_client().post('/enrol', data={'name': 'Walk In'})
     class_set('remove', out, '1004')
     modes = {os.path.relpath(os.path.join(top, name), out): os.stat(os.path.join(top, name)).st_mode & 0o777
              for top, folders, files in os.walk(out) for name in folders + files}
@@ -164,8 +161,7 @@ def test_the_set_is_the_organisers_alone(built, stand_in_builds, class_set):
 
 
 def test_a_full_list_offers_no_form(built, stand_in_builds):
-    from class_set.web import create_app
-    client = create_app({'OUT': built[0], 'PLACES': 1}).test_client()
+    client = page_app({'OUT': built[0], 'PLACES': 1}).test_client()
     assert '<form' in client.get('/enrol').text
     assert client.post('/enrol', data={'name': 'Walk In'}).status_code == 303
     page = client.get('/enrol').text

@@ -10,7 +10,7 @@ import pytest
 from babel.messages.extract import extract_from_dir
 from babel.messages.pofile import read_po
 
-from conftest import PEOPLE, ROOT, organiser, read_csv
+from conftest import PEOPLE, ROOT, organiser, page_app, read_csv
 
 CATALOG = os.path.join(ROOT, 'tools', 'class_set', 'translations', 'ru', 'LC_MESSAGES', 'messages.po')
 # Words a Russian page may hold: the program's and the platforms' names.
@@ -34,11 +34,10 @@ def english_words(page):
 @pytest.fixture
 def pages(make_set):
     """{what: (status, page)} of every page a student and the organiser reach, in a language."""
-    from class_set.web import create_app
     out = make_set()
 
     def fetch(language=None, accept=None):
-        app = create_app({'OUT': out, 'PLACES': 5, 'LANGUAGE': language, 'CLIENT_RATE': 1})
+        app = page_app({'OUT': out, 'PLACES': 5, 'LANGUAGE': language, 'CLIENT_RATE': 1})
         client = organiser(app)
         headers = {'Accept-Language': accept} if accept else {}
         link = read_csv(client.get('/board/links.csv').text)[1]['link'].split('8000')[1]
@@ -81,8 +80,7 @@ def test_every_message_has_its_translation():
 
 
 def test_russian_plurals(make_set, stand_in_builds):
-    from class_set.web import create_app
-    client = organiser(create_app({'OUT': make_set(), 'LANGUAGE': 'ru', 'PLACES': 21, 'NAME_RATE': 100}))
+    client = organiser(page_app({'OUT': make_set(), 'LANGUAGE': 'ru', 'PLACES': 21, 'NAME_RATE': 100}))
     answered = 0
     for count in (1, 2, 5, 11, 21, 22):
         for _ in range(count - answered):
@@ -97,9 +95,8 @@ def test_russian_plurals(make_set, stand_in_builds):
 def test_reports_as_spreadsheets(make_set, tmp_path, class_set):
     import datetime
     import openpyxl
-    from class_set.web import create_app
     out = make_set()
-    app = create_app({'OUT': out})
+    app = page_app({'OUT': out})
     client = organiser(app)
     link = read_csv(client.get('/board/links.csv').text)[1]['link'].split('8000')[1]
     client.post(link, data={'word': dict(PEOPLE)['Bob']})

@@ -22,7 +22,8 @@ Modules, by job:
   page, in SQLite);
 - web: the page and the board (create_app, blueprints page and board,
   room, standing (what the board shows, kept up as answers come),
-  problems, serving, processes (a process a core, each address to one)).
+  problems, serving (one process, waitress), workers (past one process,
+  gunicorn)).
 """
 import os
 

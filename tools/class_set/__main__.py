@@ -32,11 +32,12 @@ def run_grade(args):
 def run_serve(args):
     from .web.serving import serve_command
     from .links import checked_base
-    options = {'RATE': args.rate, 'CLIENT_RATE': args.client_rate, 'NAME_RATE': args.name_rate, 'PLACES': args.open,
-               'ENROL_RATE': args.enrol_rate, 'ENROL_PER_ADDRESS': args.enrol_per_address,
-               'LINKS_ONLY': args.links_only, 'BASE': args.base and checked_base(args.base),
-               'LANGUAGE': args.language,
-               'connections': args.connections, 'connections_per_address': args.connections_per_address,
+    options = {'RATE': args.rate, 'NAME_RATE': args.name_rate, 'DOWNLOAD_RATE': args.download_rate,
+               'CLIENT_RATE': args.client_rate, 'PLACES': args.open, 'ENROL_RATE': args.enrol_rate,
+               'ENROL_PER_ADDRESS': args.enrol_per_address, 'LINKS_ONLY': args.links_only,
+               'BASE': args.base and checked_base(args.base), 'LANGUAGE': args.language,
+               'TRUSTED_PROXY': tuple(args.trusted_proxy),
+               'connections': args.connections, 'deadline': args.deadline, 'slow': args.slow_per_address,
                'idle_timeout': args.idle_timeout, 'workers': args.workers}
     return serve_command(os.path.realpath(args.out), args.host, args.port, options)
 

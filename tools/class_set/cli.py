@@ -80,36 +80,47 @@ def serve_options(serve):
                        help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
     serve.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
     serve.add_argument('--rate', type=positive, default=10, metavar='N',
-                       help='answers of one person in any 60 seconds at most (default: %(default)s)')
-    serve.add_argument('--client-rate', type=positive, default=300, metavar='N',
-                       help='answers from one client address in any 60 seconds at most, against floods; a room '
-                            'behind one address shares it (default: %(default)s)')
-    serve.add_argument('--open', type=positive, default=0, metavar='N',
-                       help='let at most N people not on the list enrol through the page (default: closed); OUT '
-                            'may then be missing or empty')
-    serve.add_argument('--enrol-rate', type=positive, default=3, metavar='N',
-                       help='enrolment attempts from one client address in any 60 seconds at most '
-                            '(default: %(default)s)')
-    serve.add_argument('--enrol-per-address', type=positive, default=2, metavar='N',
-                       help='walk-ins enrolled from one client address in all (default: %(default)s)')
+                       help="answers through one person's own link in any 60 seconds at most (default: %(default)s)")
     serve.add_argument('--name-rate', type=positive, default=10, metavar='N',
                        help='answers by name for one person in any 60 seconds at most; answers through their own '
                             'link have a budget of their own, --rate (default: %(default)s)')
+    serve.add_argument('--download-rate', type=positive, default=5, metavar='N',
+                       help="downloads of one person's program in any 60 seconds at most (default: %(default)s)")
+    serve.add_argument('--client-rate', type=positive, default=120, metavar='N',
+                       help='answers under names on nobody\'s list from one client address in any 60 seconds at '
+                            "most; answers of people on the list spend their own budgets (default: %(default)s)")
+    serve.add_argument('--open', type=positive, default=0, metavar='N',
+                       help='let at most N people not on the list enrol through the page (default: closed); OUT '
+                            'may then be missing or empty')
+    serve.add_argument('--enrol-rate', type=positive, default=10, metavar='N',
+                       help='enrolment attempts from one client address in any 60 seconds at most '
+                            '(default: %(default)s)')
+    serve.add_argument('--enrol-per-address', type=positive, default=5, metavar='N',
+                       help='walk-ins enrolled from one client address in all (default: %(default)s)')
     serve.add_argument('--links-only', action='store_true',
                        help='answers only through personal links: no form that asks for a name')
     language_option(serve, 'the pages')
     serve.add_argument('--base', metavar='URL',
-                       help="the page's address as the room reaches it, for the board's links and slips (default: "
-                            'http://the first address serve prints:PORT/)')
-    serve.add_argument('--connections', type=positive, default=400, metavar='N',
-                       help='connections at once, the whole room (default: %(default)s)')
-    serve.add_argument('--connections-per-address', type=positive, default=20, metavar='N',
-                       help='connections at once from one client address (default: %(default)s)')
-    serve.add_argument('--workers', type=positive, default=min(os.cpu_count() or 1, 4), metavar='N',
-                       help='processes that serve the page, each address always by the same one '
-                            '(default: the cores, at most 4: %(default)s)')
+                       help="the page's address as the room reaches it, for the board's links and slips, and behind "
+                            'a proxy the origin its forms come from (default: http://the first address serve '
+                            'prints:PORT/)')
+    serve.add_argument('--trusted-proxy', metavar='ADDR', action='append', default=[],
+                       help="a proxy in front (nginx, Caddy) whose X-Forwarded-For and -Proto say the client's "
+                            'address and scheme; again for more than one (default: none: those headers are ignored)')
+    serve.add_argument('--workers', type=positive, default=1, metavar='N',
+                       help='processes under gunicorn, whose arbiter replaces one that dies; for more than a room, '
+                            'behind a proxy (default: %(default)s, one process with threads)')
+    serve.add_argument('--connections', type=positive, default=1000, metavar='N',
+                       help='connections at once, the whole room; when full, the longest idle one is closed for a '
+                            'new one (default: %(default)s)')
+    serve.add_argument('--deadline', type=positive, default=10, metavar='SECONDS',
+                       help='a request must arrive whole within this, however slowly it comes (default: %(default)s)')
+    serve.add_argument('--slow-per-address', type=positive, default=20, metavar='N',
+                       help='requests arriving at once from one client address; past it, its oldest is closed '
+                            '(default: %(default)s)')
     serve.add_argument('--idle-timeout', type=positive, default=15, metavar='SECONDS',
-                       help='a connection that sends nothing for this long is closed (default: %(default)s)')
+                       help='a connection that sends nothing between requests for this long is closed (default: '
+                            '%(default)s)')
 
 
 def links_options(links):

@@ -2,15 +2,14 @@
 through their own link (the `page` blueprint), and a board behind a key
 where the organiser watches the room (the `board` blueprint)."""
 import os
+import urllib.parse
 
-from flask import Flask, request
+from flask import Flask, current_app, request
 from flask_babel import Babel, get_locale
 from werkzeug.exceptions import HTTPException
+from werkzeug.middleware.proxy_fix import ProxyFix
 
-from ..keys import with_keys
 from ..language import LANGUAGES, N_, compiled
-from ..set_folder import locked
-from ..walkins import open_set
 from .board import board
 from .page import page
 from .problems import keyed, problem
@@ -24,36 +23,47 @@ OWN_WORDS = {403: (N_('Not allowed'), N_('The board needs the key that serve pri
              404: (N_('Not found'), N_('There is no such page here. Check the address on your slip.')),
              405: (N_('Not allowed'), N_('That page is not used that way.')),
              413: (N_('Too long'), N_('That was more than this form ever sends.'))}
-DEFAULTS = {'RATE': 10, 'CLIENT_RATE': 300, 'NAME_RATE': 10, 'PLACES': 0, 'ENROL_RATE': 3, 'ENROL_PER_ADDRESS': 2,
-            'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2, 'BASE': 'http://127.0.0.1:8000/', 'LANGUAGE': None}
+# Budgets in any 60 seconds: a person's answers through their link (RATE)
+# and by name (NAME_RATE), downloads of their program (DOWNLOAD_RATE); an
+# address's answers under names on nobody's list (CLIENT_RATE) and
+# enrolment attempts (ENROL_RATE), enough for a class of 60 behind one
+# address. ENROL_PER_ADDRESS: walk-ins from one address in all.
+DEFAULTS = {'RATE': 10, 'NAME_RATE': 10, 'DOWNLOAD_RATE': 5, 'CLIENT_RATE': 120, 'ENROL_RATE': 10,
+            'ENROL_PER_ADDRESS': 5, 'PLACES': 0, 'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2,
+            'BASE': 'http://127.0.0.1:8000/', 'LANGUAGE': None, 'TRUSTED_PROXY': ()}
 
 
 def create_app(config):
-    """config: OUT, the set, and what of DEFAULTS to change."""
+    """The page and the board of a set ready to serve (see serving.ready).
+    config: OUT, the set, and what of DEFAULTS to change."""
     app = Flask(__name__)
     app.config.from_mapping(DEFAULTS, MAX_CONTENT_LENGTH=LIMIT, BABEL_TRANSLATION_DIRECTORIES=compiled())
     app.config.from_mapping(config)
     speak(app)
-    out = app.config['OUT']
-    if app.config['PLACES']:
-        open_set(out, app.config['JOBS'])
-    room = Room(out, app.config)
-    try:
-        people = room.people()  # read before the first person waits for it
-    except Unavailable as problem_reading:
-        raise problem_reading.__cause__  # at the start it is no moment's: say what
-    if len(people.by_key) < len(people.rows):
-        with locked(out):  # every person has a key before the first page
-            with_keys(out, room.people().rows)  # the set as it is now that it is locked
-        room.people()
-    room.store.key()
+    room = Room(app.config['OUT'], app.config)
     app.extensions['room'], app.extensions['standing'] = room, Standing(room)
     app.register_blueprint(page)
     app.register_blueprint(board)
     handle_problems(app)
     app.before_request(same_origin_only)
     app.after_request(headers)
+    if app.config['TRUSTED_PROXY']:
+        app.wsgi_app = BehindProxy(app.wsgi_app, app.config['TRUSTED_PROXY'])
     return app
+
+
+class BehindProxy:
+    """The client's address and scheme as the proxy in front says them
+    (X-Forwarded-For, -Proto, -Host), for requests from that proxy alone:
+    anyone else could say anything there."""
+
+    def __init__(self, app, proxies):
+        self.app, self.fixed, self.proxies = app, ProxyFix(app, x_for=1, x_proto=1, x_host=1), set(proxies)
+
+    def __call__(self, environ, start_response):
+        if environ.get('REMOTE_ADDR') in self.proxies:
+            return self.fixed(environ, start_response)
+        return self.app(environ, start_response)
 
 
 def speak(app):
@@ -69,18 +79,25 @@ def speak(app):
         return {'language': str(get_locale())}
 
 
+def origin_of(url):
+    parts = urllib.parse.urlsplit(url)
+    return f'{parts.scheme}://{parts.netloc}'
+
+
 def same_origin_only():
     """A form posted from another site (a page a classmate opened) is
     refused. Browsers say where a post comes from in Sec-Fetch-Site; those
     that do not, in Origin (which a page without referrers sends as null,
-    so Sec-Fetch-Site goes first)."""
+    so Sec-Fetch-Site goes first). The page's own origin is the one it was
+    asked at, or behind a proxy the one --base gives."""
     if request.method != 'POST':
         return None
     site, origin = request.headers.get('Sec-Fetch-Site'), request.headers.get('Origin')
     if site is not None:
         refused = site not in ('same-origin', 'none')
     else:
-        refused = origin is not None and origin != f'{request.scheme}://{request.host}'
+        ours = {f'{request.scheme}://{request.host}', origin_of(current_app.config['BASE'])}
+        refused = origin is not None and origin not in ours
     if refused:
         return problem(403, N_('Not from here'), N_('Hand in your answer from this page itself.'))
     return None

@@ -1,45 +1,129 @@
-"""`serve`: the page and the board on the room's network, through waitress,
-in a process a core, with every request bounded: a body over the page's
-limit is refused before it is stored, idle connections close, and one
-address cannot take all the connections."""
-import gc
+"""`serve`: the page and the board on the room's network. One process,
+waitress with its threads, serves a room; past one process, gunicorn
+(workers.py). In one process every connection is bounded by what it
+holds: a request must arrive whole within a deadline however slowly it
+trickles, a body over the page's limit is refused before it is stored,
+an idle connection is closed, and a full room makes place by closing
+its longest idle connection rather than keeping anyone out."""
 import logging
 import os
+import resource
+import socket
+import sys
+import time
+
+from waitress.adjustments import Adjustments
+from waitress.channel import HTTPChannel
+from waitress.server import TcpWSGIServer
+from waitress.task import ThreadedTaskDispatcher
 
 from ..address import addresses
 from ..errors import OK, Refusal
+from ..keys import with_keys
+from ..set_folder import locked, read_set
+from ..walkins import open_set
 from . import create_app
-from .processes import end, fork_workers, sockets
-from .room import LIMIT
+from .room import LIMIT, Unavailable
 
 
-def capped(make_channel, server, per_address):
-    """waitress's channel maker, refusing a connection from an address that
-    holds `per_address` already: one laptop cannot take the room's."""
-    def channel(server_, conn, addr, adj, map=None):
-        held = sum(1 for c in server._map.values() if getattr(c, 'addr', None) and c.addr[0] == addr[0]
-                   and c is not server)
-        if held >= per_address:
+class RoomChannel(HTTPChannel):
+    """A connection that knows since when its request has been arriving:
+    `started` is None between requests."""
+    started = None
+
+    def received(self, data):
+        before = self.request
+        taken = super().received(data)
+        if self.request is None:
+            self.started = None
+        elif self.request is not before or self.started is None:
+            self.started = time.time()  # a request begun, not yet whole
+            self.server.slow_from(self)
+        return taken
+
+    def idle(self):
+        """Between requests, with nothing to send: a browser's kept-alive connection."""
+        return not self.requests and self.request is None and not self.total_outbufs_len and not self.will_close
+
+
+class RoomServer(TcpWSGIServer):
+    """waitress's server, with a deadline for each request, at most
+    `slow` requests arriving at once from one address (the oldest gives
+    way), and a full room that closes its longest idle connection for a
+    new one."""
+    channel_class = RoomChannel
+
+    def __init__(self, *args, deadline, slow, **kw):
+        self.deadline, self.slow = deadline, slow
+        super().__init__(*args, **kw)
+
+    def channels(self):
+        return [c for c in list(self._map.values()) if isinstance(c, RoomChannel)]
+
+    def readable(self):
+        now = time.time()
+        if now >= self.next_channel_cleanup:
+            self.next_channel_cleanup = now + self.adj.cleanup_interval
+            self.maintenance(now)
+        return self.accepting
+
+    def handle_accept(self):
+        held = self.channels()
+        if len(held) >= self.adj.connection_limit:
+            idle = [c for c in held if c.idle()]
+            if not idle:
+                self.refuse()
+                return
+            min(idle, key=lambda c: c.last_activity).handle_close()
+        super().handle_accept()
+
+    def refuse(self):
+        """A new connection closed at once: the room is full of requests under way."""
+        try:
+            conn, _ = self.accept() or (None, None)
+        except OSError:
+            return
+        if conn is not None:
             conn.close()
-            return None
-        return make_channel(server_, conn, addr, adj, map=map)
-    return channel
+
+    def slow_from(self, channel):
+        """A request begun on `channel`: where its address has more under way, the oldest goes."""
+        arriving = [c for c in self.channels() if c.started is not None and c.addr[0] == channel.addr[0]]
+        if len(arriving) > self.slow:
+            min(arriving, key=lambda c: c.started).will_close = True
+
+    def maintenance(self, now):
+        super().maintenance(now)
+        for channel in self.channels():
+            if channel.started is not None and now - channel.started > self.deadline:
+                channel.will_close = True
 
 
-def listen(app, host, port, limits, sock=None):
-    """The server, on host:port or on a socket listening already; limits:
-    connections, connections_per_address, idle_timeout."""
-    import waitress
-    where = {'sockets': [sock]} if sock is not None else {'host': host, 'port': port}
+def listen(app, host, port, limits):
+    """The server on host:port, not yet running. limits: connections (the
+    room's), deadline (seconds for a request to arrive whole), slow
+    (requests arriving at once from one address), idle_timeout."""
+    room, dispatcher = {}, ThreadedTaskDispatcher()
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    wanted = limits['connections'] + 64  # and the set's files, the store, the threads' own
+    if soft < wanted:
+        resource.setrlimit(resource.RLIMIT_NOFILE, (wanted if hard == resource.RLIM_INFINITY else min(hard, wanted),
+                                                    hard))
     try:
-        server = waitress.create_server(
-            app, **where, threads=8, ident=None, clear_untrusted_proxy_headers=True,
-            max_request_body_size=LIMIT, connection_limit=limits['connections'],
-            channel_timeout=limits['idle_timeout'], cleanup_interval=max(1, limits['idle_timeout'] // 3))
+        adj = Adjustments(host=host, port=port, threads=8, ident=None,
+                          # The page reads a proxy's headers only from the one --trusted-proxy names.
+                          clear_untrusted_proxy_headers=False,
+                          # waitress refuses a body of max_request_body_size bytes or more
+                          max_request_body_size=LIMIT + 1, connection_limit=limits['connections'],
+                          channel_timeout=limits['idle_timeout'], cleanup_interval=1, asyncore_use_poll=True)
+        dispatcher.set_thread_count(adj.threads)
+        servers = [RoomServer(app, room, dispatcher=dispatcher, adj=adj, sockinfo=info, deadline=limits['deadline'],
+                              slow=limits['slow']) for info in adj.listen]
     except (OSError, ValueError) as e:
+        for server in room.values():
+            server.close()
         raise cannot_listen(host, port, e)
-    server.channel_class = capped(server.channel_class, server, limits['connections_per_address'])
-    return server
+    return servers[0]
 
 
 def cannot_listen(host, port, e):
@@ -48,44 +132,91 @@ def cannot_listen(host, port, e):
     return Refusal(f'cannot listen on {host}:{port} ({why}){more}')
 
 
-def tell(app, hosts, port):
-    """Where people and the organiser find the page."""
+def ready(app):
+    """The set read, and everyone given a key, before the first person
+    waits for it; a Refusal that says why where the set cannot be read."""
+    room = app.extensions['room']
+    try:
+        people = room.people()
+        if len(people.by_key) < len(people.rows):
+            with locked(room.out):
+                with_keys(room.out, room.people().rows)  # the set as it is now that it is locked
+            room.people()
+    except Unavailable as problem_reading:
+        raise problem_reading.__cause__  # at the start it is no moment's: say what
+    room.store.key()
+    return app
+
+
+def prepare(out, places, jobs):
+    """OUT as serve takes it: a set of people, or with `places` for
+    walk-ins, a set that may start empty (made where it is missing)."""
+    if places:
+        open_set(out, jobs)
+    elif not read_set(out, new_ok=False, records_only=True):
+        raise Refusal(f'{out}: nobody is in the set; build it from a roster, or serve --open N to let people enrol')
+
+
+def tell(app, hosts, port, key):
+    """Where people and the organiser find the page; `key`: the board's."""
     print('People hand in their answers at:')
     for address in hosts:
         print(f'  http://{address}:{port}/')
     print(f'The board (keep this address to yourself; it is the address only once, then a cookie):\n'
-          f'  http://{hosts[0]}:{port}/board?key={app.extensions["room"].store.key()}')
+          f'  http://{hosts[0]}:{port}/board?key={key}')
     if app.config['PLACES']:
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
 
 
+def free(host, port):
+    """A Refusal where host:port cannot be listened on."""
+    try:
+        with socket.socket(socket.AF_INET6 if ':' in host else socket.AF_INET) as probe:
+            probe.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            probe.bind((host, port))
+    except (OSError, OverflowError) as e:
+        raise cannot_listen(host, port, e)
+
+
+def quick_turns():
+    """Threads that take turns at Python's lock often. A thread back from
+    the system (a socket, the store) waits for the lock up to the switch
+    interval, 5 ms by default, while another computes; a request makes
+    dozens of such calls, so with the default a busy room's answers queue
+    behind each other (about 120 a second here, against 600 with this)."""
+    sys.setswitchinterval(0.00005)
+
+
 def serve_command(out, host, port, options):
-    """options: the limits of create_app and of listen, and BASE."""
+    """options: the page's config (see create_app's DEFAULTS), and the
+    server's: workers, connections, deadline, slow, idle_timeout."""
     hosts = addresses() if host in ('0.0.0.0', '') else [host]
     # An IPv6 address goes in brackets, or no browser opens it.
     hosts = [f'[{h}]' if ':' in h else h for h in hosts]
-    if options.get('PLACES'):
+    config = {k: v for k, v in options.items() if k.isupper()}
+    config.update(OUT=out, BASE=options.get('BASE') or f'http://{hosts[0]}:{port}/')
+    if config.get('PLACES'):
         print('Getting the set ready for walk-ins (the first time in a checkout, a minute or so)...', flush=True)
-    app = create_app({**options, 'OUT': out, 'BASE': options.get('BASE') or f'http://{hosts[0]}:{port}/'})
+    prepare(out, config.get('PLACES'), config.get('JOBS', os.cpu_count() or 2))
+    app = ready(create_app(config))
+    workers = options.get('workers', 1)
+    if workers > 1:
+        from .workers import run_workers
+        free(host, port)
+        key = app.extensions['room'].store.key()
+        app.extensions['room'].store.close()  # each worker opens its own, and none is carried across a fork
+        return run_workers(lambda: create_app(config), host, port, workers, options,
+                           lambda: tell(app, hosts, port, key))
+    server = listen(app, host, port, options)
+    quick_turns()
     # A queue of waiting requests is the normal state of a busy room.
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)
+    tell(app, hosts, port, app.extensions['room'].store.key())
     try:
-        listening = sockets(host, port, options.get('workers', 1))
-    except OSError as e:
-        raise cannot_listen(host, port, e)
-    app.extensions['room'].store.close()
-    gc.freeze()  # what was read stays shared with the workers, untouched by the collector
-    mine, workers = fork_workers(listening)
-    if workers is not None:
-        tell(app, hosts, port)  # once, and when every worker is there
-    limits = dict(options, connections=max(1, options['connections'] // len(listening)))
-    try:
-        listen(app, host, port, limits, mine).run()
+        server.run()
     except KeyboardInterrupt:
         pass
     finally:
-        end(workers)
-    if workers is None:
-        os._exit(OK)  # a worker: nothing of serve's own after this
+        server.close()
     return OK

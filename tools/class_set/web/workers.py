@@ -1,0 +1,46 @@
+"""serve past one process: the same page under gunicorn, whose arbiter
+starts the workers and replaces any that dies. Every budget is counted in
+checkins.sqlite, so it holds across workers; each worker reads the set
+for itself. gunicorn holds a slow sender's request in a thread of its
+own: put nginx or Caddy in front, which take requests whole (the guide)."""
+from gunicorn.app.base import BaseApplication
+
+from .room import Unavailable
+
+
+class Workers(BaseApplication):
+    """gunicorn with settings of ours, and no command line of its own."""
+
+    def __init__(self, make_app, settings):
+        self.make_app, self.settings = make_app, settings
+        super().__init__()
+
+    def load_config(self):
+        for name, value in self.settings.items():
+            self.cfg.set(name, value)
+
+    def load(self):
+        """The page in a new worker, the set read before its first request
+        where it can be; a worker that failed to start would stop them all."""
+        from .serving import quick_turns
+        quick_turns()  # each worker has threads of its own
+        app = self.make_app()
+        try:
+            app.extensions['room'].people()
+        except Unavailable:
+            pass  # a build is swapping the set: the first request tries again
+        return app
+
+
+def run_workers(make_app, host, port, count, options, listening):
+    """Serves until Ctrl+C; gunicorn ends the process. `listening()` is
+    called once gunicorn listens, before its workers start."""
+    Workers(make_app, {
+        'when_ready': lambda arbiter: listening(),
+        'bind': [f'[{host}]:{port}' if ':' in host else f'{host}:{port}'],
+        'workers': count, 'worker_class': 'gthread', 'threads': 8,
+        'keepalive': options['idle_timeout'], 'timeout': 30, 'graceful_timeout': 5,
+        # The page says which proxy to trust (--trusted-proxy), not gunicorn.
+        'forwarded_allow_ips': '', 'secure_scheme_headers': {},
+        'proc_name': 'class-set serve', 'accesslog': None, 'errorlog': '-', 'loglevel': 'warning',
+    }).run()
