@@ -12,7 +12,8 @@ from class_set.appending import append_person, remove_people
 from class_set.judge_code import stand_in
 from class_set.details import read_details
 from class_set.keys import read_keys, with_keys
-from class_set.removal import read_removed, removal_texts
+from class_set.removal import removal_texts
+from class_set.removed_list import read_removed
 from class_set.rows import Row
 from class_set.set_folder import locked, read_set
 from conftest import organiser, page_app

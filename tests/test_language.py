@@ -109,8 +109,9 @@ def test_reports_as_spreadsheets(make_set, tmp_path, class_set):
     assert {r[0]: (r[2], r[3]) for r in rows[1:]} == {'Анна Петрова': ('неверно', 1), 'Bob': ('решено', 1),
                                                       '<b>Carl</b>': ('нет ответа', 0)}
     board = openpyxl.load_workbook(io.BytesIO(client.get('/board/report.xlsx').data)).active
-    bob = [r for r in board.values if r[0] == 'Bob'][0]
-    assert isinstance(bob[3], datetime.time) and bob[4] == 1, 'times as times, counts as numbers'
+    header, *people = board.values
+    bob = dict(zip(header, [r for r in people if r[0] == 'Bob'][0]))
+    assert isinstance(bob['Solved at'], datetime.datetime) and bob['Answers'] == 1, 'times as times, counts as numbers'
     listed = tmp_path / 'links.xlsx'
     status, _, said = class_set('links', out, '--base', 'http://192.0.2.1:8000/', '--output', str(listed))
     assert status == 0 and '3 links on http://192.0.2.1:8000/, to ' in said

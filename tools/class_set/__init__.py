@@ -11,13 +11,15 @@ Modules, by job:
 - roster (the organiser's list or table), names (comparing names, their
   folders), files (files people hand in and get back);
 - rows (answers.csv), keys (keys.csv), details (details.csv: the roster's
-  other columns and ids), walkin_list (walkins.csv), set_folder (the set
-  on disk, its checks and its lock), swap (a new set put in place in one
-  step), appending (one person added in place, under a journal);
+  other columns and ids, and how namesakes are told apart), walkin_list
+  (walkins.csv), removed_list (removed.csv), set_folder (the set on disk,
+  its checks and its lock), swap (a new set put in place in one step),
+  appending (one person added in place, under a journal);
 - judge_code (the judge's machine code), compiling (the release preset),
   template (programs written from reference builds), progress;
-- building (build), walkins (enrolling at the page), removal (remove,
-  and removed.csv), who, grading, links (links, slips and rekey),
+- building (build), walkins (enrolling at the page), removal (remove and
+  restore), who, grading (whose each answer is), report (the report, as
+  CSV or workbook), links (links, slips and rekey),
   verifying (under Wine), checkins (the answers handed in through the
   page, in SQLite);
 - web: the page and the board (create_app, blueprints page and board,

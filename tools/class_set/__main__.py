@@ -25,8 +25,10 @@ def run_who(args):
 
 def run_grade(args):
     from .grading import grade_command
-    return grade_command(args.out, args.answers, args.name_column, args.word_column, args.output,
-                         args.from_checkins, args.encoding, args.id_column, args.trust_names, args.language or 'en')
+    return grade_command(args.out, args.answers, name_column=args.name_column, word_column=args.word_column,
+                         output=args.output, from_checkins=args.from_checkins, encoding=args.encoding,
+                         id_column=args.id_column, trust_names=args.trust_names, language=args.language,
+                         points=args.points)
 
 
 def run_serve(args):
@@ -57,21 +59,27 @@ def run_board_key(args):
 
 def run_links(args):
     from .links import links_command
-    return links_command(os.path.realpath(args.out), args.base, args.output, args.slips, args.language or 'en')
+    return links_command(os.path.realpath(args.out), args.base, args.output, args.slips, args.language or 'en',
+                         args.only)
 
 
 def run_rekey(args):
     from .links import rekey_command
-    return rekey_command(os.path.realpath(args.out), args.name)
+    return rekey_command(os.path.realpath(args.out), args.name, args.by)
 
 
 def run_remove(args):
     from .removal import remove_command
-    return remove_command(os.path.realpath(args.out), args.names)
+    return remove_command(os.path.realpath(args.out), args.names, args.by)
+
+
+def run_restore(args):
+    from .removal import restore_command
+    return restore_command(os.path.realpath(args.out), args.names, args.jobs, args.by)
 
 
 RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_serve, 'links': run_links,
-           'rekey': run_rekey, 'remove': run_remove, 'board-key': run_board_key,
+           'rekey': run_rekey, 'remove': run_remove, 'restore': run_restore, 'board-key': run_board_key,
            'address': run_address}
 
 

@@ -138,7 +138,8 @@ def put_in_place(out, journal, step=lambda name: None):
 
 def append_person(out, row, program, key, walk_in, step=lambda name: None):
     """Adds one person to the set OUT, locked, in place: `row` (complete),
-    the path of its `program`, its `key` and its walkins.csv fields.
+    the path of its `program`, its `key` and, for a walk-in, its
+    walkins.csv fields.
     `step` is told each step as it is done, for the tests that stop it there."""
     sizes = {name: size_of(os.path.join(out, name)) for name in FILES}
     journal = os.path.join(out, JOURNAL)
@@ -157,10 +158,11 @@ def append_person(out, row, program, key, walk_in, step=lambda name: None):
     synced(os.path.join(out, 'keys.csv'), line([row.name, key, row.folder]))
     step('keys.csv')
     walk_ins = os.path.join(out, 'walkins.csv')
-    if sizes['walkins.csv'] is None:
-        with open(os.open(walk_ins, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8') as f:
-            f.write(line(['name', 'time', 'address']))
-    synced(walk_ins, line(walk_in))
+    if walk_in is not None:
+        if sizes['walkins.csv'] is None:
+            with open(os.open(walk_ins, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8') as f:
+                f.write(line(['name', 'time', 'address']))
+        synced(walk_ins, line(walk_in))
     step('walkins.csv')
     synced(os.path.join(out, 'answers.csv'), line(row.fields()))
     step('answers.csv')

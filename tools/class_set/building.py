@@ -11,6 +11,7 @@ from .errors import Refusal
 from .files import write_new, write_whole
 from .keys import new_key, read_keys, with_keys, write_keys
 from .names import check_folders, check_newcomers, name_key
+from .removed_list import read_removed
 from .roster import read_roster
 from .rows import new_rows
 from .set_folder import locked, program_path, read_set, resolve, write_set
@@ -89,6 +90,16 @@ def newcomers_of(roster, people, rows, ids, out):
     return newcomers, found
 
 
+def removed_earlier(people, rows, removed):
+    """Those of the roster's `people` who were removed from the set and are
+    not back: the same id where both have one, else the same name."""
+    here = {r.folder for r in rows}
+    gone = [r for r in removed if r.folder not in here]
+    by_id = {r.id for r in gone if r.id}
+    by_name = {name_key(r.name) for r in gone}
+    return [p for p in people if ((p.id in by_id) if p.id and by_id else name_key(p.name) in by_name)]
+
+
 def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
     """Returns the rows of the set as built."""
     roster = read_roster(roster_path, encoding, name_column, id_column)
@@ -96,9 +107,12 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
     with locked(out):
         rows, details = read_set(out), read_details(out)
         walk_in_refused(roster_path, roster.people, read_walk_ins(out))
-        newcomers, found = newcomers_of(roster_path, roster.people, rows, details.ids, out)
-        folder_of = {p.where: f for p, f in newcomers} | {roster.people[i].where: r.folder for i, r in found.items()}
-        details = merged(details, roster.people, lambda person: folder_of[person.where])
+        found = match(roster.people, rows, details.ids)
+        out_of_it = removed_earlier([p for i, p in enumerate(roster.people) if i not in found], rows, read_removed(out))
+        people = [p for p in roster.people if p not in out_of_it]
+        newcomers, found = newcomers_of(roster_path, people, rows, details.ids, out)
+        folder_of = {p.where: f for p, f in newcomers} | {people[i].where: r.folder for i, r in found.items()}
+        details = merged(details, people, lambda person: folder_of[person.where])
         start = time.monotonic()
         if newcomers:
             added = new_rows(rows, [(p.name, folder) for p, folder in newcomers])
@@ -108,6 +122,9 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
             with_keys(out, rows)  # a set made before people had keys
             if details.ids or details.columns:
                 write_whole(os.path.join(out, DETAILS), details.text())
+    if out_of_it:
+        print(f'kept out, removed earlier: {", ".join(p.name for p in out_of_it)} '
+              f'(class-set restore {out} NAME brings one back)')
     print(f'{len(rows)} programs in {out}/handout: {len(newcomers)} new, '
           f'{len(rows) - len(newcomers)} kept, {time.monotonic() - start:.1f} s')
     return rows

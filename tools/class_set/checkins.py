@@ -7,6 +7,7 @@ exclusive flock on it meanwhile; every write here holds a shared one, and
 follows the file to where it now is."""
 import contextlib
 import dataclasses
+import enum
 import fcntl
 import os
 import secrets
@@ -29,25 +30,33 @@ CREATE TABLE IF NOT EXISTS answers (
 CREATE TABLE IF NOT EXISTS settings (name TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS downloads (person TEXT PRIMARY KEY, time REAL NOT NULL);
 CREATE TABLE IF NOT EXISTS spent (kind TEXT NOT NULL, who TEXT NOT NULL, time REAL NOT NULL);
+CREATE TABLE IF NOT EXISTS enrolments (time REAL NOT NULL, client TEXT NOT NULL, name TEXT NOT NULL,
+                                       folder TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS spent_by ON spent (kind, who, time);
 '''
 # After the columns that stores made before them lack are added.
 INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
 
 
+class Via(enum.Enum):
+    """How an answer came: by name on the form, or through a personal link."""
+    NAME = 'name'
+    LINK = 'link'
+
+
 @dataclasses.dataclass(frozen=True)
 class Answer:
     """An answer handed in: `typed` is the name as typed, `person` the
     name of the set it matched and `folder` whose it is (None for a name
-    on nobody's list, and for answers kept before folders were); `via`
-    is 'name' (the form) or 'link'."""
+    on nobody's list, and for answers kept before folders were); whether
+    it was that person's password then."""
     id: int
     time: float
     typed: str
     person: str | None
     word: str
     correct: bool
-    via: str
+    via: Via
     folder: str | None = None
     client: str = ''
 
@@ -190,7 +199,7 @@ class Checkins:
         with self.writing():
             self.spend(budget, time.time() if now is None else now)
 
-    def add(self, typed, row, client, word, via='name', budget=None):
+    def add(self, typed, row, client, word, via=Via.NAME, budget=None):
         """An answer, handed in by name on the form or through the person's
         link; `row` None for a name that is on nobody's list. Whether it was
         right; or TooMany where `budget` is spent, and then it is not kept."""
@@ -201,7 +210,8 @@ class Checkins:
                 self.spend(budget, now)
             self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder) '
                             'VALUES (?, ?, ?, ?, ?, ?, ?, ?)',
-                            (now, typed, row and row.name, client, word, int(correct), via, row and row.folder))
+                            (now, typed, row and row.name, client, word, int(correct), via.value,
+                             row and row.folder))
         return correct
 
     def downloaded(self, folder, budget=None):
@@ -234,4 +244,17 @@ class Checkins:
             self.connect()
             found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
                                     'FROM answers WHERE id > ? ORDER BY id', (after,))
-            return [Answer(*fields[:5], bool(fields[5]), *fields[6:]) for fields in found.fetchall()]
+            return [Answer(id=i, time=at, typed=typed, person=person, word=word, correct=bool(correct), via=Via(via),
+                           folder=folder, client=client)
+                    for i, at, typed, person, word, correct, via, folder, client in found.fetchall()]
+
+    def enrolled(self, client, name, folder):
+        """Notes a walk-in's enrolment, which no removal takes back."""
+        with self.writing():
+            self.db.execute('INSERT INTO enrolments VALUES (?, ?, ?, ?)', (time.time(), client, name, folder))
+
+    def enrolments(self, client):
+        """How many walk-ins ever enrolled from `client`."""
+        with self.lock:
+            self.connect()
+            return self.db.execute('SELECT COUNT(*) FROM enrolments WHERE client = ?', (client,)).fetchone()[0]

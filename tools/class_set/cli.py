@@ -69,6 +69,9 @@ def grade_options(grade):
                                    'namesakes apart')
     grade.add_argument('--output', metavar='FILE',
                        help='the report to FILE instead of standard output; an .xlsx workbook where FILE ends so')
+    grade.add_argument('--points', type=positive, default=1, metavar='N',
+                       help='points for a solution, in the report\'s points column, for a gradebook (default: '
+                            '%(default)s; 0 otherwise)')
     grade.add_argument('--trust-names', action='store_true',
                        help="count another's password handed in under a name as passed around; by default only "
                             'answers through personal links prove who handed it in, and those by name are listed '
@@ -131,15 +134,38 @@ def links_options(links):
     links.add_argument('--output', metavar='FILE',
                        help='the CSV to FILE instead of standard output; an .xlsx workbook where FILE ends so')
     links.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
+    links.add_argument('--only', metavar='NAME', help="one person's link and slip: a name as people type it, an id "
+                                                      'or a folder (a lost slip, a new key)')
     language_option(links, 'the slips and the spreadsheet')
+
+
+def by_option(parser):
+    parser.add_argument('--by', choices=('id', 'name', 'folder'),
+                        help='NAME is an id, a name or a folder, where it could be more than one')
 
 
 def rekey_options(rekey):
     rekey.add_argument('name', metavar='NAME', help='a name as people type it, an id or a folder')
+    by_option(rekey)
 
 
 def remove_options(remove):
     remove.add_argument('names', metavar='NAME', nargs='+', help='a name as people type it, an id or a folder')
+    by_option(remove)
+
+
+def restore_options(restore):
+    restore.add_argument('names', metavar='NAME', nargs='+',
+                         help='a name as people type it, an id or a folder, of someone removed')
+    by_option(restore)
+    restore.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N', help=argparse.SUPPRESS)
+
+
+def address_options(commands):
+    address = commands.add_parser('address', help="this machine's address on the room's network",
+                                  description="Prints the address that the room's browsers reach serve --host "
+                                              "0.0.0.0 at: the one to print on the slips (links --base).")
+    address.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
 
 
 def parser(runners, description):
@@ -173,17 +199,20 @@ def parser(runners, description):
         commands, 'rekey', "a new key for one person, whose old link stops working",
         "Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again "
         "for the new one."))
-    address = commands.add_parser('address', help="this machine's address on the room's network",
-                                  description="Prints the address that the room's browsers reach serve --host "
-                                              "0.0.0.0 at: the one to print on the slips (links --base).")
-    address.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
+    address_options(commands)
     command(commands, 'board-key', "a new key for the board; the old one stops working",
             "Gives the board of the set OUT a new key, at once, also on a running serve; the answers stay. Open "
             "the board again with the address printed.")
     remove_options(command(
         commands, 'remove', 'take people out of the set',
         "Takes each NAME out of the set OUT: their program, folder, key and place. Their link stops working at "
-        "once, also on a running serve; what they handed in stays, and grade reports it as removed."))
+        "once, also on a running serve; what they handed in stays, and grade reports it as removed. A later build "
+        "keeps them out; restore brings them back."))
+    restore_options(command(
+        commands, 'restore', 'bring removed people back into the set',
+        "Brings each NAME, removed from the set OUT, back: their own password and program, their roster's "
+        "columns, and a new key (their old link stays dead: run links --only NAME for the new one). Everything "
+        "they handed in counts as before."))
     for name, command_parser in commands.choices.items():
         command_parser.set_defaults(run=runners[name])
     return top

@@ -122,27 +122,62 @@ def as_text(row):
     return {k: FORMULA.sub(r"\1\2'", v) if isinstance(v, str) else v for k, v in row.items()}
 
 
-def workbook(title, header, rows):
+# What XML, and so no workbook, can hold: the C0 controls but tab, line
+# feed and carriage return, lone surrogates, U+FFFE and U+FFFF.
+NOT_XML = re.compile('[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]')
+WIDEST = 60  # characters: a column no wider than a long name
+
+
+def keepable(value):
+    """A cell's value as a workbook can hold it: text with what it cannot
+    hold shown as U+FFFD (kept by stores from before it was refused)."""
+    return NOT_XML.sub('\ufffd', value) if isinstance(value, str) else value
+
+
+def workbook(title, header, rows, summary=None):
     """An .xlsx workbook's bytes: a sheet of real columns, counts as numbers
-    and times as times; text that looks like a formula stays text."""
+    and times as times, each column as wide as its longest value (within
+    reason), the header frozen with a filter on it; text that looks like a
+    formula stays text. `summary`: (title, [(label, value)]), a second sheet."""
     import openpyxl
     from openpyxl.styles import Font
     book = openpyxl.Workbook()
     sheet = book.active
     sheet.title = title[:31]
-    sheet.append(header)
+    sheet.append([keepable(h) for h in header])
     for row in rows:
-        sheet.append(row)
+        sheet.append([keepable(v) for v in row])
     for line in sheet.iter_rows(min_row=2):
         for cell in line:
             if isinstance(cell.value, str) and cell.value.startswith('='):
                 cell.data_type = 's'
+            elif isinstance(cell.value, datetime.datetime):
+                cell.number_format = 'yyyy-mm-dd hh:mm:ss'
     for cell in sheet[1]:
         cell.font = Font(bold=True)
     sheet.freeze_panes = 'A2'
+    sheet.auto_filter.ref = sheet.dimensions
+    fit(sheet, [header, *rows])
+    if summary is not None:
+        counts = book.create_sheet(summary[0][:31])
+        for label, value in summary[1]:
+            counts.append([keepable(label), value])
+        fit(counts, summary[1])
     data = io.BytesIO()
     book.save(data)
     return data.getvalue()
+
+
+def fit(sheet, rows):
+    """Each column as wide as its longest value, within reason."""
+    from openpyxl.utils import get_column_letter
+    widths = {}
+    for row in rows:
+        for i, value in enumerate(row):
+            text = value.isoformat(' ') if isinstance(value, datetime.datetime) else str(value or '')
+            widths[i] = max(widths.get(i, 0), len(text))
+    for i, width in widths.items():
+        sheet.column_dimensions[get_column_letter(i + 1)].width = min(WIDEST, width + 2)
 
 
 def is_workbook(path):

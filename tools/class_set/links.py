@@ -13,7 +13,7 @@ from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
 from .keys import append_key, new_key, shown, with_keys
-from .details import one_person, read_details
+from .details import one_person, person_named, read_details, told_apart
 from .set_folder import locked, read_set
 from .walkin_list import read_walk_ins
 
@@ -28,16 +28,19 @@ def checked_base(base):
     return base.rstrip('/') + '/'
 
 
-def people_links(rows, keys, base):
-    """[(name, link)] in the set's order."""
-    return [(row.name, f'{base}p/{shown(keys[row.folder])}') for row in rows]
+def people_links(rows, keys, base, details, everyone=None):
+    """[(name, link)] in the set's order; the name as people are shown,
+    namesakes told apart (among `everyone`, the set's rows, where `rows`
+    are some of them)."""
+    shown_as = told_apart(everyone or rows, details)
+    return [(shown_as[row.folder], f'{base}p/{shown(keys[row.folder])}') for row in rows]
 
 
 def links_workbook(out, rows, links, gettext):
     """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
     details, walked_in = read_details(out), {w.name for w in read_walk_ins(out)}
     header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *details.columns]
-    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if name in walked_in else '',
+    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if row.name in walked_in else '',
                                                 *details.of(row.folder).values()]
                                                for row, (name, link) in zip(rows, links)])
 
@@ -49,7 +52,7 @@ def links_csv(out, rows, links):
     text = io.StringIO()
     writer = csv.DictWriter(text, ['name', 'link', 'walk_in', *details.columns], lineterminator='\r\n')
     writer.writeheader()
-    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if name in walked_in else '',
+    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if row.name in walked_in else '',
                               **details.of(row.folder)}) for row, (name, link) in zip(rows, links))
     return text.getvalue()
 
@@ -72,12 +75,14 @@ def slips_page(links, style_href=None, language='en'):
                                                          style=None if style_href else slips_style())
 
 
-def links_command(out, base, output, slips, language='en'):
+def links_command(out, base, output, slips, language='en', only=None):
     base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
-        rows = read_set(out, new_ok=False)
-        keys = with_keys(out, rows)
-    links = people_links(rows, keys, base)
+        everyone = read_set(out, new_ok=False)
+        keys = with_keys(out, everyone)
+        details = read_details(out)
+        rows = [person_named(everyone, details, only)] if only else everyone
+    links = people_links(rows, keys, base, details, everyone)
     if slips is not None:
         with whole_file(slips, out) as f:
             f.write(slips_page(links, language=language))
@@ -93,13 +98,14 @@ def links_command(out, base, output, slips, language='en'):
     return OK
 
 
-def rekey_command(out, name):
+def rekey_command(out, name, by=None):
     """A new key for one person: their old link stops working at once."""
     with locked(out):
-        person = one_person(out, read_details(out), name)  # a key changes, and nothing in handout/
+        person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
         if not os.path.exists(os.path.join(out, 'keys.csv')):
             # A set made before keys: everyone's, before one is replaced.
             with_keys(out, read_set(out, new_ok=False, records_only=True))
         append_key(out, person, new_key())
-    print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link.')
+    print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link '
+          f'(links {out} --only "{person.folder}" for theirs alone).')
     return OK

@@ -2,12 +2,18 @@
 import re
 import unicodedata
 
+import icu
+
 from .errors import Refusal
 from .language import N_
 
 # Device names, with or without an extension; Windows counts ¹²³ as digits.
 RESERVED = {'CON', 'PRN', 'AUX', 'NUL'} | {p + n for p in ('COM', 'LPT') for n in '0123456789¹²³'}
 CONTROL = re.compile(r'[\x00-\x1f\x7f-\x9f]')
+# Unicode's non-characters, which no workbook holds: U+FDD0 to U+FDEF and
+# the last two code points of every plane.
+NONCHARACTER = re.compile('[\ufdd0-\ufdef' + ''.join(f'{chr(p + 0xFFFE)}{chr(p + 0xFFFF)}'
+                                                      for p in range(0, 0x110000, 0x10000)) + ']')
 UNSAFE = re.compile(r'[/\\:*?"<>|\x00-\x1f\x7f-\x9f]')
 MAX_FOLDER = 64
 MAX_FOLDER_BYTES = 255  # what file systems take for one name
@@ -62,41 +68,46 @@ def folder_for(name):
     return folder
 
 
-# Letters of Cyrillic and Greek that look like a Latin one (in either case),
-# after casefolding; ё is written е as often as not.
-LOOK_ALIKES = dict(zip('авекмнорстухѕіјԛԝүһӏёαβεηικμνορτυχζ', 'abekmhopctyxsijqwyhleabehikmnoptyxz'))
-APOSTROPHES = "\u2018\u2019\u02bc\u02b9\u0060\u00b4\u2032\uff07"
+# Unicode's security mechanisms (UTS #39) through ICU: which letters look
+# the same (confusable skeletons), and which mixes of scripts real names
+# have (the highly restrictive level: one script, or Latin with those of
+# Chinese, Japanese and Korean names).
+SKELETONS = icu.SpoofChecker()
+MIXES = icu.SpoofChecker()
+MIXES.setChecks(icu.USpoofChecks.RESTRICTION_LEVEL)
+MIXES.setRestrictionLevel(icu.URestrictionLevel.HIGHLY_RESTRICTIVE)
 
 
-def fold(c):
-    if c in LOOK_ALIKES:
-        return LOOK_ALIKES[c]
-    if c in APOSTROPHES:
-        return "'"
-    if c.isspace():
-        return ' '
-    return '-' if unicodedata.category(c) == 'Pd' or c == '\u2212' else c
-
-
-class Folded(dict):
-    """fold() of each character met, by its code, for str.translate."""
-
-    def __missing__(self, code):
-        self[code] = fold(chr(code))
-        return self[code]
-
-
-FOLDED = Folded()
+def plain(name):
+    """A name as typed, without what people do not see or mean: nothing
+    invisible, compatibility forms as their letters (NFKC), ё as е (as
+    often written), any run of spaces as one."""
+    text = unicodedata.normalize('NFKC', IGNORED.sub('', name)).replace('ё', 'е').replace('Ё', 'Е')
+    return ' '.join(text.split())
 
 
 def name_key(name):
-    """A name as people type it, the one way names are compared everywhere:
-    NFKC, any case, nothing invisible (Unicode's default ignorables), ё as
-    е, every dash, apostrophe and space as one of each, and letters of
-    another script that look the same as the same. Two names with one key
-    are one person to build, the page, enrolment, grade and who."""
-    text = unicodedata.normalize('NFKC', IGNORED.sub('', name)).casefold()
-    return re.sub(' +', ' ', text.translate(FOLDED)).strip()
+    """A name as people type it, the one way two names are compared: in any
+    case, and letters that look the same (Unicode's confusable skeletons:
+    a Cyrillic а, a Lisu ꓮ, a Greek ν as a, A and v; dashes and
+    apostrophes of every kind alike) as the same. Two names with one key
+    are one person to build, the page, enrolment, grade, remove, rekey
+    and who."""
+    return SKELETONS.getSkeleton(0, plain(name).casefold()).casefold()
+
+
+def looks_like(name):
+    """Every key under which `name` looks like another: name_key, and the
+    skeleton of the name in the case it was typed, for a capital that
+    looks like a letter of another script only as a capital (Н and H)."""
+    typed = plain(name)
+    return {name_key(name), SKELETONS.getSkeleton(0, typed).casefold()}
+
+
+def mixes_scripts(name):
+    """Whether a name mixes scripts in a way no real name does: Latin with
+    Cyrillic, Latin with Lisu."""
+    return bool(MIXES.check(plain(name)))
 
 
 def clean_name(text):
@@ -105,6 +116,9 @@ def clean_name(text):
     # No one's name; an escape sequence would reach the organiser's terminal.
     if CONTROL.search(line):
         raise Refusal(N_('a control character in the name'))
+    if NONCHARACTER.search(line):
+        raise Refusal(N_('a character that is no letter (U+%(code)04X) in the name'),
+                      code=ord(NONCHARACTER.search(line).group()))
     if len(line) > MAX_NAME:
         raise Refusal(N_('a name of %(length)d characters; at most %(most)d'), length=len(line), most=MAX_NAME)
     return unicodedata.normalize('NFC', line)

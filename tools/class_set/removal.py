@@ -1,47 +1,65 @@
 """`remove`: people out of a set, in place, all or nothing. Their program,
 folder, key and place go; what they handed in stays in checkins.sqlite,
-and OUT/removed.csv keeps who they were, so that grade reports them as
-removed rather than dropping their answers."""
+their roster columns in details.csv, and OUT/removed.csv keeps who they
+were and their password, so that grade reports their record as it was
+and a later build keeps them out. `restore` brings them back."""
 import dataclasses
 import os
 import time
 
 from .appending import line, remove_people
-from .details import DETAILS, one_person, read_details
-from .errors import OK
-from .files import records_of, table_text
-from .rows import rows_text
+from .details import found_as, one_person, read_details, the_one
+from .errors import OK, Refusal
+from .names import check_newcomers
+from .files import table_text
+from .removed_list import REMOVED, Removed, read_removed
+from .rows import new_rows, rows_text
 from .set_folder import locked, read_set, sums_text
 from .walkin_list import WALKINS, read_walk_ins, walk_ins_text
+from .walkins import place
 
-REMOVED = 'removed.csv'
-
-
-@dataclasses.dataclass(frozen=True)
-class Removed:
-    name: str
-    folder: str
-    id: str = ''
-    time: str = ''
-
-
-def read_removed(out):
-    return records_of(os.path.join(out, REMOVED), Removed)
-
-
-def remove_command(out, wanted):
+def remove_command(out, wanted, by=None):
     with locked(out):
         details = read_details(out)
         gone = {}
         for text in wanted:
-            row = one_person(out, details, text)
+            row = one_person(out, details, text, by)
             gone[row.folder] = row
         unkeyed = ''.join(line([r.name, '', r.folder]) for r in gone.values())
         remove_people(out, removal_texts(out, details, gone), list(gone), unkeyed)
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
-              'and grade reports it as removed')
+              f'and grade reports it as removed. class-set restore {out} "{row.folder}" brings them back.')
     return OK
+
+
+def restore_command(out, wanted, jobs, by=None):
+    """Brings removed people back: their row as it was (the same password
+    and program), their roster columns, and a new key."""
+    with locked(out):
+        rows, details = read_set(out, new_ok=False, records_only=True), read_details(out)
+        gone = {r.folder: r for r in read_removed(out) if r.folder not in {row.folder for row in rows}}
+        back = [removed_named(list(gone.values()), details, text, by) for text in wanted]
+        check_newcomers([(r.name, details.ids.get(r.folder, '')) for r in rows],
+                        [(r.folder, r.name, r.id) for r in back], lambda folder: f'{out}/removed.csv, {folder}')
+        for person in back:
+            row = person.row() or new_rows(rows, [(person.name, person.folder)])[0]
+            place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
+            rows.append(row)
+            said = 'their own password' if person.row() else 'a new password (removed.csv did not keep theirs)'
+            print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
+                  f'class-set links {out} --only "{person.folder}" prints their slip')
+    return OK
+
+
+def removed_named(gone, details, wanted, by):
+    """The one of those removed that `wanted` names, as person_named does."""
+    found = found_as(gone, details, wanted)
+    found['id'] += [r for r in gone if r.id and r.id == wanted.strip() and r not in found['id']]
+    try:
+        return the_one(found if by is None else {by: found[by]}, wanted, details)
+    except Refusal as why:
+        raise Refusal(f'{why} of those removed (removed.csv)')
 
 
 def removal_texts(out, details, gone):
@@ -50,25 +68,30 @@ def removal_texts(out, details, gone):
     their lines, the rest of them as it was: what a page that reads the set
     knows of the others stays true."""
     stamp = time.strftime('%Y-%m-%d %H:%M:%S')
+    walk_ins = read_walk_ins(out)
+    enrolled = {w.name: w for w in walk_ins}
     removed = [dataclasses.astuple(r) for r in read_removed(out)]
-    removed += [(r.name, r.folder, details.ids.get(r.folder, ''), stamp) for r in gone.values()]
+    removed += [dataclasses.astuple(Removed(r.name, r.folder, details.ids.get(r.folder, ''), stamp, r.password,
+                                            str(r.mask), r.sha256, *walk_in_of(enrolled.get(r.name))))
+                for r in gone.values()]
     names = {r.name for r in gone.values()}
     texts = {}
     if os.path.exists(os.path.join(out, WALKINS)):
-        texts[WALKINS] = walk_ins_text([w for w in read_walk_ins(out) if w.name not in names])
-    for folder in gone:
-        details.ids.pop(folder, None)
-        details.values.pop(folder, None)
-    if details.ids or details.columns:
-        texts[DETAILS] = details.text()
+        texts[WALKINS] = walk_ins_text([w for w in walk_ins if w.name not in names])
+
     def kept():  # read only where a file is not as build writes it
         return [r for r in read_set(out, new_ok=False, records_only=True) if r.folder not in gone]
     sums = os.path.join('handout', 'SHA256SUMS')
     texts[sums] = without(out, sums, [f'{r.sha256}  {r.folder}/PassWord.exe\n' for r in gone.values()]) \
         or sums_text(kept())
-    texts[REMOVED] = table_text(['name', 'folder', 'id', 'time'], removed)
+    texts[REMOVED] = table_text([f.name for f in dataclasses.fields(Removed)], removed)
     texts['answers.csv'] = without(out, 'answers.csv', [line(r.fields()) for r in gone.values()]) or rows_text(kept())
     return texts
+
+
+def walk_in_of(walk_in):
+    """(when, from where) a walk-in enrolled; ('', '') for someone of the roster."""
+    return (walk_in.time or '?', walk_in.address) if walk_in else ('', '')
 
 
 def without(out, name, lines):

@@ -2,6 +2,7 @@
 set its organiser opened (`serve --open N`). A walk-in's program, row,
 SHA256SUMS line, key and walkins.csv line are added to the set in place
 (see appending), whole or not at all, at the cost of one person."""
+import collections
 import os
 import shutil
 import time
@@ -12,10 +13,11 @@ from .compiling import work_folder
 from .errors import Refusal
 from .keys import new_key
 from .language import N_
-from .names import clean_name, folder_for, name_key
+from .names import clean_name, folder_for, looks_like, mixes_scripts, name_key
 from .rows import new_rows
 from .set_folder import locked, read_set
 from .template import load_templates, write_programs
+from .walkin_list import read_walk_ins
 
 
 def open_set(out, jobs):
@@ -33,40 +35,81 @@ def open_set(out, jobs):
         lock.close()
 
 
-def enrol(out, typed, places, jobs, address, people):
+def enrol(out, typed, jobs, address, room):
     """(row, key) of a new walk-in named `typed`, or a Refusal that says why
-    not. `people`: serve's function that gives the set's People as they are
-    now, so that an enrolment reads no more of the set than was added since."""
+    not. `room`: serve's, whose people() gives the set's People as they are
+    now (so that an enrolment reads no more of the set than was added
+    since), whose store counts every enrolment ever made, and its limits."""
+    name = enrolled_name(typed)
+    with locked(out):
+        now = room.people()
+        if len(now.walk_ins) >= room.places:
+            raise Refusal(N_('The list is full: no places are left.'))
+        enrolled_here = max(room.store.enrolments(address), sum(w.address == address for w in read_walk_ins(out)))
+        if enrolled_here >= room.per_address:
+            raise Refusal(N_('Enough people have enrolled from this computer. Ask the organiser.'))
+        folder = folder_for(name)
+        if folder is None:
+            raise Refusal(N_('"%(name)s" gives no folder that computers take (a device name such as CON, or '
+                             'only dots); write it another way.'), name=name)
+        if name_key(name) in now.ids:
+            raise Refusal(N_('"%(name)s" is the number of someone on the list, not a name. Type your name.'),
+                          name=name)
+        if looks_like(name) & now.by_name.keys() or folder.casefold() in {r.folder.casefold() for r in now.rows}:
+            raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one that looks the '
+                             'same. Write it another way.'), name=name)
+        if part_of_a_name(name, now.by_name):
+            raise Refusal(N_('"%(name)s" looks like the name of someone on the list with parts of it left out. '
+                             'If that is you, ask the organiser for your slip.'), name=name)
+        row, key = place(out, new_rows(now.rows, [(name, folder)])[0], jobs,
+                         (time.strftime('%Y-%m-%d %H:%M:%S'), address))
+        room.store.enrolled(address, row.name, row.folder)
+        return row, key
+
+
+def enrolled_name(typed):
+    """The name a walk-in typed, as the set would keep it; or a Refusal."""
     try:
         name = clean_name(typed)
     except Refusal as why:
         raise Refusal(N_('That name cannot be taken: %(why)s.'), why=why)
     if not name:
         raise Refusal(N_('Type your name.'))
-    with locked(out):
-        now = people()
-        rows, walked_in, taken = now.rows, now.walk_ins, now.by_name
-        if len(walked_in) >= places:
-            raise Refusal(N_('The list is full: no places are left.'))
-        folder = folder_for(name)
-        if folder is None:
-            raise Refusal(N_('"%(name)s" gives no folder that computers take (a device name such as CON, or '
-                             'only dots); write it another way.'), name=name)
-        if name_key(name) in taken or folder.casefold() in {r.folder.casefold() for r in rows}:
-            raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one too like it. '
-                             'Write it another way.'), name=name)
-        return add_walk_in(out, new_rows(rows, [(name, folder)])[0], jobs, address)
+    if name.replace(' ', '').isdigit():
+        raise Refusal(N_('"%(name)s" is a number, not a name. Type your name.'), name=name)
+    if mixes_scripts(name):
+        raise Refusal(N_('"%(name)s" mixes the letters of different alphabets, as no name does. Type it in one.'),
+                      name=name)
+    return name
 
 
-def add_walk_in(out, row, jobs, address):
-    """(row, key): the walk-in's program written and added in place, at the
-    cost of one person however large the set; call with the set locked."""
+def part_of_a_name(name, by_name):
+    """Whether `name`, two words or more, is a name of the set with parts
+    left out (Белова Анна for Белова Анна Игоревна), in any order."""
+    words = collections.Counter(name_key(name).split(' '))
+    if sum(words.values()) < 2:
+        return False
+    for key in list(by_name):
+        if all(word in key for word in words):  # most names fail here, quickly
+            theirs = collections.Counter(key.split(' '))
+            if words != theirs and all(theirs[w] >= n for w, n in words.items()):
+                return True
+    return False
+
+
+def place(out, row, jobs, walk_in=None):
+    """(row, key): someone's program written and added in place, at the
+    cost of one person however large the set, with a new key; `walk_in`:
+    when and from where they enrolled, for a walk-in. Call with the set locked."""
     work, lock = work_folder()
     try:
-        [row], [program] = write_programs(work, [row], jobs)
+        [written], [program] = write_programs(work, [row], jobs)
+        if row.sha256 and written.sha256 != row.sha256:
+            raise Refusal(f'the program written for "{row.name}" is not the one they had (its sha256 differs); '
+                          'nothing was changed')
         key = new_key()
-        append_person(out, row, program, key, [row.name, time.strftime('%Y-%m-%d %H:%M:%S'), address])
-        return row, key
+        append_person(out, written, program, key, [written.name, *walk_in] if walk_in else None)
+        return written, key
     finally:
         shutil.rmtree(work, ignore_errors=True)
         lock.close()

@@ -1,14 +1,23 @@
 """`who`: whose password a word is."""
+from .details import read_details, told_apart
 from .errors import FAILED, OK
+from .names import name_key
+from .removed_list import read_removed
 from .set_folder import read_set
 from .walkin_list import read_walk_ins
 
 
 def who_command(out, word):
-    for row in read_set(out, new_ok=False):
+    rows = read_set(out, new_ok=False)
+    for row in rows:
         if row.password == word:
-            walked_in = row.name in {w.name for w in read_walk_ins(out)}
-            print(f'{row.name} (walk-in)' if walked_in else row.name)
+            walked_in = name_key(row.name) in {name_key(w.name) for w in read_walk_ins(out)}
+            shown = told_apart(rows, read_details(out))[row.folder]
+            print(f'{shown} (walk-in)' if walked_in else shown)
+            return OK
+    for gone in read_removed(out):
+        if gone.password == word:
+            print(f'{gone.name} ({gone.folder}), removed {gone.time}')
             return OK
     print(f'"{word}" is nobody\'s password in {out}')
     return FAILED

@@ -1,7 +1,6 @@
 """The organiser's board, behind the key that serve printed: everyone's
 result, the report as CSV, and everyone's link as CSV or slips to print."""
 import csv
-import datetime
 import hmac
 import io
 import time
@@ -10,11 +9,12 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 from flask_babel import get_locale, gettext
 
 from .. import grading
+from ..details import read_details
 from ..files import as_text
+from ..report import words
 from ..links import links_csv, people_links, slips_page, slips_style
 from ..walkin_list import read_walk_ins
 from .problems import keyed
-from .standing import clock
 
 board = Blueprint('board', __name__)
 COOKIE = 'board'
@@ -37,24 +37,10 @@ def check_key():
 
 
 def graded():
-    """grade's report from the check-ins, its counts and passed-around
-    passwords, the roster's other columns, and for each person when they
-    downloaded and when they solved."""
+    """grade's Report from the check-ins, with when each downloaded."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
-    # Answers kept before folders were tell whose by the name.
-    folder_of = {r.name: r.folder for r in people.rows}
-    solved_at = {}
-    for answer in answers:
-        folder = answer.folder or folder_of.get(answer.person)
-        if answer.correct and folder not in solved_at:
-            solved_at[folder] = answer.time
-    report, counts, passed, _, columns = grading.graded(room.out, people.rows, grading.from_store(answers))
-    downloads = room.store.downloads()
-    for row in report:
-        f = row['folder']
-        row.update(solved_at=clock(solved_at.get(f)), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
-    return report, counts, passed, columns
+    return grading.graded(room.out, people.rows, grading.from_store(answers), downloads=room.store.downloads())
 
 
 def attachment(text, mimetype, filename):
@@ -68,39 +54,43 @@ def show():
                                                      request.args.get('page', 1, type=int))
     places = room.places - len(room.people().walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
-                                          words=grading.words(gettext), places=places, walk_ins=walk_ins(),
+                                          words=words(gettext), places=places, walk_ins=walk_ins(),
                                           now=time.strftime('%H:%M:%S'))))
 
 
 @board.get('/board/report.xlsx')
 def report_xlsx():
-    report, _, _, columns = graded()
-    for row in report:  # times as times
-        for column in ('solved_at', 'downloaded'):
-            row[column] = datetime.time.fromisoformat(row[column]) if row[column] else None
-    data = grading.report_workbook(report, ['name', 'folder', 'result', 'solved_at', 'answers', 'answered_by',
-                                            'handed_in_others', 'others_handed_in_theirs', 'claimed_by_name',
-                                            'downloaded', 'walk_in', *columns], gettext)
+    data = graded().workbook(gettext)
     return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
 
 
 @board.get('/board.csv')
 def report_csv():
-    report, _, _, columns = graded()
     text = io.StringIO()
-    writer = csv.DictWriter(text, grading.REPORT + columns, lineterminator='\r\n', extrasaction='ignore')
-    writer.writeheader()
-    writer.writerows(as_text(row) for row in report)
+    graded().csv(text)
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
+
+
+@board.get('/board/tried.csv')
+def tried_csv():
+    """Every answer under a name on nobody's list: when, the name, from where."""
+    text = io.StringIO()
+    writer = csv.DictWriter(text, ['time', 'name', 'address'], lineterminator='\r\n')
+    writer.writeheader()
+    writer.writerows(as_text({'time': time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(a.time)), 'name': a.typed,
+                              'address': a.client})
+                     for a in current_app.extensions['room'].store.answers() if a.person is None)
+    return attachment(text.getvalue(), 'text/csv', 'tried.csv')
 
 
 def everyones_links():
     """Everyone's link, on the address serve was told (--base) or found:
     never one that a client's Host header chose."""
-    people = current_app.extensions['room'].people()
+    room = current_app.extensions['room']
+    people = room.people()
     keys = {row.folder: key for key, row in list(people.by_key.items())}
     rows = [row for row in people.rows if row.folder in keys]  # a walk-in whose key is a moment behind: next time
-    return rows, people_links(rows, keys, current_app.config['BASE'].rstrip('/') + '/')
+    return rows, people_links(rows, keys, current_app.config['BASE'].rstrip('/') + '/', read_details(room.out))
 
 
 @board.get('/board/links.csv')

@@ -6,13 +6,12 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 
 from flask_babel import gettext, ngettext
 
-from ..checkins import TooMany
+from ..checkins import TooMany, Via
 from ..errors import Refusal
 from ..language import N_, N_plural, said
 from ..keys import as_typed
-from ..names import name_key
+from ..names import CONTROL, NONCHARACTER, name_key
 from ..set_folder import program_path
-from ..walkin_list import read_walk_ins
 from ..walkins import enrol as enrol_walk_in
 from .problems import keyed, problem
 from .room import LIMIT
@@ -38,6 +37,11 @@ def form_fields(names):
         return None, problem(400, N_('Bad request'), N_('A field of the form is missing.'))
     if not all(value.strip() for value in values):
         return None, problem(400, N_('Bad request'), N_('Fill in every field of the form.'))
+    odd = [found.group() for value in values for found in [CONTROL.search(value) or NONCHARACTER.search(value)]
+           if found]
+    if odd:  # nothing a person types, and nothing a spreadsheet of the answers could hold
+        return None, problem(400, N_('Bad request'), N_('A field holds a character that is no letter (U+%(code)04X).'),
+                             code=ord(odd[0]))
     return values, None
 
 
@@ -101,12 +105,8 @@ def enrol():
         room.store.spent(room.budget('enrol', request.remote_addr))
     except TooMany as spent:
         return spent_page(spent.wait, ENROLMENTS, N_('Too many enrolments'))
-    if sum(w.address == request.remote_addr for w in read_walk_ins(room.out)) >= room.per_address:
-        return render_template('enrol.html', name=fields[0], message=gettext(
-            'Enough people have enrolled from this computer. Ask the organiser.')), 409
     try:
-        _, key = enrol_walk_in(room.out, fields[0], room.places, current_app.config['JOBS'], request.remote_addr,
-                               room.people)
+        _, key = enrol_walk_in(room.out, fields[0], current_app.config['JOBS'], request.remote_addr, room)
     except Refusal as why:
         return render_template('enrol.html', name=fields[0], message=said(why, gettext)), 409
     return redirect(url_for('page.personal', key=key), 303)
@@ -142,7 +142,8 @@ def answer():
 
 @page.get('/p/<key>')
 def personal(key):
-    return keyed(Response(render_template('personal.html', name=person_of(key).name, key=key)))
+    return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].shown(person_of(key)),
+                                          key=key)))
 
 
 @page.post('/p/<key>')
@@ -153,11 +154,11 @@ def personal_answer(key):
     if refused:
         return refused
     try:
-        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via='link',
+        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via=Via.LINK,
                                  budget=room.budget('link', person.folder))
     except TooMany as spent:
         return spent_page(spent.wait, OF_YOURS)
-    return keyed(Response(render_template('personal.html', name=person.name, key=key,
+    return keyed(Response(render_template('personal.html', name=room.shown(person), key=key,
                                           verdict='right' if correct else 'wrong')))
 
 

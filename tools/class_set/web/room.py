@@ -7,11 +7,12 @@ import threading
 
 from ..appending import line, size_of
 from ..checkins import Budget, Checkins
+from ..details import read_details, told_apart
 from ..errors import Refusal
 from ..files import whole_records
 from ..keys import keys_after, read_keys
 from ..names import name_key
-from ..removal import REMOVED
+from ..removed_list import REMOVED
 from ..rows import Row, read_rows_after
 from ..set_folder import check_program, read_set
 from ..walkin_list import read_walk_ins
@@ -35,6 +36,7 @@ class People:
     by_key: dict[str, Row]
     walk_ins: list[str]
     version: int = 0
+    ids: frozenset = frozenset()  # the roster's ids, as name_key has them
 
 
 class Room:
@@ -49,12 +51,18 @@ class Room:
         self.config, self.per_address = config, config['ENROL_PER_ADDRESS']
         self.stamp, self.lock, self.current, self.version = None, threading.Lock(), None, 0
         self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []
+        self.ids = frozenset()
 
     def budget(self, kind, who):
         """The budget of `kind` for `who`: a person's folder or an address."""
         rates = {'link': 'RATE', 'name': 'NAME_RATE', 'stranger': 'CLIENT_RATE', 'enrol': 'ENROL_RATE',
                  'download': 'DOWNLOAD_RATE'}
         return Budget(kind, who, self.config[rates[kind]])
+
+    def shown(self, row):
+        """How the page shows a person: their name, namesakes told apart."""
+        same = self.people().by_name.get(name_key(row.name), [])
+        return told_apart(same, read_details(self.out))[row.folder] if len(same) > 1 else row.name
 
     def stamp_of(self, name):
         try:
@@ -95,7 +103,7 @@ class Room:
                 self.stamp = None  # read it all again next time
                 raise Unavailable() from why
             self.stamp = stamp
-            self.current = People(self.rows, self.by_name, self.by_key, self.walk_ins, self.version)
+            self.current = People(self.rows, self.by_name, self.by_key, self.walk_ins, self.version, self.ids)
             return self.current
 
     # Where a file is read whole, what it held before is where its appended
@@ -106,6 +114,7 @@ class Room:
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
         self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
+        self.ids = frozenset(name_key(i) for i in read_details(self.out).ids.values())
         self.version += 1
         self.by_folder = {r.folder: r for r in self.rows}
         self.by_name = collections.defaultdict(list)

@@ -2,19 +2,26 @@
 is counted once, when it is new, instead of every answer of everyone on
 every refresh; counted again from the start only where the set's people,
 ids or removals changed. A page of the board then costs its own people."""
+import collections
 import threading
 import time
 
 from .. import grading
-from ..details import DETAILS, read_details
+from ..details import DETAILS, read_details, told_apart
 from ..names import name_key
-from ..removal import REMOVED, read_removed
+from ..removed_list import REMOVED, read_removed
 
 PAGE = 200  # people a page: a big room's board stays small
+TRIED = 50  # names on nobody's list shown, the latest; the board's CSV has them all
+TRIED_LENGTH = 80  # characters of each shown
 
 
 def clock(at):
     return time.strftime('%H:%M:%S', time.localtime(at)) if at else ''
+
+
+def cut(text, most=TRIED_LENGTH):
+    return text if len(text) <= most else text[:most - 1] + '…'
 
 
 class Standing:
@@ -28,18 +35,18 @@ class Standing:
         """Everything counted afresh, for these people and this base."""
         self.people, self.base, self.details = people, base, read_details(self.room.out)
         self.found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
-        self.result, self.last, self.solved_at, self.tried = grading.Tally(), 0, {}, []
+        self.result, self.last = grading.Tally(), 0
+        self.tried, self.tries = collections.deque(maxlen=TRIED), 0
         # Made where first needed: most refreshes of a big room need none of them.
         self.made = {}
 
     def made_once(self, what):
-        """The people's order, labels, folders by name, name keys by
-        folder, or the roster's other columns as people type them."""
+        """The people's order, how each is shown, name keys by folder, or
+        the roster's other columns as people type them."""
         if what not in self.made:
-            rows, details = self.people.rows, self.details
-            make = {'order': lambda: {row.folder: i for i, row in enumerate(rows)},
-                    'label': lambda: grading.labels(rows),
-                    'folder_of': lambda: {r.name: r.folder for r in rows},
+            members, details = self.found.members, self.details
+            make = {'order': lambda: {m.folder: i for i, m in enumerate(members)},
+                    'label': lambda: told_apart(members, details),
                     'keys': lambda: {row.folder: key for key, found in list(self.people.by_name.items())
                                      for row in found},
                     'columns': lambda: {f: [name_key(v) for v in values.values() if v]
@@ -55,41 +62,45 @@ class Standing:
             self.start(people, base)
         for answer in self.room.store.answers(after=self.last):
             grading.count(self.result, self.found, grading.from_store([answer])[0])
-            folder = answer.folder or self.made_once('folder_of').get(answer.person)
-            if answer.correct and folder not in self.solved_at:
-                self.solved_at[folder] = answer.time
             if answer.person is None:
-                self.tried.append((answer.typed, clock(answer.time), answer.client))
+                self.tries += 1
+                self.tried.append((cut(answer.typed), clock(answer.time), answer.client))
             self.last = answer.id
         return people
 
     def board(self, query, page):
         """What the board's page shows: the counts, the passwords passed
-        around, the names tried that nobody has, and the report's rows of
-        page `page` of those that `query` finds (all where it is empty),
-        with how many pages there are and which this is."""
+        around, the latest names tried that nobody has, and the report's
+        rows of page `page` of those that `query` finds (all where it is
+        empty), with how many pages there are and which this is."""
         with self.lock:
             people = self.follow()
             found = self.search(people.rows, query)
             pages = max(1, -(-len(found) // PAGE))
             page = min(max(1, page), pages)
-            walked_in = set(people.walk_ins)
-            # Only passwords passed around are ordered and labelled.
-            passing = self.result.handed_in or self.result.claimed
-            order, label = (self.made_once('order'), self.made_once('label')) if passing else ({}, {})
-            shown = [grading.report_row(row, self.result, label, order, walked_in)
-                     for row in found[(page - 1) * PAGE:page * PAGE]]
-            solved = len(self.result.solved)
-            wrong = sum(1 for f, n in self.result.counts.items() if n and f not in self.result.solved)
-            counts = {'solved': solved, 'wrong': wrong, 'none': len(people.rows) - solved - wrong,
-                      'answers': sum(self.result.counts.values())}
-            passed, tried = grading.passed_around(self.result, label, order), list(self.tried)
-            solved_at = {row['folder']: self.solved_at.get(row['folder']) for row in shown}
+            walked_in = {name_key(name) for name in people.walk_ins}
+            order, label = self.made_once('order'), self.made_once('label')
+            members = self.found.by_folder
+            shown = [grading.report_row(members[row.folder], self.result, label, order, walked_in)
+                     for row in found[(page - 1) * PAGE:page * PAGE] if row.folder in members]
+            passed = grading.passed_around(self.result, label, order)
+            counts = self.counts(people)
+            tried, tries = list(reversed(self.tried)), self.tries
         downloads = self.room.store.downloads([r['folder'] for r in shown] + [r['name'] for r in shown])
         for row in shown:
             f = row['folder']
-            row.update(solved_at=clock(solved_at[f]), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
-        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'tried': tried}
+            row.update(solved_at=clock(row['solved_at']), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
+        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'tried': tried,
+                'tries': tries}
+
+    def counts(self, people):
+        """solved, wrong and none among the people of the set, and their answers in all."""
+        members = self.found.by_folder
+        answered = {f: n for f, n in self.result.counts.items() if not members[f].removed}
+        solved = sum(1 for f in self.result.solved if not members[f].removed)
+        wrong = sum(1 for f in answered if f not in self.result.solved)
+        return {'solved': solved, 'wrong': wrong, 'none': len(people.rows) - solved - wrong,
+                'people': len(people.rows), 'answers': sum(answered.values())}
 
     def search(self, rows, query):
         """The rows whose name, or one of the roster's other columns (a

@@ -1,0 +1,95 @@
+"""The report of a grading, one whichever file it goes to: grade's CSV or
+workbook and the board's. The CSV is for programs (a gradebook's import,
+a script): English words, times as text. The workbook is for people:
+words in their language, counts and points as numbers, times as times,
+columns as wide as what they hold, and the summary on a sheet of its own."""
+import csv
+import datetime
+import sys
+
+from .files import as_text, is_workbook, whole_file, workbook
+from .language import N_, translations
+
+COLUMNS = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
+           'claimed_by_name', 'walk_in', 'removed', 'solved_at', 'downloaded', 'minutes', 'points']
+# The report's words for people (its workbook, the board); its CSV keeps them as they are, for programs.
+WORDS = {'solved': N_('solved'), 'wrong': N_('wrong'), 'none': N_('none'), 'not on the list': N_('not on the list'),
+         'link': N_('link'), 'name': N_('name'), 'yes': N_('yes')}
+HEADERS = {'name': N_('Name'), 'folder': N_('Folder'), 'result': N_('Result'), 'answers': N_('Answers'),
+           'answered_by': N_('Answered by'), 'handed_in_others': N_("Handed in others'"),
+           'others_handed_in_theirs': N_('Others handed in theirs'), 'claimed_by_name': N_('Claimed by name'),
+           'walk_in': N_('Walk-in'), 'removed': N_('Removed'), 'solved_at': N_('Solved at'),
+           'downloaded': N_('Downloaded'), 'minutes': N_('Minutes from download to solution'),
+           'points': N_('Points')}
+WORDED = ('result', 'answered_by', 'walk_in')
+
+
+def words(gettext):
+    return {key: gettext(word) for key, word in WORDS.items()}
+
+
+def when(at):
+    """A time of the store as a local date and time; None where there is none."""
+    return datetime.datetime.fromtimestamp(at).replace(microsecond=0) if at else None
+
+
+class Report:
+    """A Grade with the roster's other columns (`details`) and when each
+    first downloaded their program (`downloads`: by folder, or by name in
+    stores from before folders)."""
+
+    def __init__(self, grade, details, downloads):
+        self.grade, self.details, self.downloads = grade, details, downloads
+        self.columns = COLUMNS + details.columns
+
+    def rows(self, points=1):
+        """The report's rows, by column: times as datetimes, counts and points as numbers."""
+        for row in self.grade.rows:
+            downloaded = self.downloads.get(row['folder']) or self.downloads.get(row['name']) if row['folder'] else None
+            solved = row.get('solved_at')
+            minutes = round((solved - downloaded) / 60, 1) if solved and downloaded and solved >= downloaded else None
+            yield {**dict.fromkeys(self.columns, ''), **row, **self.details.of(row['folder']),
+                   'solved_at': when(solved), 'downloaded': when(downloaded), 'minutes': minutes,
+                   'points': (points if row['result'] == 'solved' else 0) if row['folder'] else None}
+
+    def csv(self, out_file, points=1, line_end='\r\n'):
+        writer = csv.DictWriter(out_file, self.columns, lineterminator=line_end, extrasaction='ignore')
+        writer.writeheader()
+        for row in self.rows(points):
+            writer.writerow(as_text({k: '' if v is None else v for k, v in row.items()}))
+
+    def workbook(self, gettext, points=1):
+        said = words(gettext)
+        header = [gettext(HEADERS[c]) if c in HEADERS else c for c in self.columns]
+        rows = [[', '.join(said.get(w, w) for w in row[c].split(', ')) if c in WORDED and row[c] else row[c]
+                 for c in self.columns] for row in self.rows(points)]
+        counts = self.counts()
+        summary = [(gettext(label), counts[key]) for key, label in SUMMARY]
+        summary += [(gettext('Passwords passed around'), len(self.grade.passed))]
+        return workbook(gettext('Report'), header, rows, (gettext('Summary'), summary))
+
+    def counts(self):
+        here = [r for r in self.grade.rows if r['folder'] and not r['removed']]
+        found = {outcome: sum(r['result'] == outcome for r in here) for outcome in ('solved', 'wrong', 'none')}
+        return found | {'removed': sum(1 for r in self.grade.rows if r['removed']), 'people': len(here),
+                        'answers': sum(r['answers'] for r in self.grade.rows),
+                        'not on the list': sum(1 for r in self.grade.rows if not r['folder'])}
+
+
+SUMMARY = [('people', N_('People')), ('solved', N_('Solved')), ('wrong', N_('Wrong')), ('none', N_('No answer')),
+           ('removed', N_('Removed')), ('answers', N_('Answers')),
+           ('not on the list', N_('Names not on the list'))]
+
+
+def write_report(report, output, out, language=None, points=1):
+    """To standard output, or whole to `output`: an .xlsx workbook where its
+    name ends so, else CSV. What to tell the organiser of it, in lines."""
+    if is_workbook(output):
+        with whole_file(output, out, binary=True) as f:
+            f.write(report.workbook(translations(language or 'en').gettext, points))
+        return []
+    with whole_file(output or '-', out) as f:
+        report.csv(f, points, '\r\n' if f is not sys.stdout else '\n')
+    if language and language != 'en':
+        return [f'the CSV stays in English, for programs; --output FILE.xlsx gives the report in {language}']
+    return []
