@@ -4,7 +4,7 @@ roster line may hold."""
 import pytest
 
 from class_set.errors import Refusal
-from class_set.names import check_folders, check_newcomers, clean_name, folder_for, name_key
+from class_set.names import check_folders, check_newcomers, clean_name, folder_for, looks_like, mixes_scripts, name_key
 
 
 @pytest.mark.parametrize('typed, listed, same', [
@@ -25,9 +25,34 @@ from class_set.names import check_folders, check_newcomers, clean_name, folder_f
     ('Йод', 'Иод', False),                                  # й is not и
     ('Иванов Иван', 'Иванов Иван Иванович', False),
     ('Bob', 'Rob', False),
+    ('\ua4eenna Petrova', 'Anna Petrova', True),             # a Lisu A
+    ('\ua4d0ob Marsh', 'Bob Marsh', True),                   # a Lisu B
+    ('\u0251nna', 'Anna', True),                             # a Latin alpha
+    ('\u13aanna', 'Anna', True),                             # a Cherokee A
+    ('Da\u03bdid', 'David', True),                           # a Greek nu looks like v...
+    ('An\u03bda', 'Anna', False),                            # ... not like n
+    ('Da\u0475id', 'David', True),                           # a Cyrillic izhitsa
+    ('Ivan', 'Iván', False),                                 # other letters, however near
+    ('Ли', 'Lee', False),
 ])
 def test_when_two_names_are_one_person(typed, listed, same):
     assert (name_key(typed) == name_key(listed)) is same, f'{typed!r} and {listed!r}'
+
+
+@pytest.mark.parametrize('name, mixed', [
+    ('Anna Petrova', False), ('Анна Петрова', False), ("José O'Neil, Jr.", False), ('Κώστας', False),
+    ('山田 太郎', False), ('李小龙', False), ('Иванов-Петров', False),
+    ('\u0410nna Petrova', True),                             # Latin with a Cyrillic A
+    ('\ua4eenna Petrova', True),                             # Latin with a Lisu A
+    ('An\u043fa', True),                                     # a Cyrillic п, which looks like n in many fonts
+    ('Ivan Петров', True), ('Иван \u13aa', True),
+])
+def test_names_that_mix_scripts_as_no_name_does(name, mixed):
+    assert mixes_scripts(name) is mixed, name
+
+
+def test_a_capital_that_looks_alike_only_as_a_capital():
+    assert name_key('ВОВ') != name_key('BOB') and looks_like('ВОВ') & looks_like('BOB')
 
 
 @pytest.mark.parametrize('name, folder', [
@@ -49,7 +74,9 @@ def test_names_refused_or_cleaned():
     assert clean_name('Anna\u3164 Petrova\ufe0f') == 'Anna Petrova'
     assert clean_name('क्\u200dष') == 'क्\u200dष', 'the joiners are kept'
     assert clean_name('Jose\u0301') == 'José'
-    for bad, why in [('Bad\x1b[2J', 'control character'), ('x' * 201, 'at most 200')]:
+    for bad, why in [('Bad\x1b[2J', 'control character'), ('x' * 201, 'at most 200'),
+                     ('Eve\uffff', 'no letter'), ('Eve\ufffe', 'no letter'), ('Eve\U0001fffe', 'no letter'),
+                     ('Eve\x00', 'control character')]:
         with pytest.raises(Refusal, match=why):
             clean_name(bad)
     with pytest.raises(Refusal, match='would share the folder'):

@@ -74,9 +74,6 @@ def merged(details, people, folder_of):
     return Details(columns, ids, values)
 
 
-WAYS = ('id', 'folder', 'name')
-
-
 def one_person(out, details, wanted, by=None):
     """The row that `wanted` names in the set OUT, as person_named finds
     it; where that is an id or a folder of one person, and nobody else's
@@ -127,17 +124,20 @@ def person_named(rows, details, wanted, by=None):
 
 def the_one(found, wanted, details):
     """The one person of found_as's, or a Refusal that says how to choose."""
-    people = {p.folder: p for matches in found.values() for p in matches}
-    if len(people) == 1:
-        return next(iter(people.values()))
-    if not people:
+    ways = {}  # folder: (person, the ways they were found)
+    for way in ('id', 'name', 'folder'):
+        for person in found.get(way, ()):
+            ways.setdefault(person.folder, (person, []))[1].append(way)
+    if len(ways) == 1:
+        return next(iter(ways.values()))[0]
+    if not ways:
         raise Refusal(f'"{wanted}" matches nobody in the set')
-    ways = [way for way in WAYS if found.get(way)]
-    if len(ways) > 1 and all(len(found[way]) == 1 for way in ways):
-        said = ' and '.join(f'the {way} of "{found[way][0].name}"' for way in ways)
-        raise Refusal(f'"{wanted}" is {said}; say which: ' + ' or '.join(f'--by {way}' for way in ways))
+    first = [(found_ways[0], person) for person, found_ways in ways.values()]
+    if len({way for way, _ in first}) == len(first):
+        said = ' and '.join(f'the {way} of "{person.name}"' for way, person in first)
+        raise Refusal(f'"{wanted}" is {said}; say which: ' + ' or '.join(f'--by {way}' for way, _ in first))
     raise Refusal(f'"{wanted}" matches more than one person; name one by its id or folder: '
-                  + ', '.join(details.ids.get(f) or f for f in people))
+                  + ', '.join(details.ids.get(f) or f for f in ways))
 
 
 def told_apart(rows, details):
