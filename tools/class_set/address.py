@@ -1,6 +1,8 @@
 """`address`: the machine's address on the room's network, for the slips
 before the day, and for serve to say where it is."""
+import ipaddress
 import socket
+import urllib.parse
 
 from .errors import OK, Refusal
 
@@ -12,6 +14,26 @@ def addresses():
     found = [a.address for found in psutil.net_if_addrs().values() for a in found if a.family == socket.AF_INET]
     room = [a for a in found if not a.startswith('127.')]
     return room or found
+
+
+def only_here(host):
+    """Whether only this machine can open an address: loopback, or localhost."""
+    host = host.strip('[]')
+    if host.casefold() in ('localhost', 'localhost.'):
+        return True
+    try:
+        return ipaddress.ip_address(host).is_loopback
+    except ValueError:
+        return False
+
+
+def unreachable(url, what):
+    """One line that says the room cannot open `url` and what to use
+    instead; None where it can."""
+    if not only_here(urllib.parse.urlsplit(url).hostname or ''):
+        return None
+    return (f'{what} {url} is this computer\'s own address: no phone or PC in the room can open it. '
+            'Use --host 0.0.0.0 for serve and --base auto for links (class-set address prints the room\'s).')
 
 
 def room_base(port):

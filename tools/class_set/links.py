@@ -8,7 +8,7 @@ import urllib.parse
 
 import jinja2
 
-from .address import room_base
+from .address import room_base, unreachable
 from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
@@ -95,6 +95,9 @@ def links_command(out, base, output, slips, language='en', only=None):
     said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
             f'slips to {slips}' if slips else '']
     print(', '.join(s for s in said if s), file=sys.stderr)
+    warning = unreachable(base, 'The links\' address')
+    if warning:
+        print(warning, file=sys.stderr)
     return OK
 
 

@@ -15,21 +15,37 @@ import time
 from waitress.adjustments import Adjustments
 from waitress.channel import HTTPChannel
 from waitress.server import TcpWSGIServer
-from waitress.task import ThreadedTaskDispatcher
+from waitress.task import ErrorTask, ThreadedTaskDispatcher
 
-from ..address import addresses
+from ..address import addresses, only_here, unreachable
 from ..errors import OK, Refusal
 from ..keys import with_keys
 from ..set_folder import locked, read_set
 from ..walkins import open_set
-from . import create_app
+from . import create_app, server_problem
 from .room import LIMIT, Unavailable
+
+
+class RoomErrorTask(ErrorTask):
+    """waitress's answer to a request it could not take, in the page's own
+    words and the reader's language, not waitress's English."""
+
+    def execute(self):
+        status, headers, body = server_problem(self.channel.server.page, self.request.error.code,
+                                               self.request.headers.get('ACCEPT_LANGUAGE', ''))
+        self.status = status
+        self.response_headers.extend(headers)
+        self.response_headers.append(('Connection', 'close'))
+        self.close_on_finish = True
+        self.content_length = len(body)
+        self.write(body)
 
 
 class RoomChannel(HTTPChannel):
     """A connection that knows since when its request has been arriving:
     `started` is None between requests."""
     started = None
+    error_task_class = RoomErrorTask
 
     def received(self, data):
         before = self.request
@@ -53,9 +69,9 @@ class RoomServer(TcpWSGIServer):
     new one."""
     channel_class = RoomChannel
 
-    def __init__(self, *args, deadline, slow, **kw):
-        self.deadline, self.slow = deadline, slow
-        super().__init__(*args, **kw)
+    def __init__(self, page, *args, deadline, slow, **kw):
+        self.page, self.deadline, self.slow = page, deadline, slow
+        super().__init__(page, *args, **kw)
 
     def channels(self):
         return [c for c in list(self._map.values()) if isinstance(c, RoomChannel)]
@@ -167,6 +183,8 @@ def tell(app, hosts, port, key):
     if app.config['PLACES']:
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
+    if all(only_here(h) for h in hosts):
+        print(unreachable(f'http://{hosts[0]}:{port}/', 'The page at'), flush=True)
 
 
 def free(host, port):
