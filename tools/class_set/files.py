@@ -13,6 +13,7 @@ import sys
 import tempfile
 
 from .errors import Refusal
+from .names import name_key
 
 WAYS_OUT = ('save it as UTF-8 (or as "Unicode text"), or name its encoding with --encoding, '
             'for instance --encoding cp1251')
@@ -75,12 +76,49 @@ def read_workbook(path, what):
         book.close()
 
 
+MOST_COLUMNS = 1024
+
+
+def read_spreadsheet(path, what):
+    """[(row number, [cell text])] of the first sheet of an OpenDocument
+    spreadsheet (.ods, LibreOffice's own)."""
+    from odf.namespaces import OFFICENS, TABLENS
+    from odf.opendocument import load
+    from odf.table import Table, TableCell, TableRow
+    from odf.teletype import extractText
+    try:
+        sheet = load(path).spreadsheet.getElementsByType(Table)[0]
+    except Exception as e:  # odf raises what its zip and XML readers do
+        raise Refusal(f'{path}: cannot read the {what} as an .ods spreadsheet ({e})')
+    rows, number = [], 0
+    for row in sheet.getElementsByType(TableRow):
+        cells = []
+        for cell in row.getElementsByType(TableCell):
+            value = cell.attributes.get((OFFICENS, 'value'))
+            text = cell_text(float(value)) if value is not None else extractText(cell)
+            # A run of cells alike is one cell repeated: the sheet's empty rest is one run.
+            cells += [text] * min(int(cell.attributes.get((TABLENS, 'number-columns-repeated'), 1)), MOST_COLUMNS)
+        while cells and not cells[-1].strip():
+            cells.pop()
+        repeated = int(row.attributes.get((TABLENS, 'number-rows-repeated'), 1))
+        for _ in range(repeated if cells else 0):
+            rows.append((number + 1, cells))
+            number += 1
+        number += 0 if cells else repeated
+    return rows
+
+
 def read_table(path, encoding, what):
-    """[(line, fields)] of a table: an .xlsx workbook's first sheet, or a
-    CSV file, comma, semicolon or tab separated, in the encodings read_text
-    takes. Blank rows are left out; the first row is the header."""
+    """[(line, fields)] of a table: the first sheet of an .xlsx workbook or
+    an .ods spreadsheet, or a CSV file, comma, semicolon or tab separated,
+    in the encodings read_text takes. Blank rows are left out; the first
+    row is the header. An old .xls is refused: nothing reads it here."""
+    if path.lower().endswith('.xls'):
+        raise Refusal(f'{path}: an old Excel workbook (.xls), which cannot be read here: save it as .xlsx or CSV')
     if path.lower().endswith('.xlsx'):
         rows = read_workbook(path, what)
+    elif path.lower().endswith('.ods'):
+        rows = read_spreadsheet(path, what)
     else:
         text = read_text(path, encoding, what)
         if not text.strip():
@@ -101,11 +139,12 @@ def read_table(path, encoding, what):
 
 
 def column(header, wanted, where):
-    """The index of the column named `wanted`, in any case and spacing."""
-    names = [h.strip().casefold() for h in header]
-    if wanted.strip().casefold() not in names:
+    """The index of the column named `wanted`, compared as names are (in any
+    case and spacing, ё as е)."""
+    names = [name_key(h) for h in header]
+    if name_key(wanted) not in names:
         raise Refusal(f'{where}: no column "{wanted}"; the header has: ' + ', '.join(f'"{h}"' for h in header))
-    return names.index(wanted.strip().casefold())
+    return names.index(name_key(wanted))
 
 
 # What a spreadsheet takes for the start of a formula (OWASP: CSV injection).

@@ -6,7 +6,7 @@ import dataclasses
 
 from .errors import Refusal
 from .files import column, read_table, read_text
-from .names import INVISIBLE, clean_name, folder_for
+from .names import INVISIBLE, clean_name, folder_for, name_key
 
 TABLE_HINT = ('it looks like a table (a spreadsheet export): name the column that holds the name, for instance '
               '--name-column "ФИО", or the columns to join, --name-column "Фамилия,Имя,Отчество"')
@@ -61,8 +61,7 @@ def read_sheet(path, encoding, name_column, id_column):
     """[Listed] of a table: the name from one column, or several joined with spaces."""
     table = read_table(path, encoding, 'roster')
     header = [h.strip() for h in table[0][1]]
-    wanted = [name_column] if name_column.strip().casefold() in (h.casefold() for h in header) \
-        else name_column.split(',')
+    wanted = [name_column] if name_key(name_column) in {name_key(h) for h in header} else name_column.split(',')
     name_at = [column(header, w, f'{path}:{table[0][0]}') for w in wanted]
     id_at = column(header, id_column, f'{path}:{table[0][0]}') if id_column else None
     others = [i for i in range(len(header)) if i not in name_at and header[i]]
@@ -96,7 +95,7 @@ def check_namesakes(path, people, id_column):
 
 def read_roster(path, encoding=None, name_column=None, id_column=None):
     """The Roster, or a Refusal that names the line."""
-    if (id_column or path.lower().endswith('.xlsx')) and not name_column:
+    if (id_column or path.lower().endswith(('.xlsx', '.ods', '.xls'))) and not name_column:
         raise Refusal(f'{path}: {TABLE_HINT}')
     roster = read_sheet(path, encoding, name_column, id_column) if name_column else read_list(path, encoding)
     if not roster.people:
