@@ -6,7 +6,7 @@ import urllib.parse
 
 from flask import Flask, current_app, request
 from flask_babel import Babel, get_locale
-from werkzeug.exceptions import HTTPException
+from werkzeug.exceptions import HTTPException, default_exceptions
 from werkzeug.middleware.proxy_fix import ProxyFix
 
 from ..language import LANGUAGES, N_, compiled
@@ -19,10 +19,14 @@ from .standing import Standing
 # Nothing from anywhere but the page itself, no inline style or script.
 POLICY = "default-src 'self'; img-src 'self' data:; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"
 # Problems said in the page's own words, which it has in every language.
-OWN_WORDS = {403: (N_('Not allowed'), N_('The board needs the key that serve printed.')),
+OWN_WORDS = {400: (N_('Bad request'), N_('That request could not be read. Send the form from this page.')),
+             403: (N_('Not allowed'), N_('The board needs the key that serve printed.')),
              404: (N_('Not found'), N_('There is no such page here. Check the address on your slip.')),
              405: (N_('Not allowed'), N_('That page is not used that way.')),
-             413: (N_('Too long'), N_('That was more than this form ever sends.'))}
+             413: (N_('Too long'), N_('That was more than this form ever sends.')),
+             431: (N_('Too long'), N_('That was more than this form ever sends.')),
+             500: (N_('Something went wrong'), N_('Please hand in your answer again.')),
+             501: (N_('Bad request'), N_('That request could not be read. Send the form from this page.'))}
 # Budgets in any 60 seconds: a person's answers through their link (RATE)
 # and by name (NAME_RATE), downloads of their program (DOWNLOAD_RATE); an
 # address's answers under names on nobody's list (CLIENT_RATE) and
@@ -82,6 +86,17 @@ def speak(app):
 def origin_of(url):
     parts = urllib.parse.urlsplit(url)
     return f'{parts.scheme}://{parts.netloc}'
+
+
+def server_problem(app, code, accept_language=''):
+    """(status line, headers, body) of the page's own problem page for what
+    the server refused before the page saw the request (a body too long, a
+    head that is no HTTP), in the reader's language where the head said it."""
+    with app.test_request_context('/', headers={'Accept-Language': accept_language}):
+        response = app.make_response(app.handle_http_exception(default_exceptions[code]()))
+        response = app.process_response(response)
+        return response.status, [(k, v) for k, v in response.headers.items() if k != 'Content-Length'], \
+            response.get_data()
 
 
 def same_origin_only():

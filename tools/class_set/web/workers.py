@@ -3,9 +3,32 @@ starts the workers and replaces any that dies. Every budget is counted in
 checkins.sqlite, so it holds across workers; each worker reads the set
 for itself. gunicorn holds a slow sender's request in a thread of its
 own: put nginx or Caddy in front, which take requests whole (the guide)."""
-from gunicorn.app.base import BaseApplication
+import ssl
 
+from gunicorn import util
+from gunicorn.app.base import BaseApplication
+from gunicorn.http.errors import ParseException
+from gunicorn.workers.gthread import ThreadWorker
+
+from . import server_problem
 from .room import Unavailable
+
+
+class Worker(ThreadWorker):
+    """gunicorn's threaded worker, whose answer to a request it could not
+    read is the page's own problem page, not gunicorn's English."""
+
+    def handle_error(self, req, client, addr, exc):
+        code = 400 if isinstance(exc, (ParseException, ssl.SSLError)) else 500
+        if code == 500:
+            self.log.exception('unexpected error')
+        status, headers, body = server_problem(self.wsgi, code)
+        head = ''.join(f'{k}: {v}\r\n' for k, v in headers + [('Connection', 'close'),
+                                                                ('Content-Length', str(len(body)))])
+        try:
+            util.write_nonblock(client, f'HTTP/1.1 {status}\r\n{head}\r\n'.encode('latin-1') + body)
+        except Exception:
+            self.log.debug('could not answer: the client is gone')
 
 
 class Workers(BaseApplication):
@@ -38,7 +61,7 @@ def run_workers(make_app, host, port, count, options, listening):
     Workers(make_app, {
         'when_ready': lambda arbiter: listening(),
         'bind': [f'[{host}]:{port}' if ':' in host else f'{host}:{port}'],
-        'workers': count, 'worker_class': 'gthread', 'threads': 8,
+        'workers': count, 'worker_class': f'{__name__}.Worker', 'threads': 8,
         'keepalive': options['idle_timeout'], 'timeout': 30, 'graceful_timeout': 5,
         # The page says which proxy to trust (--trusted-proxy), not gunicorn.
         'forwarded_allow_ips': '', 'secure_scheme_headers': {},
