@@ -62,17 +62,33 @@ def slips_style():
         return f.read()
 
 
-def slips_page(links, style_href=None, language='en'):
-    """A printable page of slips: name, link and its QR code, inline SVG, so
-    that it needs no network and nothing but itself; its style inline, or
-    at `style_href` where a page's policy allows no inline style."""
+SHEET = 8  # slips on an A4 sheet
+
+
+def slip(name, link):
+    """What a slip shows: the name (set smaller where it is long), its
+    link's address up to the key and the key's groups, the QR code."""
     import segno
-    slips = [(name, link, segno.make(link, error='m').svg_inline(scale=3, border=2)) for name, link in links]
+    head, key = link.rsplit('/', 1)
+    size = 'longest' if len(name) > 100 else 'longer' if len(name) > 70 else 'long' if len(name) > 40 else ''
+    return {'name': name, 'size': size,
+            'head': head, 'groups': key.split('-'),
+            'link_size': 'longer' if len(head) > 52 else 'long' if len(head) > 42 else '',
+            'code': segno.make(link, error='m').svg_inline(scale=3, border=2, omitsize=True)}
+
+
+def slips_page(links, style_href=None, language='en'):
+    """A printable page of slips, 8 to a sheet: name, link and its QR code,
+    inline SVG, so that it needs no network and nothing but itself; its
+    style inline, or at `style_href` where a page's policy allows no
+    inline style."""
+    slips = [slip(name, link) for name, link in links]
     environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True,
                                      extensions=['jinja2.ext.i18n'])
     environment.install_gettext_translations(translations(language), newstyle=True)
-    return environment.get_template('slips.html').render(slips=slips, style_href=style_href, language=language,
-                                                         style=None if style_href else slips_style())
+    return environment.get_template('slips.html').render(
+        sheets=[slips[i:i + SHEET] for i in range(0, len(slips), SHEET)], style_href=style_href, language=language,
+        style=None if style_href else slips_style())
 
 
 def links_command(out, base, output, slips, language='en', only=None):
