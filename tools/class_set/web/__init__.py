@@ -120,7 +120,7 @@ def same_origin_only():
 
 def headers(response):
     response.headers['X-Content-Type-Options'] = 'nosniff'
-    response.headers['Content-Security-Policy'] = POLICY
+    response.headers.setdefault('Content-Security-Policy', POLICY)
     if request.path.startswith(('/p/', '/board')):  # errors too: the address holds a key
         keyed(response)
     return response

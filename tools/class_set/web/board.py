@@ -1,6 +1,7 @@
 """The organiser's board, behind the key that serve printed: everyone's
 result, the report as CSV, and everyone's link as CSV or slips to print."""
 import csv
+import datetime
 import hmac
 import io
 import time
@@ -56,6 +57,36 @@ def show():
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
                                           now=time.strftime('%H:%M:%S'))))
+
+
+@board.get('/board/wall')
+def wall():
+    """The board for the wall: how far the room has got, in large type, and
+    its solutions over time; no names, nothing anyone typed."""
+    counts, _ = current_app.extensions['standing'].wall()
+    return keyed(Response(render_template('wall.html', counts=counts, now=time.strftime('%H:%M:%S'))))
+
+
+@board.get('/board/wall.svg')
+def wall_chart():
+    _, times = current_app.extensions['standing'].wall()
+    response = keyed(Response(solutions_chart(times, gettext), mimetype='image/svg+xml'))
+    # An image: its own style inline, and no script of the chart's runs.
+    response.headers['Content-Security-Policy'] = "default-src 'none'; style-src 'unsafe-inline'"
+    return response
+
+
+def solutions_chart(times, gettext):
+    """The solutions so far over time, as pygal draws them in SVG."""
+    import pygal
+    from pygal.style import Style
+    style = Style(font_family='sans-serif', background='white', plot_background='white', colors=('#1b6e20',),
+                  title_font_size=22, label_font_size=16, major_label_font_size=16, no_data_font_size=24)
+    chart = pygal.DateTimeLine(width=900, height=340, show_legend=False, js=[], style=style, fill=True,
+                               title=gettext('Solutions over time'), no_data_text=gettext('No solutions yet'),
+                               x_value_formatter=lambda at: at.strftime('%H:%M'), dots_size=3)
+    chart.add(gettext('Solved'), [(datetime.datetime.fromtimestamp(at), i) for i, at in enumerate(times, 1)])
+    return chart.render()
 
 
 @board.get('/board/report.xlsx')

@@ -93,6 +93,15 @@ class Standing:
         return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'tried': tried,
                 'tries': tries}
 
+    def wall(self):
+        """What the wall shows: the counts, and when each person of the set
+        first solved, in order; no names, nothing typed."""
+        with self.lock:
+            people = self.follow()
+            members = self.found.by_folder
+            times = sorted(at for f, at in self.result.solved.items() if at and not members[f].removed)
+            return self.counts(people), times
+
     def counts(self, people):
         """solved, wrong and none among the people of the set, and their answers in all."""
         members = self.found.by_folder
