@@ -50,13 +50,13 @@ def main():
             browser.get(f'{base}/board?key={app.extensions["room"].store.key()}')
             link = read_csv(browser.execute_script(
                 "return fetch('/board/links.csv').then(r => r.text())"))[0]['link'].split('/p/')[1]
-            for page in ('/', f'/p/{link}', '/enrol', '/nothing', '/board', '/board/slips'):
+            for page in ('/', f'/p/{link}', '/enrol', '/nothing', '/board', '/board/slips', '/board/wall'):
                 found += [f'{language} {page}: {v}' for v in violations(browser, axe, base + page)]
     finally:
         browser.quit()
         shutil.rmtree(top, ignore_errors=True)
     print('\n'.join(found) or 'no violations')
-    print(f'{12 - len({f.split(":")[0] for f in found})} passed, {len({f.split(":")[0] for f in found})} failed')
+    print(f'{14 - len({f.split(":")[0] for f in found})} passed, {len({f.split(":")[0] for f in found})} failed')
     return 1 if found else 0
 
 

@@ -2,6 +2,8 @@
 around seen from both ends, names typed another way, strangers, files as
 spreadsheets save them, and bad input that stops with status 2 and
 changes nothing."""
+import datetime
+import io
 import os
 import pathlib
 import shutil
@@ -135,3 +137,37 @@ def test_bad_input_stops_and_changes_nothing(out, tmp_path, class_set):
         assert message in problems, what
         assert snapshot(top) == before, what
         assert stat.S_ISFIFO(os.stat(os.path.join(top, 'fifo')).st_mode), what
+
+
+def test_one_report_whichever_file(out, tmp_path, class_set):
+    import openpyxl
+    from conftest import organiser, page_app
+    client = organiser(page_app({'OUT': out}))
+    link = {r['name']: r['link'].split('8000')[1] for r in read_csv(client.get('/board/links.csv').text)}
+    client.get(link['Bob'] + '/PassWord.exe')
+    client.post(link['Bob'], data={'word': 'Fg4Hj'})
+    client.post(link['Carl'], data={'word': 'wrong'})
+    report = tmp_path / 'report.xlsx'
+    status, _, said = class_set('grade', out, '--from-checkins', '--output', str(report), '--points', '5')
+    assert status == 0, said
+    book = openpyxl.load_workbook(report)
+    sheet, board = book.worksheets[0], openpyxl.load_workbook(io.BytesIO(client.get('/board/report.xlsx').data)).active
+    header = [c.value for c in sheet[1]]
+    assert header == [c.value for c in board[1]], 'the board and grade carry the same columns'
+    rows = {r[0]: dict(zip(header, r)) for r in sheet.iter_rows(min_row=2, values_only=True)}
+    bob = rows['Bob']
+    assert (bob['Result'], bob['Points'], rows['Carl']['Points']) == ('solved', 5, 0)
+    assert isinstance(bob['Solved at'], datetime.datetime) and isinstance(bob['Downloaded'], datetime.datetime)
+    assert isinstance(bob['Minutes from download to solution'], (int, float)), 'minutes as a number'
+    assert sheet.freeze_panes == 'A2' and sheet.auto_filter.ref.startswith('A1:')
+    assert sheet.column_dimensions['A'].width >= len('Анна Петрова'), 'a name is not cut'
+    summary = dict(book.worksheets[1].iter_rows(values_only=True))
+    assert (summary['Solved'], summary['Wrong'], summary['No answer'], summary['People']) == (1, 1, 4, 6)
+
+
+def test_a_csv_in_another_language_says_it_stays_english(out, tmp_path, class_set):
+    answers = write(tmp_path, 'answers.csv', 'name,password\nBob,Fg4Hj\n')
+    status, report, said = class_set('grade', out, answers, '--language', 'ru')
+    assert status == 0 and 'solved' in report
+    assert 'the CSV stays in English, for programs; --output FILE.xlsx gives the report in ru' in said
+    assert 'stays in English' not in class_set('grade', out, answers)[2]

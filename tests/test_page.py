@@ -381,3 +381,48 @@ def test_the_rooms_address_before_the_day(make_set, class_set, monkeypatch):
     assert status == 0 and said.splitlines()[1] == '  http://192.0.2.7:8080/', 'the room before loopback'
     status, listed, _ = class_set('links', make_set(), '--base', 'auto')
     assert all(r['link'].startswith('http://192.0.2.7:8000/p/') for r in read_csv(listed))
+
+
+def test_the_board_for_the_wall(make_set):
+    people = numbered(12)
+    client = organiser(page_app({'OUT': make_set(people)}))
+    for name, password in people[:5]:
+        hand_in(client, name, password)
+    hand_in(client, 'Person 6', 'wrong')
+    hand_in(client, 'Mallory <script>', 'x')
+    wall = client.get('/board/wall')
+    assert wall.status_code == 200 and '5 of 12 have solved it' in wall.text
+    assert '<progress id="progress" max="12" value="5"' in wall.text
+    assert 'Person' not in wall.text and 'Mallory' not in wall.text, 'no names, nothing typed'
+    assert "default-src 'self'" in wall.headers['Content-Security-Policy'] and '<style' not in wall.text
+    chart = client.get('/board/wall.svg')
+    assert chart.mimetype == 'image/svg+xml' and b'pygal' in chart.data
+    assert chart.headers['Content-Security-Policy'] == "default-src 'none'; style-src 'unsafe-inline'"
+    assert b'Person' not in chart.data
+    assert page_app({'OUT': make_set(name='other')}).test_client().get('/board/wall').status_code == 403
+
+
+def test_serve_refuses_what_is_no_set_to_serve(tmp_path, class_set, stand_in_builds):
+    from class_set.walkins import open_set
+    (tmp_path / 'notes').mkdir()
+    (tmp_path / 'notes' / 'mine.txt').write_text('the organiser\'s')
+    (tmp_path / 'empty').mkdir()
+    open_set(str(tmp_path / 'nobody'), 1)  # as serve --open leaves it: a set of nobody
+    for folder, said in [('nosuchset', 'not a set made by class-set'), ('notes', 'not a set made by class-set'),
+                         ('empty', 'not a set made by class-set'), ('nobody', 'nobody is in the set')]:
+        status, _, problems = class_set('serve', str(tmp_path / folder))
+        assert (status, problems.count('\n')) == (2, 1) and said in problems, folder
+    assert not (tmp_path / 'nosuchset').exists(), 'nothing made for a folder that was not there'
+    assert os.listdir(tmp_path / 'notes') == ['mine.txt']
+
+
+def test_addresses_only_this_machine_reaches_are_said(make_set, class_set, monkeypatch):
+    import waitress.server
+    monkeypatch.setattr(waitress.server.BaseWSGIServer, 'run', lambda server: server.close())
+    out = make_set()
+    status, said, _ = class_set('serve', out, '--port', str(free_port()))
+    assert status == 0 and "is this computer's own address: no phone or PC in the room can open it" in said
+    assert '--host 0.0.0.0' in said.splitlines()[-1]
+    status, _, said = class_set('links', out, '--base', 'http://127.0.0.1:8000/')
+    assert status == 0 and "http://127.0.0.1:8000/ is this computer's own address" in said and '--base auto' in said
+    assert "own address" not in class_set('links', out, '--base', 'http://192.0.2.4:8000/')[2]

@@ -71,3 +71,27 @@ def test_a_roster_refused_says_why(tmp_path, data, options, said):
     with pytest.raises(Refusal) as refused:
         read_roster(roster(tmp_path, data), **options)
     assert said in str(refused.value)
+
+
+def test_a_libreoffice_spreadsheet_and_an_old_workbook(tmp_path):
+    from odf.opendocument import OpenDocumentSpreadsheet
+    from odf.table import Table, TableCell, TableRow
+    from odf.text import P
+    book, sheet = OpenDocumentSpreadsheet(), Table(name='Группа')
+    for cells, repeat in [(['ФИО', 'Группа', 'Номер зачётки'], 1), (['Иванов Иван', 'ИБ-21', 1002], 1),
+                          ([], 3), (['Петрова Анна', None, 1003], 1), ([], 1048000)]:
+        row = TableRow(numberrowsrepeated=repeat) if repeat > 1 else TableRow()
+        for value in cells:
+            cell = TableCell(numbercolumnsrepeated=1) if value is None else \
+                TableCell(valuetype='float', value=value) if isinstance(value, int) else TableCell(valuetype='string')
+            if value is not None:
+                cell.addElement(P(text=str(value)))
+            row.addElement(cell)
+        sheet.addElement(row)
+    book.spreadsheet.addElement(sheet)
+    book.save(str(tmp_path / 'class.ods'))
+    read = read_roster(str(tmp_path / 'class.ods'), name_column='фио', id_column='Номер зачетки')  # е for ё
+    assert [(p.where, p.name, p.id) for p in read.people] == [('2', 'Иванов Иван', '1002'), ('6', 'Петрова Анна', '1003')]
+    (tmp_path / 'class.xls').write_bytes(b'\xd0\xcf\x11\xe0')
+    with pytest.raises(Refusal, match='save it as .xlsx or CSV'):
+        read_roster(str(tmp_path / 'class.xls'), name_column='ФИО')

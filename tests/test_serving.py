@@ -8,6 +8,7 @@ import http.client
 import http.server
 import io
 import os
+import re
 import socket
 import sqlite3
 import subprocess
@@ -152,6 +153,27 @@ def test_a_body_of_4_kib_is_taken_and_more_refused(room, size, status):
     assert connection.getresponse().status == status
 
 
+def test_the_servers_refusals_speak_the_rooms_language(room):
+    refused = raw(room[0], b'POST / HTTP/1.1\r\nHost: x\r\nAccept-Language: ru\r\nContent-Length: 100000\r\n\r\n')
+    assert refused.startswith('HTTP/1.1 413') and 'Эта форма столько не отправляет' in refused
+    assert 'waitress' not in refused and "default-src 'self'" in refused
+
+
+def raw(port, request):
+    """What the server answers a request sent as these bytes: its head and body."""
+    with socket.create_connection(('127.0.0.1', port)) as s:
+        s.sendall(request)
+        s.settimeout(10)
+        answer = b''
+        while b'\r\n\r\n' not in answer:
+            answer += s.recv(65536)
+        head, _, body = answer.partition(b'\r\n\r\n')
+        length = int(re.search(rb'(?i)content-length: *(\d+)', head).group(1))
+        while len(body) < length:
+            body += s.recv(65536)
+    return (head + b'\r\n\r\n' + body).decode('utf-8', 'replace')
+
+
 # Past one process: gunicorn
 
 @pytest.fixture
@@ -224,6 +246,12 @@ def test_a_killed_worker_loses_nothing_and_is_replaced(workers):
             thread.join()
     # One cut off may have been kept before its worker died, unacknowledged.
     assert len(acknowledged) <= kept(out) <= len(acknowledged) + len(cut), 'an answer acknowledged was lost'
+
+
+def test_gunicorns_refusals_are_the_pages_own(workers):
+    refused = raw(workers[0], b'GET / HTTP/1.1\r\nHost: x\r\nNo colon here\r\n\r\n')
+    assert refused.startswith('HTTP/1.1 400') and 'That request could not be read' in refused
+    assert 'gunicorn' not in refused.lower()
 
 
 def test_a_persons_budget_holds_across_workers(workers):
