@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times class-set grade: 10,000 answers for 1,000 people (each answers ten
 times, the tenth time right; some hand in a neighbour's password), on a set
-laid out by hand. Run: bash scripts/python bench/grade.py"""
+laid out by hand. Run: PYTHONPATH=tests bash scripts/python bench/grade.py"""
 import csv
 import os
 import random

@@ -3,8 +3,8 @@
 answering at the same moment (none may be lost), then 20 clients at once
 handing in 2,000 answers: answers a second and the 95th percentile time of
 an answer (the limits raised for it); then 20 walk-ins enrolling at once at
-an open set that starts empty, and a kill while more enrol. Run: bash
-scripts/python bench/serve.py"""
+an open set that starts empty, and a kill while more enrol. Run:
+PYTHONPATH=tests bash scripts/python bench/serve.py"""
 import http.client
 import os
 import socket

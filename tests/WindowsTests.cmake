@@ -89,7 +89,7 @@ add_test(NAME reproducible_build
 # in-process tests of the same tools run in the host build.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     set(python bash ${CMAKE_SOURCE_DIR}/scripts/python)
-    set(python_path PYTHONPATH=${CMAKE_SOURCE_DIR}/bench)
+    set(python_path PYTHONPATH=${CMAKE_SOURCE_DIR}/tests)
     add_test(NAME class_set COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py ClassSet)
     set_tests_properties(class_set PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 600
                                               ENVIRONMENT "WINE_SESSION=${WINE_DIR};${python_path}")

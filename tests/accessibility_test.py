@@ -15,9 +15,9 @@ AXE = os.path.join(ROOT, 'build', 'setup', 'npm', 'node_modules', 'axe-core', 'a
 def serve(out, language):
     """The page on loopback, in a thread; its address. Nobody enrols: the
     set needs no templates of programs, nor the compilers that make them."""
-    from class_set import walkins
+    from class_set import enrolment
     from class_set.web.serving import listen
-    walkins.load_templates = lambda *args: {}
+    enrolment.load_templates = lambda *args: {}
     app = page_app({'OUT': out, 'LANGUAGE': language, 'PLACES': 3})
     port = free_port()
     server = listen(app, '127.0.0.1', port, {'connections': 50, 'deadline': 10, 'slow': 20, 'idle_timeout': 15})

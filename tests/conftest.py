@@ -6,10 +6,11 @@ import os
 
 import pytest
 
-from stand_in_set import lay_out
+from stand_in_set import lay_out, stand_in
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
+TOOLS = os.path.join(ROOT, 'tools')
 # name, password; the folder is the name.
 PEOPLE = [('Анна Петрова', 'Ab3De'), ('Bob', 'Fg4Hj'), ('<b>Carl</b>', 'Km5Np')]
 
@@ -47,11 +48,10 @@ def make_set(tmp_path):
 @pytest.fixture
 def stand_in_builds(monkeypatch, tmp_path):
     """build, enrolment and serve --open in process: programs written as
-    stand-ins (judge_code.stand_in) instead of from the release build."""
+    stand-ins (stand_in_set.stand_in) instead of from the release build."""
     import dataclasses
     import hashlib
-    from class_set import building, walkins
-    from class_set.judge_code import stand_in
+    from class_set import building, enrolment
 
     def write_programs(work, added, jobs):
         rows, paths = [], []
@@ -63,8 +63,8 @@ def stand_in_builds(monkeypatch, tmp_path):
             rows.append(dataclasses.replace(row, sha256=hashlib.sha256(data).hexdigest()))
         return rows, paths
     monkeypatch.setattr(building, 'write_programs', write_programs)
-    monkeypatch.setattr(walkins, 'write_programs', write_programs)
-    monkeypatch.setattr(walkins, 'load_templates', lambda *args: {})
+    monkeypatch.setattr(enrolment, 'write_programs', write_programs)
+    monkeypatch.setattr(enrolment, 'load_templates', lambda *args: {})
 
 
 @pytest.fixture

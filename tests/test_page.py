@@ -122,12 +122,12 @@ def test_an_address_spends_only_names_on_nobodys_list(make_set):
 
 
 def test_a_budget_is_a_moving_window(make_set):
-    from class_set.checkins import Budget, Checkins, TooMany
+    from class_set.checkins import Budget, Checkins, Spending, TooMany
     store = Checkins(make_set())
 
     def spend(who, now):
         try:
-            store.spent(Budget('test', who, 2), now=now)
+            store.spent(Budget(Spending.NAME, who, 2), now=now)
             return 0
         except TooMany as spent:
             return spent.wait
@@ -361,8 +361,8 @@ def test_serve_trusts_what_build_checked(make_set, class_set):
 
 def test_a_new_key_costs_the_keys_not_the_set(app, client, class_set, monkeypatch):
     import class_set.web.room as room
-    read, reads = room.read_set, []
-    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    read, reads = room.read_served, []
+    monkeypatch.setattr(room, 'read_served', lambda *args, **kw: reads.append(args) or read(*args, **kw))
     before = links(client)['Bob']
     assert class_set('rekey', app.config['OUT'], 'Bob')[0] == 0
     assert client.get(before).status_code == 404
@@ -403,7 +403,7 @@ def test_the_board_for_the_wall(make_set):
 
 
 def test_serve_refuses_what_is_no_set_to_serve(tmp_path, class_set, stand_in_builds):
-    from class_set.walkins import open_set
+    from class_set.enrolment import open_set
     (tmp_path / 'notes').mkdir()
     (tmp_path / 'notes' / 'mine.txt').write_text('the organiser\'s')
     (tmp_path / 'empty').mkdir()

@@ -7,10 +7,11 @@ import re
 import pytest
 
 from class_set.errors import Refusal
-from class_set.judge_code import held, shape_of, stand_in
+from class_set.judge_code import held, shape_of
 from class_set.keys import read_keys, with_keys
 from class_set.rows import ALPHABET, Row, new_rows
-from class_set.set_folder import read_set
+from class_set.set_folder import is_new, read_set
+from stand_in_set import stand_in
 
 
 @pytest.mark.parametrize('password, mask', [('Ab3De', 7), ('zzzzz', 1), ('Kv9#z', 0x7F)])
@@ -52,7 +53,7 @@ def test_a_set_whose_records_disagree_is_refused(make_set, what, spoil, said):
     out = make_set()
     spoil(out)
     with pytest.raises(Refusal, match=said):
-        read_set(out, new_ok=False)
+        read_set(out)
 
 
 def test_a_set_read_back(make_set, tmp_path):
@@ -61,9 +62,9 @@ def test_a_set_read_back(make_set, tmp_path):
         open(os.path.join(out, 'handout', litter), 'w').close()
     rows = read_set(out)
     assert rows[1] == Row('Bob', 'Bob', 'Fg4Hj', 7, rows[1].sha256) and isinstance(rows[1].mask, int)
-    assert read_set(str(tmp_path / 'new')) == [], 'a set still to be made'
+    assert is_new(str(tmp_path / 'new')), 'a set still to be made'
     with pytest.raises(Refusal, match='not a set'):
-        read_set(str(tmp_path), new_ok=False)
+        read_set(str(tmp_path))
 
 
 def test_keys_given_to_whoever_has_none_and_checked(make_set):
@@ -101,9 +102,9 @@ def test_one_person_is_found_without_reading_everyone(make_set, monkeypatch):
     from class_set.details import one_person, read_details
     out = make_set([('Ann, the elder', 'Ab3De'), ('Bob', 'Fg4Hj'), ('x,Bob,y', 'Km5Np'), ('"Bob"', 'Pq6Rs')])
     found = read_details(out)
-    read = details.read_set
-    monkeypatch.setattr(details, 'read_set', lambda *args, **kw: pytest.fail('every row was read'))
+    read = details.read_records
+    monkeypatch.setattr(details, 'read_records', lambda *args, **kw: pytest.fail('every row was read'))
     assert [one_person(out, found, f).password for f in ('Bob', 'Ann, the elder', 'x,Bob,y', '_Bob_')] == \
         ['Fg4Hj', 'Ab3De', 'Km5Np', 'Pq6Rs'], 'a folder, quoted or not, found by its own field'
-    monkeypatch.setattr(details, 'read_set', read)
+    monkeypatch.setattr(details, 'read_records', read)
     assert one_person(out, found, ' bob ').password == 'Fg4Hj', 'a name as people type it: everyone read'

@@ -19,7 +19,7 @@ import urllib.parse
 
 import pytest
 
-from conftest import organiser, page_app
+from conftest import TOOLS, organiser, page_app
 from stand_in_set import free_port, numbered, together
 
 FORM = {'Content-Type': 'application/x-www-form-urlencoded'}
@@ -182,7 +182,8 @@ def workers(make_set):
     import psutil
     port, out = free_port(), make_set(numbered(5))
     serve = subprocess.Popen([sys.executable, '-m', 'class_set', 'serve', out, '--port', str(port), '--workers', '2',
-                              '--rate', '3', '--client-rate', '100000'], stdout=subprocess.PIPE, text=True)
+                              '--rate', '3', '--client-rate', '100000'], stdout=subprocess.PIPE, text=True,
+                             env=dict(os.environ, PYTHONPATH=TOOLS))
     printed = ''
     while 'Ctrl+C' not in printed:
         printed += serve.stdout.readline() or pytest.fail('serve ended: ' + printed)

@@ -6,18 +6,16 @@ import shutil
 import time
 
 from .compiling import work_folder
-from .details import DETAILS, merged, read_details
+from .details import merged, read_details
 from .errors import Refusal
-from .files import write_new, write_whole
 from .keys import new_key, read_keys, with_keys, write_keys
 from .names import check_folders, check_newcomers, name_key
-from .removed_list import read_removed
 from .roster import read_roster
 from .rows import new_rows
-from .set_folder import locked, program_path, read_set, resolve, write_set
+from .set_folder import is_new, locked, program_path, read_set, resolve, write_set
 from .swap import replacing
 from .template import write_programs
-from .walkin_list import read_walk_ins
+from .set_files import DETAILS, read_removed, read_walk_ins, replace_private, write_private
 
 
 def add_people(out, rows, added, jobs, files=None):
@@ -34,7 +32,7 @@ def add_people(out, rows, added, jobs, files=None):
             keys = read_keys(out, rows)
             write_keys(new, rows + added, {r.folder: keys.get(r.folder) or new_key() for r in rows + added})
             for file_name, text in (files or {}).items():
-                write_new(os.path.join(new, file_name), text)
+                write_private(os.path.join(new, file_name), text)
     finally:
         shutil.rmtree(work, ignore_errors=True)
         lock.close()
@@ -105,7 +103,7 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
     roster = read_roster(roster_path, encoding, name_column, id_column)
     out = resolve(out)
     with locked(out):
-        rows, details = read_set(out), read_details(out)
+        rows, details = [] if is_new(out) else read_set(out), read_details(out)
         walk_in_refused(roster_path, roster.people, read_walk_ins(out))
         found = match(roster.people, rows, details.ids)
         out_of_it = removed_earlier([p for i, p in enumerate(roster.people) if i not in found], rows, read_removed(out))
@@ -121,7 +119,7 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
         elif rows:
             with_keys(out, rows)  # a set made before people had keys
             if details.ids or details.columns:
-                write_whole(os.path.join(out, DETAILS), details.text())
+                replace_private(os.path.join(out, DETAILS), details.text())
     if out_of_it:
         print(f'kept out, removed earlier: {", ".join(p.name for p in out_of_it)} '
               f'(class-set restore {out} NAME brings one back)')

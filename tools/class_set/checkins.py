@@ -75,13 +75,24 @@ class TooMany(Exception):
         self.wait = wait
 
 
+class Spending(enum.Enum):
+    """What a budget counts: answers through a person's link or by their
+    name, downloads of their program; an address's answers under names on
+    nobody's list, and its enrolments."""
+    LINK = 'link'
+    NAME = 'name'
+    DOWNLOAD = 'download'
+    STRANGER = 'stranger'
+    ENROL = 'enrol'
+
+
 @dataclasses.dataclass(frozen=True)
 class Budget:
     """At most `rate` of `kind` for `who` (a person's folder, an address)
     in any 60 seconds: a moving window, so no burst slips through at a
     minute's turn. Counted in the store, so that every process serving the
     set spends the same one."""
-    kind: str
+    kind: Spending
     who: str
     rate: int
 
@@ -184,14 +195,14 @@ class Checkins:
     def spend(self, budget, now):
         """One of `budget`, inside a write; TooMany where it is spent."""
         taken = self.db.execute('INSERT INTO spent SELECT ?, ?, ? WHERE (SELECT COUNT(*) FROM spent WHERE kind = ? '
-                                'AND who = ? AND time > ?) < ?', (budget.kind, budget.who, now, budget.kind,
+                                'AND who = ? AND time > ?) < ?', (budget.kind.value, budget.who, now, budget.kind.value,
                                                                  budget.who, now - 60, budget.rate))
         if taken.rowcount == 1:
             if taken.lastrowid % 1000 == 0:
                 self.db.execute('DELETE FROM spent WHERE time <= ?', (now - 60,))
             return
         first, = self.db.execute('SELECT MIN(time) FROM spent WHERE kind = ? AND who = ? AND time > ?',
-                                 (budget.kind, budget.who, now - 60)).fetchone()
+                                 (budget.kind.value, budget.who, now - 60)).fetchone()
         raise TooMany(int(60 - (now - first)) + 1)
 
     def spent(self, budget, now=None):

@@ -5,16 +5,13 @@ show it; the board's page does not."""
 import collections
 import csv
 import dataclasses
-import io
 import os
 
 from .errors import Refusal
 from .names import name_key
 from .rows import row_of
-from .set_folder import read_set
-
-DETAILS = 'details.csv'
-
+from .set_files import DETAILS, RECORDS, csv_text
+from .set_folder import read_records
 
 @dataclasses.dataclass
 class Details:
@@ -28,12 +25,8 @@ class Details:
 
     def text(self):
         """details.csv as it is written."""
-        out = io.StringIO()
-        writer = csv.writer(out, lineterminator='\r\n')
-        writer.writerow(['folder', 'id', *self.columns])
-        for folder in sorted(set(self.ids) | set(self.values)):
-            writer.writerow([folder, self.ids.get(folder, ''), *self.of(folder).values()])
-        return out.getvalue()
+        return csv_text(['folder', 'id', *self.columns], [[folder, self.ids.get(folder, ''), *self.of(folder).values()]
+                                                         for folder in sorted(set(self.ids) | set(self.values))])
 
 
 def read_details(out):
@@ -83,11 +76,11 @@ def one_person(out, details, wanted, by=None):
     folder = by_id[0] if len(by_id) == 1 and by in (None, 'id') else wanted if by in (None, 'folder') else None
     if folder and folder not in ('.', '..') and os.sep not in folder \
             and os.path.isdir(os.path.join(out, 'handout', folder)):
-        row = row_of(os.path.join(out, 'answers.csv'), folder)
+        row = row_of(os.path.join(out, RECORDS), folder)
         named = 0 if row is None or by else named_so(out, wanted)
         if row is not None and (named == 0 or named == 1 and folded(row.name) == folded(wanted)):
             return row
-    return person_named(read_set(out, new_ok=False, records_only=True), details, wanted, by)
+    return person_named(read_records(out), details, wanted, by)
 
 
 def folded(text):
@@ -98,7 +91,7 @@ def named_so(out, wanted):
     """How many lines of answers.csv hold `wanted` as the name (in any case,
     ё as е): where none does, it is nobody's name but one written with
     look-alike letters, which enrolment refuses."""
-    with open(os.path.join(out, 'answers.csv'), encoding='utf-8') as f:
+    with open(os.path.join(out, RECORDS), encoding='utf-8') as f:
         text = f.read().casefold().replace('ё', 'е')
     typed = folded(wanted)
     return text.count(f'\n{typed},') + text.count(f'\n"{typed}",')

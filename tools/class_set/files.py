@@ -3,7 +3,6 @@ writes for them (reports, links): how they are read and where they may go."""
 import codecs
 import contextlib
 import csv
-import dataclasses
 import datetime
 import io
 import os
@@ -221,61 +220,6 @@ def fit(sheet, rows):
 
 def is_workbook(path):
     return bool(path) and path.lower().endswith('.xlsx')
-
-
-def write_whole(path, text):
-    """A file of the set, whole in one rename, readable by its owner only."""
-    fd, temporary = tempfile.mkstemp(prefix='.new-', dir=os.path.dirname(path))
-    try:
-        with open(fd, 'w', encoding='utf-8', newline='') as f:
-            f.write(text)
-            f.flush()
-            os.fsync(f.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
-
-
-def records_of(path, kind):
-    """[kind] of a CSV file of the set, a row each after the header; [] where
-    there is none. Fields a row lacks (a file from before them) are left
-    to kind's defaults."""
-    try:
-        with open(path, newline='', encoding='utf-8') as f:
-            table = list(csv.reader(f))
-    except FileNotFoundError:
-        return []
-    except (OSError, UnicodeDecodeError) as e:
-        raise Refusal(f'{path}: cannot read it ({e})')
-    return [kind(*row[:len(dataclasses.fields(kind))]) for row in table[1:] if row]
-
-
-def table_text(header, rows):
-    """A CSV file's text, as the set's files are written."""
-    text = io.StringIO()
-    writer = csv.writer(text, lineterminator='\r\n')
-    writer.writerow(header)
-    writer.writerows(rows)
-    return text.getvalue()
-
-
-def whole_records(path, offset=0):
-    """(records, end): the CSV records of a file of the set from byte
-    `offset` on, and the byte where they end. Lines are appended whole or
-    not at all: a last one still being written is not there yet."""
-    with open(path, 'rb') as f:
-        f.seek(offset)
-        data = f.read()
-    whole = data[:data.rfind(b'\n') + 1]
-    return list(csv.reader(io.StringIO(whole.decode('utf-8'), newline=''))), offset + len(whole)
-
-
-def write_new(path, text):
-    """A new file, readable by its owner only: what a set holds is private."""
-    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), 'w', encoding='utf-8', newline='') as f:
-        f.write(text)
 
 
 def leftovers(parent, prefix):

@@ -14,10 +14,9 @@ from .details import read_details, told_apart
 from .errors import OK, Refusal
 from .files import column, inside, read_table
 from .names import CONTROL, name_key
-from .removed_list import read_removed
 from .report import Report, write_report
 from .set_folder import read_set
-from .walkin_list import read_walk_ins
+from .set_files import read_removed, read_walk_ins
 
 MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
 
@@ -280,7 +279,7 @@ def graded(out, rows, answers, trust_names=False, downloads=None):
 
 def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
                   encoding=None, id_column=None, trust_names=False, language=None, points=1):
-    rows = read_set(out, new_ok=False)
+    rows = read_set(out)
     downloads = None
     if from_checkins:
         store, answers = checked_in(out)

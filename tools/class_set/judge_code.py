@@ -2,7 +2,7 @@
 the stack (movl $WORD, D(%esp)), and later loaded (mov D(%esp), %eax) and
 unmasked (xor $MASK, %eax; for 0x80 add $0x80, for 0xFF not %eax) for its
 comparison, in the password's order. What a program holds is read back
-from that pattern; the benchmarks' stand-in programs are written in it."""
+from that pattern."""
 import re
 
 STORE = re.compile(rb'\xc7\x44\x24(.)(.)\x00\x00\x00', re.S)
@@ -30,13 +30,3 @@ def held(program):
     if any(m.group(1) not in stored for m in unmask):
         return None
     return bytes(stored[m.group(1)][0] ^ mask for m in unmask).decode('latin-1'), mask
-
-
-def stand_in(name, password, mask, size=17408):
-    """A stand-in PassWord.exe, as big as a real one by default: the name,
-    and the judge's masked words and mask in the bytes the release build
-    gives them (an xor mask: not 0x80 or 0xFF)."""
-    slots = range(8, 28, 4)
-    stores = b''.join(b'\xc7\x44\x24' + bytes([slot, ord(c) ^ mask]) + b'\0\0\0' for slot, c in zip(slots, password))
-    unmask = b''.join(b'\x8b\x44\x24' + bytes([slot]) + b'\x83\xf0' + bytes([mask]) for slot in slots)
-    return (name.encode() + b'\0' + stores + unmask).ljust(size, b'\0')

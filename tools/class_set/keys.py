@@ -1,14 +1,13 @@
 """OUT/keys.csv: each person's secret key, for their own link; readable by
 the set's owner only, as each key is a person's. By folder, as namesakes
 share a name; a set from before namesakes had name,key only."""
-import csv
-import io
+import dataclasses
 import os
 import secrets
 
-from .appending import in_flight, line, synced
 from .errors import Refusal
-from .files import whole_records, write_whole
+from .in_place import in_flight
+from .set_files import KEYS, append_synced, csv_line, csv_text, replace_private, whole_records
 
 
 # Crockford's base32: no I, L, O or U, so that a key typed from a slip
@@ -31,62 +30,82 @@ def as_typed(key):
     return plain if len(plain) == 26 and all(c in CROCKFORD for c in plain) else key
 
 
-def shown(key):
+def grouped(key):
     """A key in groups of four, dashes between: easy to read out and type."""
     if len(key) != 26:
         return key
     return '-'.join(key[i:i + 4] for i in range(0, 26, 4))
 
 
+@dataclasses.dataclass(frozen=True)
+class KeyLine:
+    """A line of keys.csv: a person's key by their folder. A later line
+    for a folder is its new key; one with no key ends it (a removal)."""
+    name: str
+    key: str
+    folder: str
+
+    @property
+    def ends(self):
+        return self.key == ''
+
+
+HEADER = ['name', 'key', 'folder']
+OLD_HEADER = ['name', 'key']  # a set from before namesakes: names were one a person
+
+
 def read_keys(out, rows):
     """{folder: key} of OUT/keys.csv; {} where the set has none yet."""
-    path = os.path.join(out, 'keys.csv')
+    path = os.path.join(out, KEYS)
     try:
         table, _ = whole_records(path)  # a new key is appended: one killed half-way is not there yet
     except FileNotFoundError:
         return {}
     except (OSError, UnicodeDecodeError) as e:
         raise Refusal(f'{path}: cannot read it ({e})')
-    if not table or table[0] not in (['name', 'key'], ['name', 'key', 'folder']):
+    if not table or table[0] not in (HEADER, OLD_HEADER):
         raise Refusal(f'{path}:1: not a set made by class-set (header is not name,key,folder)')
-    folder_of = {r.name: r.folder for r in rows}  # for name,key: names were one a person
+    folder_of = {r.name: r.folder for r in rows}
+    lines = [KeyLine(fields[0], fields[1], fields[2] if len(fields) == 3 else folder_of.get(fields[0]))
+             if len(fields) in (2, 3) else None for fields in table[1:]]
     folders, underway = {r.folder for r in rows}, in_flight(out)
-    ended = {row[2] for row in table[1:] if len(row) == 3 and row[1] == ''}  # people removed
-    keys, where = {}, {}
-    for number, row in enumerate(table[1:], 2):
-        folder = row[2] if len(row) == 3 else folder_of.get(row[0]) if len(row) == 2 else None
-        if (folder in underway or folder in ended) and folder not in folders:
-            continue  # a walk-in's, whose answers.csv line is still to come, or one removed
-        if len(row) == 3 and row[1] == '':  # a removal ended the folder's key
-            where.pop(keys.pop(folder, None), None)
+    ended = {line.folder for line in lines if line and line.ends}
+    keys, whose = {}, {}
+    for number, line in enumerate(lines, 2):
+        if line and (line.folder in underway or line.folder in ended) and line.folder not in folders:
+            continue  # someone being added, whose answers.csv line is still to come, or one removed
+        if line and line.ends:
+            whose.pop(keys.pop(line.folder, None), None)
             continue
-        if folder not in folders or len(row[1]) < 22 or where.get(row[1], folder) != folder:
+        if not line or line.folder not in folders or len(line.key) < 22 \
+                or whose.get(line.key, line.folder) != line.folder:
             raise Refusal(f'{path}:{number}: not a key of someone in the set')
-        where.pop(keys.get(folder), None)  # a later line for a folder is its new key
-        keys[folder], where[row[1]] = row[1], folder
+        whose.pop(keys.get(line.folder), None)  # a later line for a folder is its new key
+        keys[line.folder], whose[line.key] = line.key, line.folder
     return keys
 
 
 def write_keys(root, rows, keys):
     """OUT/keys.csv whole, in one rename: each row's key, by folder."""
-    text = io.StringIO()
-    writer = csv.writer(text, lineterminator='\r\n')
-    writer.writerow(['name', 'key', 'folder'])
-    writer.writerows([r.name, keys[r.folder], r.folder] for r in rows)
-    write_whole(os.path.join(root, 'keys.csv'), text.getvalue())
+    replace_private(os.path.join(root, KEYS), csv_text(HEADER, [[r.name, keys[r.folder], r.folder] for r in rows]))
 
 
 def keys_after(out, offset):
-    """([(name, key, folder)], offset): the keys whole after byte `offset`
-    of keys.csv, appended since (a walk-in's, a new one), and where they end."""
-    table, end = whole_records(os.path.join(out, 'keys.csv'), offset)
-    return [row for row in table if len(row) == 3], end
+    """([KeyLine], offset): the lines whole after byte `offset` of keys.csv,
+    appended since (someone added, a new key, a key ended), and where they end."""
+    table, end = whole_records(os.path.join(out, KEYS), offset)
+    return [KeyLine(*fields) for fields in table if len(fields) == 3 and fields != HEADER], end
+
+
+def end_keys(rows):
+    """The lines of keys.csv that end the keys of `rows`."""
+    return ''.join(csv_line([r.name, '', r.folder]) for r in rows)
 
 
 def append_key(out, row, key):
     """A new key for one person, at the end of keys.csv: a later line for a
     folder is its key, so this costs one line however large the set."""
-    synced(os.path.join(out, 'keys.csv'), line([row.name, key, row.folder]))
+    append_synced(os.path.join(out, KEYS), csv_line([row.name, key, row.folder]))
 
 
 def with_keys(out, rows):

@@ -12,10 +12,10 @@ from .address import room_base, unreachable
 from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
-from .keys import append_key, new_key, shown, with_keys
+from .keys import append_key, grouped, new_key, with_keys
 from .details import one_person, person_named, read_details, told_apart
-from .set_folder import locked, read_set
-from .walkin_list import read_walk_ins
+from .set_folder import locked, read_records, read_set
+from .set_files import read_walk_ins
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
 
@@ -33,7 +33,7 @@ def people_links(rows, keys, base, details, everyone=None):
     namesakes told apart (among `everyone`, the set's rows, where `rows`
     are some of them)."""
     shown_as = told_apart(everyone or rows, details)
-    return [(shown_as[row.folder], f'{base}p/{shown(keys[row.folder])}') for row in rows]
+    return [(shown_as[row.folder], f'{base}p/{grouped(keys[row.folder])}') for row in rows]
 
 
 def links_workbook(out, rows, links, gettext):
@@ -94,7 +94,7 @@ def slips_page(links, style_href=None, language='en'):
 def links_command(out, base, output, slips, language='en', only=None):
     base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
-        everyone = read_set(out, new_ok=False)
+        everyone = read_set(out)
         keys = with_keys(out, everyone)
         details = read_details(out)
         rows = [person_named(everyone, details, only)] if only else everyone
@@ -123,7 +123,7 @@ def rekey_command(out, name, by=None):
         person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
         if not os.path.exists(os.path.join(out, 'keys.csv')):
             # A set made before keys: everyone's, before one is replaced.
-            with_keys(out, read_set(out, new_ok=False, records_only=True))
+            with_keys(out, read_records(out))
         append_key(out, person, new_key())
     print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link '
           f'(links {out} --only "{person.folder}" for theirs alone).')

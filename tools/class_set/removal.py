@@ -7,16 +7,16 @@ import dataclasses
 import os
 import time
 
-from .appending import line, remove_people
 from .details import found_as, one_person, read_details, the_one
 from .errors import OK, Refusal
-from .names import check_newcomers
-from .files import table_text
-from .removed_list import REMOVED, Removed, read_removed
-from .rows import new_rows, rows_text
-from .set_folder import locked, read_set, sums_text
-from .walkin_list import WALKINS, read_walk_ins, walk_ins_text
-from .walkins import place
+from .in_place import remove_people
+from .keys import end_keys
+from .names import check_newcomers, name_key
+from .rows import Row, new_rows, row_line, rows_text
+from .set_files import RECORDS, REMOVED, SUMS, WALK_INS, Removed, WalkIn, csv_text, header_of, read_removed, \
+    read_walk_ins, sums_line, sums_text
+from .set_folder import locked, read_records
+from .enrolment import place
 
 def remove_command(out, wanted, by=None):
     with locked(out):
@@ -25,8 +25,7 @@ def remove_command(out, wanted, by=None):
         for text in wanted:
             row = one_person(out, details, text, by)
             gone[row.folder] = row
-        unkeyed = ''.join(line([r.name, '', r.folder]) for r in gone.values())
-        remove_people(out, removal_texts(out, details, gone), list(gone), unkeyed)
+        remove_people(out, removal_texts(out, details, gone), list(gone), end_keys(gone.values()))
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
               f'and grade reports it as removed. class-set restore {out} "{row.folder}" brings them back.')
@@ -37,19 +36,25 @@ def restore_command(out, wanted, jobs, by=None):
     """Brings removed people back: their row as it was (the same password
     and program), their roster columns, and a new key."""
     with locked(out):
-        rows, details = read_set(out, new_ok=False, records_only=True), read_details(out)
+        rows, details = read_records(out), read_details(out)
         gone = {r.folder: r for r in read_removed(out) if r.folder not in {row.folder for row in rows}}
         back = [removed_named(list(gone.values()), details, text, by) for text in wanted]
         check_newcomers([(r.name, details.ids.get(r.folder, '')) for r in rows],
                         [(r.folder, r.name, r.id) for r in back], lambda folder: f'{out}/removed.csv, {folder}')
         for person in back:
-            row = person.row() or new_rows(rows, [(person.name, person.folder)])[0]
+            row = row_of(person) or new_rows(rows, [(person.name, person.folder)])[0]
             place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
             rows.append(row)
-            said = 'their own password' if person.row() else 'a new password (removed.csv did not keep theirs)'
+            said = 'their own password' if row_of(person) else 'a new password (removed.csv did not keep theirs)'
             print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
                   f'class-set links {out} --only "{person.folder}" prints their slip')
     return OK
+
+
+def row_of(person):
+    """A removed person's row of answers.csv as it was; None where removed.csv did not keep it."""
+    return Row(person.name, person.folder, person.password, int(person.mask), person.sha256) if person.password \
+        else None
 
 
 def removed_named(gone, details, wanted, by):
@@ -69,23 +74,22 @@ def removal_texts(out, details, gone):
     knows of the others stays true."""
     stamp = time.strftime('%Y-%m-%d %H:%M:%S')
     walk_ins = read_walk_ins(out)
-    enrolled = {w.name: w for w in walk_ins}
+    enrolled = {name_key(w.name): w for w in walk_ins}
     removed = [dataclasses.astuple(r) for r in read_removed(out)]
     removed += [dataclasses.astuple(Removed(r.name, r.folder, details.ids.get(r.folder, ''), stamp, r.password,
-                                            str(r.mask), r.sha256, *walk_in_of(enrolled.get(r.name))))
+                                            str(r.mask), r.sha256, *walk_in_of(enrolled.get(name_key(r.name)))))
                 for r in gone.values()]
-    names = {r.name for r in gone.values()}
+    leaving = {name_key(r.name) for r in gone.values()}
     texts = {}
-    if os.path.exists(os.path.join(out, WALKINS)):
-        texts[WALKINS] = walk_ins_text([w for w in walk_ins if w.name not in names])
+    if os.path.exists(os.path.join(out, WALK_INS)):
+        texts[WALK_INS] = csv_text(header_of(WalkIn), [dataclasses.astuple(w) for w in walk_ins
+                                                      if name_key(w.name) not in leaving])
 
     def kept():  # read only where a file is not as build writes it
-        return [r for r in read_set(out, new_ok=False, records_only=True) if r.folder not in gone]
-    sums = os.path.join('handout', 'SHA256SUMS')
-    texts[sums] = without(out, sums, [f'{r.sha256}  {r.folder}/PassWord.exe\n' for r in gone.values()]) \
-        or sums_text(kept())
-    texts[REMOVED] = table_text([f.name for f in dataclasses.fields(Removed)], removed)
-    texts['answers.csv'] = without(out, 'answers.csv', [line(r.fields()) for r in gone.values()]) or rows_text(kept())
+        return [r for r in read_records(out) if r.folder not in gone]
+    texts[SUMS] = without(out, SUMS, [sums_line(r.sha256, r.folder) for r in gone.values()]) or sums_text(kept())
+    texts[REMOVED] = csv_text(header_of(Removed), removed)
+    texts[RECORDS] = without(out, RECORDS, [row_line(r) for r in gone.values()]) or rows_text(kept())
     return texts
 
 

@@ -2,11 +2,10 @@
 import csv
 import dataclasses
 import io
-import os
 import secrets
 
 from .errors import Refusal
-from .files import whole_records
+from .set_files import csv_line, csv_text, whole_records
 from .names import MAX_NAME, folder_for
 
 # Room for the longest name that build takes, in any of the fields.
@@ -106,20 +105,12 @@ def rows_of(table, path, first, checked=True):
 
 def rows_text(rows):
     """answers.csv's text."""
-    text = io.StringIO()
-    writer = csv.writer(text, lineterminator='\r\n')
-    writer.writerow(HEADER)
-    writer.writerows(row.fields() for row in rows)
-    return text.getvalue()
+    return csv_text(HEADER, [row.fields() for row in rows])
 
 
-def write_rows(path, rows):
-    """answers.csv, new, readable by its owner only, and on disk when this returns."""
-    fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    with open(fd, 'w', encoding='utf-8', newline='') as f:
-        f.write(rows_text(rows))
-        f.flush()
-        os.fsync(f.fileno())
+def row_line(row):
+    """A row's line of answers.csv."""
+    return csv_line(row.fields())
 
 
 def new_rows(rows, named):

@@ -2,13 +2,12 @@
 from .details import read_details, told_apart
 from .errors import FAILED, OK
 from .names import name_key
-from .removed_list import read_removed
 from .set_folder import read_set
-from .walkin_list import read_walk_ins
+from .set_files import read_removed, read_walk_ins
 
 
 def who_command(out, word):
-    rows = read_set(out, new_ok=False)
+    rows = read_set(out)
     for row in rows:
         if row.password == word:
             walked_in = name_key(row.name) in {name_key(w.name) for w in read_walk_ins(out)}

@@ -14,7 +14,7 @@ from ..details import read_details
 from ..files import as_text
 from ..report import words
 from ..links import links_csv, people_links, slips_page, slips_style
-from ..walkin_list import read_walk_ins
+from ..set_files import read_walk_ins
 from .problems import keyed
 
 board = Blueprint('board', __name__)

@@ -6,13 +6,13 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 
 from flask_babel import gettext, ngettext
 
-from ..checkins import TooMany, Via
+from ..checkins import Spending, TooMany, Via
 from ..errors import Refusal
 from ..language import N_, N_plural, said
 from ..keys import as_typed
 from ..names import CONTROL, NONCHARACTER, name_key
 from ..set_folder import program_path
-from ..walkins import enrol as enrol_walk_in
+from ..enrolment import enrol as enrol_walk_in
 from .problems import keyed, problem
 from .room import LIMIT
 
@@ -102,7 +102,7 @@ def enrol():
     if refused:
         return refused
     try:
-        room.store.spent(room.budget('enrol', request.remote_addr))
+        room.store.spent(room.budget(Spending.ENROL, request.remote_addr))
     except TooMany as spent:
         return spent_page(spent.wait, ENROLMENTS, N_('Too many enrolments'))
     try:
@@ -127,14 +127,14 @@ def answer():
             'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
     if not matched:  # kept, so that the organiser sees who tried; no one's budget covers it but the address's
         try:
-            room.store.add(name, None, request.remote_addr, word, budget=room.budget('stranger', request.remote_addr))
+            room.store.add(name, None, request.remote_addr, word, budget=room.budget(Spending.STRANGER, request.remote_addr))
         except TooMany as spent:
             return spent_page(spent.wait, STRANGERS)
         return render_template('answer.html', name=name,
                                message=gettext('No one of that name is on the list. Type your name as it is there.'))
     try:
         correct = room.store.add(name, matched[0], request.remote_addr, word,
-                                 budget=room.budget('name', matched[0].folder))
+                                 budget=room.budget(Spending.NAME, matched[0].folder))
     except TooMany as spent:
         return spent_page(spent.wait, FOR_THE_NAME)
     return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
@@ -155,7 +155,7 @@ def personal_answer(key):
         return refused
     try:
         correct = room.store.add(person.name, person, request.remote_addr, fields[0], via=Via.LINK,
-                                 budget=room.budget('link', person.folder))
+                                 budget=room.budget(Spending.LINK, person.folder))
     except TooMany as spent:
         return spent_page(spent.wait, OF_YOURS)
     return keyed(Response(render_template('personal.html', name=room.shown(person), key=key,
@@ -168,7 +168,7 @@ def download(key):
     person = person_of(key)
     if request.method == 'GET':  # a HEAD fetches nothing
         try:
-            room.store.downloaded(person.folder, room.budget('download', person.folder))
+            room.store.downloaded(person.folder, room.budget(Spending.DOWNLOAD, person.folder))
         except TooMany as spent:
             return keyed(Response(*spent_page(spent.wait, DOWNLOADS, N_('Too many downloads'))))
     with open(program_path(room.out, person), 'rb') as f:

@@ -4,24 +4,42 @@ import collections
 import dataclasses
 import os
 import threading
+from typing import NamedTuple
 
-from ..appending import line, size_of
-from ..checkins import Budget, Checkins
+from ..checkins import Budget, Checkins, Spending
 from ..details import read_details, told_apart
 from ..errors import Refusal
-from ..files import whole_records
+from ..in_place import size_of
 from ..keys import keys_after, read_keys
 from ..names import name_key
-from ..removed_list import REMOVED
-from ..rows import Row, read_rows_after
-from ..set_folder import check_program, read_set
-from ..walkin_list import read_walk_ins
+from ..rows import Row, read_rows_after, row_line
+from ..set_files import KEYS, RECORDS, REMOVED, WALK_INS, read_walk_ins, removed_after
+from ..set_folder import program_path, read_served
 
 LIMIT = 4096  # bytes of a request body; the form sends far less
 
 
 class Unavailable(Exception):
     """The set could not be read just now: a build is swapping it."""
+
+
+class Stamp(NamedTuple):
+    """What tells that a file changed: its inode (another file put in its
+    place), when it was last written, and its size."""
+    inode: int
+    written: int
+    size: int
+
+    def grew_from(self, old):
+        """Whether the file grew in place since `old`: the same file, longer."""
+        return old is not None and old.inode == self.inode and self.size > old.size
+
+
+class Stamps(NamedTuple):
+    """The stamps of the files the page follows, None where one is missing."""
+    records: Stamp | None
+    keys: Stamp | None
+    walk_ins: Stamp | None
 
 
 @dataclasses.dataclass(frozen=True)
@@ -54,10 +72,8 @@ class Room:
         self.ids = frozenset()
 
     def budget(self, kind, who):
-        """The budget of `kind` for `who`: a person's folder or an address."""
-        rates = {'link': 'RATE', 'name': 'NAME_RATE', 'stranger': 'CLIENT_RATE', 'enrol': 'ENROL_RATE',
-                 'download': 'DOWNLOAD_RATE'}
-        return Budget(kind, who, self.config[rates[kind]])
+        """The Budget of a Spending for `who`: a person's folder or an address."""
+        return Budget(kind, who, self.config[RATES[kind]])
 
     def shown(self, row):
         """How the page shows a person: their name, namesakes told apart."""
@@ -71,33 +87,33 @@ class Room:
             return None
         except OSError:
             raise Unavailable()
-        return here.st_ino, here.st_mtime_ns, here.st_size
+        return Stamp(here.st_ino, here.st_mtime_ns, here.st_size)
 
     def people(self):
         """People, each part read again only where its file changed, and
         only what was appended where it grew in place (a walk-in, a new
         key), or what removed.csv gained where answers.csv was written anew
         by a removal: a change of one person costs one person, not the set."""
-        stamp = tuple(self.stamp_of(name) for name in ('answers.csv', 'keys.csv', 'walkins.csv'))
+        stamp = Stamps(*(self.stamp_of(name) for name in (RECORDS, KEYS, WALK_INS)))
         with self.lock:
             if stamp == self.stamp:
                 return self.current
-            old = self.stamp or (None, None, None)
+            old = self.stamp or Stamps(None, None, None)
             try:
-                rows_again, added = stamp[0] != old[0] and not grew(old[0], stamp[0]), []
-                if rows_again and self.stamp and stamp[0] and self.take_removals(stamp[0][2]):
+                rows_again, added = stamp.records != old.records and not grew(old.records, stamp.records), []
+                if rows_again and self.stamp and stamp.records and self.take_removals(stamp.records.size):
                     rows_again = False  # followed as the removal went
                 if rows_again:
                     self.read_rows()
-                elif stamp[0] != old[0]:
-                    added = self.add_rows()  # after a removal: the walk-ins this process had not read
-                if grew(old[1], stamp[1]) and not rows_again:
+                elif stamp.records != old.records:
+                    added = self.add_rows()  # after a removal: those added that this process had not read
+                if grew(old.keys, stamp.keys) and not rows_again:
                     self.add_keys()
-                elif stamp[1] != old[1] or rows_again:
+                elif stamp.keys != old.keys or rows_again:
                     self.read_keys()
                 if any(r.folder not in self.key_of for r in added):
-                    self.read_keys()  # a walk-in's key was read while its row was still to come
-                if stamp[2] != old[2]:
+                    self.read_keys()  # someone's key was read while their row was still to come
+                if stamp.walk_ins != old.walk_ins:
                     self.walk_ins = [w.name for w in read_walk_ins(self.out)]
             except (Refusal, OSError, ValueError) as why:
                 self.stamp = None  # read it all again next time
@@ -112,8 +128,8 @@ class Room:
     def read_rows(self):
         self.removed = self.stamp_of(REMOVED)
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
-        self.answers_at = os.path.getsize(os.path.join(self.out, 'answers.csv'))
-        self.rows = read_set(self.out, new_ok=False, trusted=True)  # build checked every program
+        self.records_at = os.path.getsize(os.path.join(self.out, RECORDS))
+        self.rows = read_served(self.out)  # build checked every program
         self.ids = frozenset(name_key(i) for i in read_details(self.out).ids.values())
         self.version += 1
         self.by_folder = {r.folder: r for r in self.rows}
@@ -122,10 +138,11 @@ class Room:
             self.by_name[name_key(row.name)].append(row)
 
     def add_rows(self):
-        added, self.answers_at = read_rows_after(os.path.join(self.out, 'answers.csv'), self.answers_at)
+        added, self.records_at = read_rows_after(os.path.join(self.out, RECORDS), self.records_at)
         added = [row for row in added if row.folder not in self.by_folder]
         for row in added:
-            check_program(self.out, row, 'a walk-in', trusted=True)
+            if not os.path.isfile(program_path(self.out, row)):
+                raise Refusal(f'{program_path(self.out, row)} is missing')
             self.by_folder[row.folder] = row
             self.by_name[name_key(row.name)].append(row)
         self.rows.extend(added)
@@ -140,10 +157,10 @@ class Room:
         removed = self.stamp_of(REMOVED)
         if removed == self.removed:
             return False
-        table, end = whole_records(os.path.join(self.out, REMOVED), self.removed_at)
-        gone = {fields[1] for fields in table if len(fields) > 1 and fields[:2] != ['name', 'folder']}
+        taken, end = removed_after(self.out, self.removed_at)
+        gone = {r.folder for r in taken}
         rows = [self.by_folder[f] for f in gone if f in self.by_folder]
-        left = self.answers_at - sum(len(line(r.fields()).encode()) for r in rows)
+        left = self.records_at - sum(len(row_line(r).encode()) for r in rows)
         if not gone or left > size:  # those gone that it had not read (walk-ins) were after `left`
             return False
         for row in rows:
@@ -154,25 +171,28 @@ class Room:
                 del self.by_name[name_key(row.name)]
         self.rows = [r for r in self.rows if r.folder not in gone]
         self.version += 1
-        self.answers_at, self.removed_at, self.removed = left, end, removed
+        self.records_at, self.removed_at, self.removed = left, end, removed
         return True
 
     def read_keys(self):
-        self.keys_at = size_of(os.path.join(self.out, 'keys.csv')) or 0
+        self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
         keys = read_keys(self.out, self.rows)
         self.key_of = dict(keys)
         self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
 
     def add_keys(self):
         added, self.keys_at = keys_after(self.out, self.keys_at)
-        for _, key, folder in added:
-            if not key:  # a removal ended it
-                self.by_key.pop(self.key_of.pop(folder, None), None)
-            elif folder in self.by_folder and self.key_of.get(folder) != key:
-                self.by_key.pop(self.key_of.get(folder), None)
-                self.key_of[folder], self.by_key[key] = key, self.by_folder[folder]
+        for line in added:
+            if line.ends:  # a removal ended it
+                self.by_key.pop(self.key_of.pop(line.folder, None), None)
+            elif line.folder in self.by_folder and self.key_of.get(line.folder) != line.key:
+                self.by_key.pop(self.key_of.get(line.folder), None)
+                self.key_of[line.folder], self.by_key[line.key] = line.key, self.by_folder[line.folder]
 
 
 def grew(old, new):
-    """Whether a file grew in place: the same file, longer."""
-    return old is not None and new is not None and old[0] == new[0] and new[2] > old[2]
+    return new is not None and new.grew_from(old)
+
+
+RATES = {Spending.LINK: 'RATE', Spending.NAME: 'NAME_RATE', Spending.STRANGER: 'CLIENT_RATE',
+         Spending.ENROL: 'ENROL_RATE', Spending.DOWNLOAD: 'DOWNLOAD_RATE'}

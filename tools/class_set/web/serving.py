@@ -20,8 +20,8 @@ from waitress.task import ErrorTask, ThreadedTaskDispatcher
 from ..address import addresses, only_here, unreachable
 from ..errors import OK, Refusal
 from ..keys import with_keys
-from ..set_folder import locked, read_set
-from ..walkins import open_set
+from ..set_folder import locked, read_records
+from ..enrolment import open_set
 from . import create_app, server_problem
 from .room import LIMIT, Unavailable
 
@@ -169,7 +169,7 @@ def prepare(out, places, jobs):
     walk-ins, a set that may start empty (made where it is missing)."""
     if places:
         open_set(out, jobs)
-    elif not read_set(out, new_ok=False, records_only=True):
+    elif not read_records(out):
         raise Refusal(f'{out}: nobody is in the set; build it from a roster, or serve --open N to let people enrol')
 
 

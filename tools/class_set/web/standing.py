@@ -7,9 +7,9 @@ import threading
 import time
 
 from .. import grading
-from ..details import DETAILS, read_details, told_apart
+from ..details import read_details, told_apart
 from ..names import name_key
-from ..removed_list import REMOVED, read_removed
+from ..set_files import DETAILS, REMOVED, read_removed
 
 PAGE = 200  # people a page: a big room's board stays small
 TRIED = 50  # names on nobody's list shown, the latest; the board's CSV has them all

@@ -3,11 +3,10 @@ set its organiser opened (`serve --open N`). A walk-in's program, row,
 SHA256SUMS line, key and walkins.csv line are added to the set in place
 (see appending), whole or not at all, at the cost of one person."""
 import collections
-import os
 import shutil
 import time
 
-from .appending import append_person
+from .in_place import add_person
 from .building import add_people
 from .compiling import work_folder
 from .errors import Refusal
@@ -15,18 +14,18 @@ from .keys import new_key
 from .language import N_
 from .names import clean_name, folder_for, looks_like, mixes_scripts, name_key
 from .rows import new_rows
-from .set_folder import locked, read_set
+from .set_folder import is_new, locked, records_path
 from .template import load_templates, write_programs
-from .walkin_list import read_walk_ins
+from .set_files import read_walk_ins
 
 
 def open_set(out, jobs):
     """A set to enrol into: OUT as it is, or an empty set where there is none;
     with the templates of every shape ready, so no walk-in waits for them."""
     with locked(out):
-        if not os.path.exists(os.path.join(out, 'answers.csv')):
-            read_set(out)  # refuses a folder that holds anything else
+        if is_new(out):
             add_people(out, [], [], jobs)
+        records_path(out)  # refuses a folder that holds anything else
     work, lock = work_folder()
     try:
         load_templates(work, {(kind, False) for kind in ('xor', 'add', 'not')} | {('xor', True)}, jobs)
@@ -108,7 +107,7 @@ def place(out, row, jobs, walk_in=None):
             raise Refusal(f'the program written for "{row.name}" is not the one they had (its sha256 differs); '
                           'nothing was changed')
         key = new_key()
-        append_person(out, written, program, key, [written.name, *walk_in] if walk_in else None)
+        add_person(out, written, program, key, [written.name, *walk_in] if walk_in else None)
         return written, key
     finally:
         shutil.rmtree(work, ignore_errors=True)

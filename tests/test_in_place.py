@@ -8,17 +8,17 @@ import os
 
 import pytest
 
-from class_set.appending import append_person, remove_people
-from class_set.judge_code import stand_in
+from class_set.in_place import add_person, remove_people
 from class_set.details import read_details
 from class_set.keys import read_keys, with_keys
 from class_set.removal import removal_texts
-from class_set.removed_list import read_removed
 from class_set.rows import Row
-from class_set.set_folder import locked, read_set
+from class_set.set_files import read_removed
+from class_set.set_folder import locked, read_served, read_set
+from stand_in_set import stand_in
 from conftest import organiser, page_app
 
-STEPS = ['journal', 'program', 'SHA256SUMS', 'keys.csv', 'walkins.csv', 'half a line', 'answers.csv']
+STEPS = ['journal', 'program', 'handout/SHA256SUMS', 'keys.csv', 'walkins.csv', 'half a line', 'answers.csv']
 
 
 class Killed(BaseException):
@@ -52,11 +52,11 @@ def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
         if name == killed_after:
             raise Killed()
     with pytest.raises(Killed):
-        append_person(out, row, str(program), 'W' * 26, ['Walk In', 'now', '127.0.0.9'], step)
+        add_person(out, row, str(program), 'W' * 26, ['Walk In', 'now', '127.0.0.9'], step)
 
     committed = killed_after == 'answers.csv'
-    for trusted in (True, False):  # what serve reads, and what grade and who read
-        rows = read_set(out, new_ok=False, trusted=trusted)
+    for read in (read_served, read_set):  # what serve reads, and what grade and who read
+        rows = read(out)
         assert (rows[-1] == row) is committed, killed_after
         assert ('W' * 26 in read_keys(out, rows).values()) is committed
     with locked(out):  # the next change rolls back, or finds it done
@@ -85,8 +85,8 @@ def test_a_removal_killed_at_every_step(make_set, killed_after):
         texts = removal_texts(out, read_details(out), {'Bob': bob})
         remove_people(out, texts, ['Bob'], 'Bob,,Bob\r\n', step)
 
-    for trusted in (True, False):  # never a broken set, whenever it is read
-        now = read_set(out, new_ok=False, trusted=trusted)
+    for read in (read_served, read_set):  # never a broken set, whenever it is read
+        now = read(out)
         assert {r.name for r in now} >= {'Анна Петрова', '<b>Carl</b>'} and read_keys(out, now)
     with locked(out):  # the next change rolls back, or finishes it
         pass
@@ -118,8 +118,8 @@ def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_b
     import class_set.web.room as room
     client = organiser(page_app({'OUT': make_set(), 'PLACES': 3}))
     client.get('/')
-    read, reads = room.read_set, []
-    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    read, reads = room.read_served, []
+    monkeypatch.setattr(room, 'read_served', lambda *args, **kw: reads.append(args) or read(*args, **kw))
     enrolled = client.post('/enrol', data={'name': 'Walk In'})
     assert enrolled.status_code == 303
     assert '<h1>Walk In</h1>' in client.get(enrolled.headers['Location']).text
@@ -131,8 +131,8 @@ def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_s
     import class_set.web.room as room
     from test_page import links
     before = links(client)
-    read, keys, reads = room.read_set, room.read_keys, []
-    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    read, keys, reads = room.read_served, room.read_keys, []
+    monkeypatch.setattr(room, 'read_served', lambda *args, **kw: reads.append(args) or read(*args, **kw))
     monkeypatch.setattr(room, 'read_keys', lambda *args, **kw: reads.append(args) or keys(*args, **kw))
     assert class_set('remove', app.config['OUT'], 'Bob')[0] == 0
     assert client.get(before['Bob']).status_code == 404
@@ -150,8 +150,8 @@ def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_bu
     out = make_set()
     one, other = (organiser(page_app({'OUT': out, 'PLACES': 3})) for _ in range(2))  # two processes of serve
     other.get('/p/x')
-    read, reads = room.read_set, []
-    monkeypatch.setattr(room, 'read_set', lambda *args, **kw: reads.append(args) or read(*args, **kw))
+    read, reads = room.read_served, []
+    monkeypatch.setattr(room, 'read_served', lambda *args, **kw: reads.append(args) or read(*args, **kw))
     for walk_in in ('Walk In', 'Walk Out'):
         assert one.post('/enrol', data={'name': walk_in}).status_code == 303
     assert class_set('remove', out, 'Walk Out')[0] == 0  # one that the other had not read at all
