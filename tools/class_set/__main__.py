@@ -11,7 +11,8 @@ from .errors import FAILED, INTERRUPTED, REFUSED, Refusal
 
 def run_build(args):
     from .building import build_command
-    rows = build_command(args.roster, args.out, args.jobs, args.encoding, args.name_column, args.id_column)
+    rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
+                         id_column=args.id_column)
     if not args.verify:
         return 0
     from .verifying import verify_command
@@ -20,7 +21,7 @@ def run_build(args):
 
 def run_who(args):
     from .who import who_command
-    return who_command(args.out, args.word)
+    return who_command(args.out, word=args.word)
 
 
 def run_grade(args):
@@ -41,41 +42,38 @@ def run_serve(args):
                'TRUSTED_PROXY': tuple(args.trusted_proxy),
                'connections': args.connections, 'deadline': args.deadline, 'slow': args.slow_per_address,
                'idle_timeout': args.idle_timeout, 'workers': args.workers}
-    return serve_command(os.path.realpath(args.out), args.host, args.port, options)
+    return serve_command(os.path.realpath(args.out), host=args.host, port=args.port, options=options)
 
 
 def run_address(args):
     from .address import address_command
-    return address_command(args.port)
+    return address_command(port=args.port)
 
 
 def run_board_key(args):
-    from .checkins import Checkins
-    key = Checkins(os.path.realpath(args.out)).new_key()
-    print(f'The board has a new key; the old one no longer works. Open it again at\n'
-          f'  http://ADDRESS:PORT/board?key={key}\nwith the address and port serve printed.')
-    return 0
+    from .checkins import board_key_command
+    return board_key_command(os.path.realpath(args.out))
 
 
 def run_links(args):
     from .links import links_command
-    return links_command(os.path.realpath(args.out), args.base, args.output, args.slips, args.language or 'en',
-                         args.only)
+    return links_command(os.path.realpath(args.out), base=args.base, output=args.output, slips=args.slips,
+                         language=args.language or 'en', only=args.only)
 
 
 def run_rekey(args):
     from .links import rekey_command
-    return rekey_command(os.path.realpath(args.out), args.name, args.by)
+    return rekey_command(os.path.realpath(args.out), name=args.name, by=args.by)
 
 
 def run_remove(args):
     from .removal import remove_command
-    return remove_command(os.path.realpath(args.out), args.names, args.by)
+    return remove_command(os.path.realpath(args.out), wanted=args.names, by=args.by)
 
 
 def run_restore(args):
     from .removal import restore_command
-    return restore_command(os.path.realpath(args.out), args.names, args.jobs, args.by)
+    return restore_command(os.path.realpath(args.out), wanted=args.names, jobs=args.jobs, by=args.by)
 
 
 RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_serve, 'links': run_links,

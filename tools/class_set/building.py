@@ -55,10 +55,10 @@ def match(people, rows, ids):
     by id where the set keeps ids; each row one person's."""
     by_name = {}
     for row in rows:
-        by_name.setdefault(row.name, []).append(row)
+        by_name.setdefault(name_key(row.name), []).append(row)
     found, used = {}, set()
     for i, person in enumerate(people):
-        candidates = [r for r in by_name.get(person.name, []) if r.folder not in used]
+        candidates = [r for r in by_name.get(name_key(person.name), []) if r.folder not in used]
         if any(ids.get(r.folder) for r in candidates) or len(candidates) > 1:
             candidates = [r for r in candidates if ids.get(r.folder, '') == person.id]
         if candidates:

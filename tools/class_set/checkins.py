@@ -15,7 +15,9 @@ import sqlite3
 import threading
 import time
 
-from .errors import Refusal
+from .errors import OK, Refusal
+from .set_files import CHECKINS, same_file
+from .set_folder import records_path
 
 SCHEMA = '''
 CREATE TABLE IF NOT EXISTS answers (
@@ -101,13 +103,13 @@ class Checkins:
     """One connection, shared by the server's threads under a lock."""
 
     def __init__(self, out, create=True):
-        self.path = os.path.join(out, 'checkins.sqlite')
+        self.path = os.path.join(out, CHECKINS)
         if create:
             # Private from the start: it holds the words people typed.
             os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT, 0o600))
         elif not os.path.isfile(self.path):
             raise FileNotFoundError(self.path)
-        self.db, self.held = None, None
+        self.db, self.fd = None, None
         self.lock = threading.Lock()
         with self.writing():
             self.db.executescript(SCHEMA)
@@ -123,7 +125,7 @@ class Checkins:
         descriptor stays open as long as the connection: closing any
         descriptor of the file would drop SQLite's own locks in this
         process, and another process would then take it for gone."""
-        if self.held is not None and self.here():
+        if self.fd is not None and same_file(self.path, self.fd):
             return
         self.disconnect()
         fd = os.open(self.path, os.O_RDONLY)
@@ -137,20 +139,14 @@ class Checkins:
             db.close()
             os.close(fd)
             raise
-        held = os.fstat(fd)
-        self.db, self.held = db, (fd, (held.st_dev, held.st_ino))
-
-    def here(self):
-        """Whether the file at the path is still the one connected to."""
-        here = os.stat(self.path)
-        return (here.st_dev, here.st_ino) == self.held[1]
+        self.db, self.fd = db, fd
 
     def disconnect(self):
         if self.db is not None:
             self.db.close()  # before the descriptor, as above
-        if self.held is not None:
-            os.close(self.held[0])
-        self.db, self.held = None, None
+        if self.fd is not None:
+            os.close(self.fd)
+        self.db, self.fd = None, None
 
     def close(self):
         """Before a fork: a connection is never shared with another process."""
@@ -165,16 +161,16 @@ class Checkins:
                 try:
                     if self.db is None:
                         self.connect()
-                    fcntl.flock(self.held[0], fcntl.LOCK_SH)
+                    fcntl.flock(self.fd, fcntl.LOCK_SH)
                     try:
-                        if self.here():
+                        if same_file(self.path, self.fd):
                             with self.db:
                                 # Every process that serves the set waits here for the others.
                                 self.db.execute('BEGIN IMMEDIATE')
                                 yield
                             return
                     finally:
-                        fcntl.flock(self.held[0], fcntl.LOCK_UN)
+                        fcntl.flock(self.fd, fcntl.LOCK_UN)
                     self.connect()  # a build put a copy of it there: that one, next time round
                 except sqlite3.DatabaseError as e:
                     raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
@@ -269,3 +265,12 @@ class Checkins:
         with self.lock:
             self.connect()
             return self.db.execute('SELECT COUNT(*) FROM enrolments WHERE client = ?', (client,)).fetchone()[0]
+
+
+def board_key_command(out):
+    """A new key for the board of the set OUT, at once, also on a running serve."""
+    records_path(out)  # a set: no store is made where there is none
+    key = Checkins(out).new_key()
+    print(f'The board has a new key; the old one no longer works. Open it again at\n'
+          f'  http://ADDRESS:PORT/board?key={key}\nwith the address and port serve printed.')
+    return OK

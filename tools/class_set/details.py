@@ -10,7 +10,7 @@ import os
 from .errors import Refusal
 from .names import name_key
 from .rows import row_of
-from .set_files import DETAILS, RECORDS, csv_text
+from .set_files import DETAILS, HANDOUT, RECORDS, csv_text
 from .set_folder import read_records
 
 @dataclasses.dataclass
@@ -75,7 +75,7 @@ def one_person(out, details, wanted, by=None):
     by_id = [f for f, i in details.ids.items() if wanted.strip() and i == wanted.strip()]
     folder = by_id[0] if len(by_id) == 1 and by in (None, 'id') else wanted if by in (None, 'folder') else None
     if folder and folder not in ('.', '..') and os.sep not in folder \
-            and os.path.isdir(os.path.join(out, 'handout', folder)):
+            and os.path.isdir(os.path.join(out, HANDOUT, folder)):
         row = row_of(os.path.join(out, RECORDS), folder)
         named = 0 if row is None or by else named_so(out, wanted)
         if row is not None and (named == 0 or named == 1 and folded(row.name) == folded(wanted)):

@@ -143,7 +143,7 @@ class Tally:
     strangers: list = dataclasses.field(default_factory=list)
 
 
-def shown(name):
+def for_terminal(name):
     """Typed by anyone: no escape sequence reaches the organiser's terminal."""
     return CONTROL.sub(lambda c: f'\\x{ord(c.group()):02x}', name.strip())
 
@@ -152,10 +152,10 @@ def count(result, found, answer, trust_names=False):
     """One answer (Handed) into the Tally."""
     member = whose(answer, found)
     if member is Nobody.AMBIGUOUS:
-        result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches more than one person')
+        result.strangers.append(f'{answer.where}: "{for_terminal(answer.name)}" matches more than one person')
         return
     if member is Nobody.NOT_LISTED:
-        result.strangers.append(f'{answer.where}: "{shown(answer.name)}" matches nobody in the set')
+        result.strangers.append(f'{answer.where}: "{for_terminal(answer.name)}" matches nobody in the set')
         result.others[answer.name.strip()] += 1
         return
     result.counts[member.folder] += 1
@@ -181,8 +181,9 @@ def report_row(member, result, label, order, walked_in):
     f = member.folder
     theirs = sorted(result.handed_in.get(f, ()), key=order.get)
     by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
+    ways = sorted(w.value for w in result.ways.get(f, ()))
     return {'name': member.name, 'label': label[f], 'folder': f, 'result': outcome(result, f),
-            'answers': result.counts[f], 'answered_by': ', '.join(sorted(w.value for w in result.ways.get(f, ()))),
+            'answers': result.counts[f], 'ways': ways, 'answered_by': ', '.join(ways),
             'handed_in_others': '; '.join(label[p] for p in theirs),
             'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
             'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
@@ -237,7 +238,7 @@ def grade(rows, answers, details, removed=(), walk_ins=(), trust_names=False):
     order, label = {m.folder: i for i, m in enumerate(members)}, told_apart(members, details)
     walked_in = {name_key(name) for name in walk_ins}
     report = [report_row(m, result, label, order, walked_in) for m in members]
-    report += [{'name': shown(name), 'label': shown(name), 'folder': '', 'result': Nobody.NOT_LISTED.value,
+    report += [{'name': for_terminal(name), 'label': for_terminal(name), 'folder': '', 'result': Nobody.NOT_LISTED.value,
                 'answers': n, 'removed': ''} for name, n in result.others.items()]
     return Grade(report, passed_around(result, label, order), result.strangers)
 

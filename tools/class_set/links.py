@@ -12,10 +12,11 @@ from .address import room_base, unreachable
 from .errors import OK, Refusal
 from .files import as_text, is_workbook, whole_file, workbook
 from .language import translations
+from .names import name_key
 from .keys import append_key, grouped, new_key, with_keys
 from .details import one_person, person_named, read_details, told_apart
 from .set_folder import locked, read_records, read_set
-from .set_files import read_walk_ins
+from .set_files import KEYS, read_walk_ins
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
 
@@ -38,9 +39,9 @@ def people_links(rows, keys, base, details, everyone=None):
 
 def links_workbook(out, rows, links, gettext):
     """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
-    details, walked_in = read_details(out), {w.name for w in read_walk_ins(out)}
+    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
     header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *details.columns]
-    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if row.name in walked_in else '',
+    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if name_key(row.name) in walked_in else '',
                                                 *details.of(row.folder).values()]
                                                for row, (name, link) in zip(rows, links)])
 
@@ -48,11 +49,11 @@ def links_workbook(out, rows, links, gettext):
 def links_csv(out, rows, links):
     """name, link, whether a walk-in, and the roster's other columns: for a
     mail merge, sorted by group or sent to each e-mail."""
-    details, walked_in = read_details(out), {w.name for w in read_walk_ins(out)}
+    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
     text = io.StringIO()
     writer = csv.DictWriter(text, ['name', 'link', 'walk_in', *details.columns], lineterminator='\r\n')
     writer.writeheader()
-    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if row.name in walked_in else '',
+    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if name_key(row.name) in walked_in else '',
                               **details.of(row.folder)}) for row, (name, link) in zip(rows, links))
     return text.getvalue()
 
@@ -121,7 +122,7 @@ def rekey_command(out, name, by=None):
     """A new key for one person: their old link stops working at once."""
     with locked(out):
         person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
-        if not os.path.exists(os.path.join(out, 'keys.csv')):
+        if not os.path.exists(os.path.join(out, KEYS)):
             # A set made before keys: everyone's, before one is replaced.
             with_keys(out, read_records(out))
         append_key(out, person, new_key())

@@ -82,7 +82,7 @@ def check_namesakes(path, people, id_column):
     """Two rows of one name are two people only where their ids differ."""
     seen = {}
     for person in people:
-        other = seen.get(person.name)
+        other = seen.get(name_key(person.name))
         if other is not None:
             if not id_column:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}; if they '
@@ -90,7 +90,7 @@ def check_namesakes(path, people, id_column):
             if not person.id or person.id == other.id:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}, with the '
                               f'same {id_column} ("{person.id}"); give each their own')
-        seen[person.name] = person
+        seen[name_key(person.name)] = person
 
 
 def read_roster(path, encoding=None, name_column=None, id_column=None):

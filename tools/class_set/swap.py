@@ -13,11 +13,11 @@ import tempfile
 
 from .errors import Refusal
 from .files import leftovers
+from .set_files import CHECKINS, DETAILS, REMOVED, WALK_INS
 from .set_folder import WRITTEN
 
 # What other commands keep in a set, and a swap carries across as it is.
-KNOWN = {'checkins.sqlite', 'checkins.sqlite-journal', 'checkins.sqlite-wal', 'checkins.sqlite-shm', 'walkins.csv',
-         'details.csv', 'removed.csv'}
+KNOWN = {CHECKINS, f'{CHECKINS}-journal', f'{CHECKINS}-wal', f'{CHECKINS}-shm', WALK_INS, DETAILS, REMOVED}
 
 
 def carry_over(source, target):
@@ -50,7 +50,7 @@ def swap_in(new, out):
     of OUT, leaving the old set at `new`. serve's writes of the answers
     wait while this runs."""
     extras = sorted(set(os.listdir(out)) - WRITTEN - set(os.listdir(new)))
-    checkins = os.path.join(out, 'checkins.sqlite')
+    checkins = os.path.join(out, CHECKINS)
     holding = os.open(checkins, os.O_RDONLY) if os.path.exists(checkins) else None
     try:
         if holding is not None:

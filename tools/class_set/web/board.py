@@ -37,7 +37,7 @@ def check_key():
     return None
 
 
-def graded():
+def board_report():
     """grade's Report from the check-ins, with when each downloaded."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
@@ -91,14 +91,14 @@ def solutions_chart(times, gettext):
 
 @board.get('/board/report.xlsx')
 def report_xlsx():
-    data = graded().workbook(gettext)
+    data = board_report().workbook(gettext)
     return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
 
 
 @board.get('/board.csv')
 def report_csv():
     text = io.StringIO()
-    graded().csv(text)
+    board_report().csv(text)
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
 
 
