@@ -67,6 +67,26 @@ def stand_in_builds(monkeypatch, tmp_path):
     monkeypatch.setattr(enrolment, 'load_templates', lambda *args: {})
 
 
+def records(out):
+    """{folder: the row of answers.csv}, as the set keeps them."""
+    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
+        return {r['folder']: r for r in csv.DictReader(f)}
+
+
+@pytest.fixture
+def built_from(tmp_path, stand_in_builds, class_set):
+    """built_from(export, id_column): OUT built from a teacher's export in
+    cp1251 with the name in ФИО, and its records."""
+    def build(export, id_column):
+        (tmp_path / 'class.csv').write_bytes(export.encode('cp1251'))
+        out = str(tmp_path / 'set')
+        status, _, problems = class_set('build', str(tmp_path / 'class.csv'), out, '--encoding', 'cp1251',
+                                        '--name-column', 'ФИО', '--id-column', id_column)
+        assert status == 0, problems
+        return out, records(out)
+    return build
+
+
 @pytest.fixture
 def class_set(capsys):
     """class_set(*args) -> (status, stdout, stderr) of the command line, in process."""

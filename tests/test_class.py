@@ -18,14 +18,9 @@ BUILD = ['--encoding', 'cp1251', '--name-column', 'ФИО', '--id-column', 'Но
 
 
 @pytest.fixture
-def built(tmp_path, stand_in_builds, class_set):
+def built(built_from):
     """OUT built from the export, and {folder: row of answers.csv}."""
-    (tmp_path / 'class.csv').write_bytes(EXPORT.encode('cp1251'))
-    out = str(tmp_path / 'set')
-    status, said, problems = class_set('build', str(tmp_path / 'class.csv'), out, *BUILD)
-    assert status == 0, problems
-    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
-        return out, {r['folder']: r for r in csv.DictReader(f)}
+    return built_from(EXPORT, 'Номер')
 
 
 @pytest.fixture

@@ -2,7 +2,6 @@
 impostors at the door, ids that are not names, namesakes told apart
 wherever a person is shown, a removal that stays until undone, text no
 workbook holds, and a flood of names that match nobody."""
-import csv
 import io
 import os
 import re
@@ -12,7 +11,7 @@ import urllib.parse
 import openpyxl
 import pytest
 
-from conftest import organiser, page_app, read_csv
+from conftest import organiser, page_app, read_csv, records
 
 EXPORT = ('ФИО;Группа;Номер зачётки\r\nИванов Иван Иванович;ИБ-21;1002\r\nИванов Иван Иванович;ИБ-22;1003\r\n'
           'Морозов Павел Ильич;ИБ-21;1006\r\nПавлова Мария Олеговна;ИБ-21;1007\r\n'
@@ -21,18 +20,14 @@ BUILD = ['--encoding', 'cp1251', '--name-column', 'ФИО', '--id-column', 'Но
 
 
 @pytest.fixture
-def built(tmp_path, stand_in_builds, class_set):
+def built(built_from):
     """OUT built from the export; passwords by folder."""
-    (tmp_path / 'class.csv').write_bytes(EXPORT.encode('cp1251'))
-    out = str(tmp_path / 'set')
-    status, _, problems = class_set('build', str(tmp_path / 'class.csv'), out, *BUILD)
-    assert status == 0, problems
+    out, _ = built_from(EXPORT, 'Номер зачётки')
     return out, passwords(out)
 
 
 def passwords(out):
-    with open(os.path.join(out, 'answers.csv'), encoding='utf-8', newline='') as f:
-        return {r['folder']: r['password'] for r in csv.DictReader(f)}
+    return {folder: row['password'] for folder, row in records(out).items()}
 
 
 def links_of(client):

@@ -8,7 +8,8 @@ Modules, by job:
   errors (Refusal and the exit codes), progress (long steps on the
   terminal), language (English and Russian: the catalogs in
   translations/, babel.cfg says what is in them), address (this
-  machine's address on the room's network).
+  machine's address on the room's network), limits (the numbers that
+  bound serve, with their defaults).
 - People and their names: roster (the organiser's list or table), names
   (comparing names, their folders), files (files people hand in and get
   back: rosters, answers, reports, workbooks).

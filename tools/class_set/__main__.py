@@ -35,13 +35,10 @@ def run_grade(args):
 def run_serve(args):
     from .web.serving import serve_command
     from .links import checked_base
-    options = {'RATE': args.rate, 'NAME_RATE': args.name_rate, 'DOWNLOAD_RATE': args.download_rate,
-               'CLIENT_RATE': args.client_rate, 'PLACES': args.open, 'ENROL_RATE': args.enrol_rate,
-               'ENROL_PER_ADDRESS': args.enrol_per_address, 'LINKS_ONLY': args.links_only,
-               'BASE': args.base and checked_base(args.base), 'LANGUAGE': args.language,
-               'TRUSTED_PROXY': tuple(args.trusted_proxy),
-               'connections': args.connections, 'deadline': args.deadline, 'slow': args.slow_per_address,
-               'idle_timeout': args.idle_timeout, 'workers': args.workers}
+    from .limits import LIMITS
+    options = {limit.key: getattr(args, limit.key) for limit in LIMITS}
+    options.update(PLACES=args.open, LINKS_ONLY=args.links_only, BASE=args.base and checked_base(args.base),
+                   LANGUAGE=args.language, TRUSTED_PROXY=tuple(args.trusted_proxy))
     return serve_command(os.path.realpath(args.out), host=args.host, port=args.port, options=options)
 
 

@@ -3,6 +3,8 @@ function of __main__ that runs it."""
 import argparse
 import os
 
+from .limits import LIMITS
+
 ENCODING_HELP = ("{} is in this encoding, for instance cp1251 (default: UTF-8, or UTF-16 where it starts with a "
                  "byte order mark)")
 
@@ -82,24 +84,9 @@ def serve_options(serve):
     serve.add_argument('--host', default='127.0.0.1', metavar='ADDR',
                        help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
     serve.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
-    serve.add_argument('--rate', type=positive, default=10, metavar='N',
-                       help="answers through one person's own link in any 60 seconds at most (default: %(default)s)")
-    serve.add_argument('--name-rate', type=positive, default=10, metavar='N',
-                       help='answers by name for one person in any 60 seconds at most; answers through their own '
-                            'link have a budget of their own, --rate (default: %(default)s)')
-    serve.add_argument('--download-rate', type=positive, default=5, metavar='N',
-                       help="downloads of one person's program in any 60 seconds at most (default: %(default)s)")
-    serve.add_argument('--client-rate', type=positive, default=120, metavar='N',
-                       help='answers under names on nobody\'s list from one client address in any 60 seconds at '
-                            "most; answers of people on the list spend their own budgets (default: %(default)s)")
     serve.add_argument('--open', type=positive, default=0, metavar='N',
                        help='let at most N people not on the list enrol through the page (default: closed); OUT '
                             'may then be missing or empty')
-    serve.add_argument('--enrol-rate', type=positive, default=10, metavar='N',
-                       help='enrolment attempts from one client address in any 60 seconds at most '
-                            '(default: %(default)s)')
-    serve.add_argument('--enrol-per-address', type=positive, default=5, metavar='N',
-                       help='walk-ins enrolled from one client address in all (default: %(default)s)')
     serve.add_argument('--links-only', action='store_true',
                        help='answers only through personal links: no form that asks for a name')
     language_option(serve, 'the pages')
@@ -110,20 +97,9 @@ def serve_options(serve):
     serve.add_argument('--trusted-proxy', metavar='ADDR', action='append', default=[],
                        help="a proxy in front (nginx, Caddy) whose X-Forwarded-For and -Proto say the client's "
                             'address and scheme; again for more than one (default: none: those headers are ignored)')
-    serve.add_argument('--workers', type=positive, default=1, metavar='N',
-                       help='processes under gunicorn, whose arbiter replaces one that dies; for more than a room, '
-                            'behind a proxy (default: %(default)s, one process with threads)')
-    serve.add_argument('--connections', type=positive, default=1000, metavar='N',
-                       help='connections at once, the whole room; when full, the longest idle one is closed for a '
-                            'new one (default: %(default)s)')
-    serve.add_argument('--deadline', type=positive, default=10, metavar='SECONDS',
-                       help='a request must arrive whole within this, however slowly it comes (default: %(default)s)')
-    serve.add_argument('--slow-per-address', type=positive, default=20, metavar='N',
-                       help='requests arriving at once from one client address; past it, its oldest is closed '
-                            '(default: %(default)s)')
-    serve.add_argument('--idle-timeout', type=positive, default=15, metavar='SECONDS',
-                       help='a connection that sends nothing between requests for this long is closed (default: '
-                            '%(default)s)')
+    for limit in LIMITS:
+        serve.add_argument(limit.flag, dest=limit.key, type=positive, default=limit.default, metavar=limit.unit,
+                           help=f'{limit.meaning} (default: %(default)s)')
 
 
 def links_options(links):

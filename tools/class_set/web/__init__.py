@@ -10,6 +10,7 @@ from werkzeug.exceptions import HTTPException, default_exceptions
 from werkzeug.middleware.proxy_fix import ProxyFix
 
 from ..language import LANGUAGES, N_, compiled
+from ..limits import DEFAULTS as LIMITS
 from .board import board
 from .page import page
 from .problems import keyed, problem
@@ -27,14 +28,8 @@ OWN_WORDS = {400: (N_('Bad request'), N_('That request could not be read. Send t
              431: (N_('Too long'), N_('That was more than this form ever sends.')),
              500: (N_('Something went wrong'), N_('Please hand in your answer again.')),
              501: (N_('Bad request'), N_('That request could not be read. Send the form from this page.'))}
-# Budgets in any 60 seconds: a person's answers through their link (RATE)
-# and by name (NAME_RATE), downloads of their program (DOWNLOAD_RATE); an
-# address's answers under names on nobody's list (CLIENT_RATE) and
-# enrolment attempts (ENROL_RATE), enough for a class of 60 behind one
-# address. ENROL_PER_ADDRESS: walk-ins from one address in all.
-DEFAULTS = {'RATE': 10, 'NAME_RATE': 10, 'DOWNLOAD_RATE': 5, 'CLIENT_RATE': 120, 'ENROL_RATE': 10,
-            'ENROL_PER_ADDRESS': 5, 'PLACES': 0, 'LINKS_ONLY': False, 'JOBS': os.cpu_count() or 2,
-            'BASE': 'http://127.0.0.1:8000/', 'LANGUAGE': None, 'TRUSTED_PROXY': ()}
+DEFAULTS = {**{key: value for key, value in LIMITS.items() if key.isupper()}, 'PLACES': 0, 'LINKS_ONLY': False,
+            'JOBS': os.cpu_count() or 2, 'BASE': 'http://127.0.0.1:8000/', 'LANGUAGE': None, 'TRUSTED_PROXY': ()}
 
 
 def create_app(config):

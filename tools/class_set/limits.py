@@ -1,0 +1,38 @@
+"""The numbers that bound serve: each person's budgets, each address's,
+the places for walk-ins, and what the server holds; with their defaults,
+which fit a class of 60 behind one address, and what each means. serve's
+options are made from them, and the page takes its defaults from them."""
+import dataclasses
+
+
+@dataclasses.dataclass(frozen=True)
+class Limit:
+    flag: str
+    key: str  # the page's config (upper case), or the server's (lower case)
+    default: int
+    meaning: str
+    unit: str = 'N'
+
+
+LIMITS = [
+    Limit('--rate', 'RATE', 10, "answers through one person's own link in any 60 seconds at most"),
+    Limit('--name-rate', 'NAME_RATE', 10, 'answers by name for one person in any 60 seconds at most; answers '
+                                          'through their own link have a budget of their own, --rate'),
+    Limit('--download-rate', 'DOWNLOAD_RATE', 5, "downloads of one person's program in any 60 seconds at most"),
+    Limit('--client-rate', 'CLIENT_RATE', 120, "answers under names on nobody's list from one client address in "
+                                               'any 60 seconds at most; answers of people on the list spend their '
+                                               'own budgets'),
+    Limit('--enrol-rate', 'ENROL_RATE', 10, 'enrolment attempts from one client address in any 60 seconds at most'),
+    Limit('--enrol-per-address', 'ENROL_PER_ADDRESS', 5, 'walk-ins enrolled from one client address in all'),
+    Limit('--workers', 'workers', 1, 'processes under gunicorn, whose arbiter replaces one that dies; for more '
+                                     'than a room, behind a proxy (1: one process with threads)'),
+    Limit('--connections', 'connections', 1000, 'connections at once, the whole room; when full, the longest idle '
+                                                'one is closed for a new one'),
+    Limit('--deadline', 'deadline', 10, 'a request must arrive whole within this, however slowly it comes',
+          'SECONDS'),
+    Limit('--slow-per-address', 'slow', 20, 'requests arriving at once from one client address; past it, its '
+                                            'oldest is closed'),
+    Limit('--idle-timeout', 'idle_timeout', 15, 'a connection that sends nothing between requests for this long '
+                                                'is closed', 'SECONDS'),
+]
+DEFAULTS = {limit.key: limit.default for limit in LIMITS}
