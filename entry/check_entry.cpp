@@ -12,6 +12,10 @@ EntryOutcome CheckEntry(const char *text, int length)
     volatile uint32_t MaskedPassword[5] = { MASKED_PASSWORD_LITERALS };
     const unsigned char PasswordMask = PASSWORD_MASK_LITERAL;
 
+    /* Enter in a multi-line field inserts CR LF: an entry is complete when
+       the text ends in the line feed, and five characters and CR LF are 7
+       bytes. Only the five and the final line feed are judged, so byte 5
+       may be anything: the password followed by " \n" is accepted too. */
     if (length < 1 || text[length - 1] != '\n')
         return Incomplete;
     if (length != 7)

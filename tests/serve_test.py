@@ -78,7 +78,7 @@ class Served(unittest.TestCase):
         shutil.rmtree(self.dir)
 
     def start(self, *options):
-        """Starts serve; returns the board's address that it printed, once the page answers."""
+        """Start serve; return the board's address that it printed, once the page answers."""
         self.server = subprocess.Popen(COMMAND + ['serve', self.out, '--port', self.url.split(':')[2][:-1], *options],
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         printed = ''

@@ -50,7 +50,7 @@ def free_port():
 
 
 def together(count, work):
-    """Runs work(i) on `count` threads released at the same moment."""
+    """Run work(i) on `count` threads released at the same moment."""
     gate = threading.Barrier(count)
     threads = [threading.Thread(target=lambda i=i: (gate.wait(), work(i))) for i in range(count)]
     for thread in threads:

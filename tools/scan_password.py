@@ -75,7 +75,7 @@ INSN = re.compile(r'^\s*([0-9a-f]+):\t([0-9a-f ]+?)\s*\t(.*)$')
 
 
 def disassembly(objdump, paths, start=None, stop=None):
-    """Yields (file, section, [(address, byte, is_immediate)]) for each
+    """Yield (file, section, [(address, byte, is_immediate)]) for each
     stretch of code that objdump lists: one per file (or archive member, by
     its name) and section."""
     args = [objdump, '-d', '--insn-width=16', *paths]

@@ -19,9 +19,9 @@ from .set_files import DETAILS, read_removed, read_walk_ins, replace_private, wr
 
 
 def add_people(out, rows, added, jobs, files=None):
-    """Writes the programs of `added` (rows without a sha256 yet) and swaps
-    in the set with them, and with `files` ({name: text}) beside the
-    records. Returns the added rows, complete."""
+    """Write the programs of `added` (rows without a sha256 yet), and swap
+    in the set with them and with `files` ({name: text}) beside the
+    records; return the added rows, complete."""
     work, lock = work_folder()
     try:
         added, written = write_programs(work, added, jobs)
@@ -99,7 +99,7 @@ def removed_earlier(people, rows, removed):
 
 
 def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
-    """Returns the rows of the set as built."""
+    """Build the set from ROSTER; return its rows of the set as built."""
     roster = read_roster(roster_path, encoding, name_column, id_column)
     out = resolve(out)
     with locked(out):

@@ -222,7 +222,7 @@ class Checkins:
         return correct
 
     def downloaded(self, folder, budget=None):
-        """Notes the first time a person downloaded their program; or
+        """Note the first time a person downloaded their program; or
         TooMany where `budget` is spent. The column is called person:
         stores before namesakes kept names in it."""
         with self.writing():
@@ -256,7 +256,7 @@ class Checkins:
                     for i, at, typed, person, word, correct, via, folder, client in found.fetchall()]
 
     def enrolled(self, client, name, folder):
-        """Notes a walk-in's enrolment, which no removal takes back."""
+        """Note a walk-in's enrolment, which no removal takes back."""
         with self.writing():
             self.db.execute('INSERT INTO enrolments VALUES (?, ?, ?, ?)', (time.time(), client, name, folder))
 

@@ -60,7 +60,7 @@ def configure(work, people):
 
 
 def build_programs(work, people, jobs):
-    """Builds one program per (password, mask) with the release preset in
+    """Build one program per (password, mask) with the release preset in
     `work` (the judge compiled for each, the rest once), then scans them
     all, each for its own password; returns the path of each."""
     build = configure(work, people)

@@ -50,7 +50,7 @@ def write_journal(out, journal):
 
 
 def recover(out):
-    """Undoes an addition that did not reach its answers.csv line whole, or
+    """Undo an addition that did not reach its answers.csv line whole, or
     finishes a removal whose journal is whole; call with the set locked."""
     path = os.path.join(out, JOURNAL)
     try:
@@ -87,7 +87,7 @@ def recover(out):
 
 
 def remove_people(out, texts, folders, key_ends='', step=lambda name: None):
-    """Takes people out of the set OUT (locked) in place. `texts`: the new
+    """Take people out of the set OUT (locked) in place. `texts`: the new
     text of each file of OUT that changes, put in place in that order;
     `folders`: their folders of handout/, which go; `key_ends`: the lines
     to append to keys.csv that end their keys. `step` is told each step as
@@ -127,7 +127,7 @@ def finish_removal(out, journal, step=lambda name: None):
 
 
 def add_person(out, row, program, key, walk_in=None, step=lambda name: None):
-    """Adds one person to the set OUT (locked) in place: `row` (complete),
+    """Add one person to the set OUT (locked) in place: `row` (complete),
     the path of its `program`, its `key` and, for a walk-in, its
     walkins.csv fields. `step` is told each step as it is done."""
     sizes = {name: size_of(os.path.join(out, name)) for name in APPENDED}

@@ -33,7 +33,7 @@ def remove_command(out, wanted, by=None):
 
 
 def restore_command(out, wanted, jobs, by=None):
-    """Brings removed people back: their row as it was (the same password
+    """Bring removed people back: their row as it was (the same password
     and program), their roster columns, and a new key."""
     with locked(out):
         rows, details = read_records(out), read_details(out)

@@ -65,7 +65,7 @@ def replace_private(path, text):
 
 
 def append_synced(path, text):
-    """Appends `text` to a file of the set; on disk when this returns."""
+    """Append `text` to a file of the set; on disk when this returns."""
     with open(path, 'a', encoding='utf-8', newline='') as f:
         f.write(text)
         f.flush()

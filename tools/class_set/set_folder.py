@@ -96,7 +96,7 @@ def check_program(out, row, where):
 
 
 def write_set(root, rows, programs):
-    """Lays out a complete set in `root`: programs linked (or copied) from
+    """Lay out a complete set in `root`: programs linked (or copied) from
     `programs` (folder -> path), SHA256SUMS and answers.csv."""
     handout = os.path.join(root, HANDOUT)
     os.mkdir(handout, 0o700)

@@ -46,7 +46,7 @@ def exchange(new, out):
 
 
 def swap_in(new, out):
-    """Carries what else OUT holds into `new`, then puts `new` in the place
+    """Carry what else OUT holds into `new`, then put `new` in the place
     of OUT, leaving the old set at `new`. serve's writes of the answers
     wait while this runs."""
     extras = sorted(set(os.listdir(out)) - WRITTEN - set(os.listdir(new)))
@@ -75,7 +75,8 @@ def swap_in(new, out):
 
 
 def remove_in_background(old):
-    """A folder per person takes long to remove in a large set."""
+    """Remove the old set without waiting: a folder per person takes long
+    to remove in a large set."""
     subprocess.Popen(['rm', '-rf', '--', old], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                      stderr=subprocess.DEVNULL, start_new_session=True)
 

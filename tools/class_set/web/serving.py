@@ -159,7 +159,7 @@ def ready(app):
                 with_keys(room.out, room.people().rows)  # the set as it is now that it is locked
             room.people()
     except Unavailable as problem_reading:
-        raise problem_reading.__cause__  # at the start it is no moment's: say what
+        raise problem_reading.__cause__  # at the start it is no passing moment: say why
     room.store.key()
     return app
 

@@ -55,7 +55,7 @@ class Standing:
         return self.made[what]
 
     def follow(self):
-        """Counts what was handed in since last time; the people as they are now."""
+        """Count what was handed in since last time; the people as they are now."""
         people = self.room.people()
         base = (self.room.stamp_of(DETAILS), self.room.stamp_of(REMOVED))
         if self.people is None or people.version != self.people.version or base != self.base:

@@ -56,7 +56,7 @@ class Workers(BaseApplication):
 
 
 def run_workers(make_app, host, port, count, options, listening):
-    """Serves until Ctrl+C; gunicorn ends the process. `listening()` is
+    """Serve until Ctrl+C; gunicorn ends the process. `listening()` is
     called once gunicorn listens, before its workers start."""
     Workers(make_app, {
         'when_ready': lambda arbiter: listening(),
