@@ -88,22 +88,17 @@ add_test(NAME reproducible_build
 # work the organiser's tools with the real compilers, Wine and a browser; the
 # in-process tests of the same tools run in the host build.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    set(python bash ${CMAKE_SOURCE_DIR}/scripts/python)
-    set(python_path PYTHONPATH=${CMAKE_SOURCE_DIR}/tests)
-    add_test(NAME class_set COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py ClassSet)
+    add_pytest(class_set class_set_test.py SELECT TestClassSet)
     set_tests_properties(class_set PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL TRUE TIMEOUT 600
-                                              ENVIRONMENT "WINE_SESSION=${WINE_DIR};${python_path}")
+                                              ENVIRONMENT WINE_SESSION=${WINE_DIR})
     # Programs written from templates against the release build; a leaking judge.
-    add_test(NAME class_set_template COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/template_test.py)
-    set_tests_properties(class_set_template PROPERTIES RUN_SERIAL TRUE TIMEOUT 600 ENVIRONMENT ${python_path})
+    add_pytest(class_set_template template_test.py)
     # Two small sets from rosters in other encodings: quick enough to run in every locale.
-    add_test(NAME class_set_builds COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py Builds)
-    set_tests_properties(class_set_builds PROPERTIES RUN_SERIAL TRUE TIMEOUT 300 LABELS files
-                                                     ENVIRONMENT ${python_path})
-    add_test(NAME class_set_careless COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/class_set_test.py Careless)
-    set_tests_properties(class_set_careless PROPERTIES RUN_SERIAL TRUE TIMEOUT 300 ENVIRONMENT ${python_path})
+    add_pytest(class_set_builds class_set_test.py SELECT TestBuilds)
+    add_pytest(class_set_careless class_set_test.py SELECT TestCareless)
+    set_tests_properties(class_set_template class_set_builds class_set_careless PROPERTIES RUN_SERIAL TRUE TIMEOUT 600)
+    set_tests_properties(class_set_builds PROPERTIES LABELS files)
     # The check-in page for real: a browser, builds while it runs, walk-ins.
-    add_test(NAME check_in_page COMMAND ${python} ${CMAKE_CURRENT_SOURCE_DIR}/serve_test.py)
-    set_tests_properties(check_in_page PROPERTIES RUN_SERIAL TRUE TIMEOUT 300 SKIP_RETURN_CODE 77
-                                                  ENVIRONMENT ${python_path})
+    add_pytest(check_in_page serve_test.py SKIP ${NO_BROWSER})
+    set_tests_properties(check_in_page PROPERTIES RUN_SERIAL TRUE TIMEOUT 300)
 endif()

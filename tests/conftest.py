@@ -1,8 +1,10 @@
 """What the tests of the organiser's tools share: sets laid out by hand
 (stand-in programs that agree with their records), the page on such a set
 through Flask's test client, and class-set's command line run in process."""
+import contextlib
 import csv
 import os
+import threading
 
 import pytest
 
@@ -29,6 +31,16 @@ def chromium(folder):
                  f'--user-data-dir={folder}/chromium'):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(BROWSER[1]), options=options)
+
+
+@pytest.fixture
+def browser(tmp_path):
+    """Headless Chromium, or the test skipped with the reason where there is none."""
+    if not all(os.access(path, os.X_OK) for path in BROWSER):
+        pytest.skip(f'no Chromium here ({" and ".join(BROWSER)})')
+    found = chromium(tmp_path)
+    yield found
+    found.quit()
 
 
 def read_csv(text):
@@ -100,6 +112,21 @@ def class_set(capsys):
         said = capsys.readouterr()
         return status, said.out, said.err
     return run
+
+
+@contextlib.contextmanager
+def served_in_thread(app, limits=None):
+    """The page served by waitress on a free port of loopback, in a thread; its port."""
+    from class_set.web.serving import listen
+    from stand_in_set import free_port
+    port = free_port()
+    server = listen(app, '127.0.0.1', port, limits or {'connections': 100, 'deadline': 10, 'slow': 20,
+                                                         'idle_timeout': 15})
+    threading.Thread(target=server.run, daemon=True).start()
+    try:
+        yield port
+    finally:
+        server.close()
 
 
 def page_app(config):

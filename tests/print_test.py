@@ -3,13 +3,11 @@ headless Chromium, every slip's parts measured against its box in print,
 each sheet one page, and every QR code read back."""
 import base64
 import glob
-import os
 import re
 import subprocess
 
 import pytest
 
-from conftest import BROWSER, chromium
 
 # A Russian class as a teacher's export has it, with the longest names of the day.
 CLASS = ['Смирнова Екатерина Ильинична', 'Римский-Корсаков Николай Андреевич', 'Соколова-Бельская Анастасия Игоревна',
@@ -18,15 +16,6 @@ CLASS = ['Смирнова Екатерина Ильинична', 'Римски
          'Ли', "José O'Neil, Jr.", 'Жан-Батист ' * 9, 'А' * 64, 'Б' * 100,
          'Ахмедова-Ганиева Гульнара Рустамовна Каримовна Сабировна Тошкентская Ташкентская Мирзо-Улугбекская'] + \
         [f'Студентова Студентка Студентовна {i}' for i in range(17)]
-
-
-@pytest.fixture
-def browser(tmp_path):
-    if not all(os.access(path, os.X_OK) for path in BROWSER):
-        pytest.skip(f'no Chromium here ({" and ".join(BROWSER)}) to print with')
-    found = chromium(tmp_path)
-    yield found
-    found.quit()
 
 
 def a4():

@@ -19,20 +19,11 @@ import urllib.parse
 
 import pytest
 
-from conftest import TOOLS, organiser, page_app
+from conftest import TOOLS, organiser, page_app, served_in_thread
 from stand_in_set import free_port, numbered, together
 
 FORM = {'Content-Type': 'application/x-www-form-urlencoded'}
 LIMITS = {'connections': 100, 'deadline': 2, 'slow': 10, 'idle_timeout': 15}
-
-
-def start(app, limits=LIMITS):
-    """The page served by waitress on a free port, in a thread; its port."""
-    from class_set.web.serving import listen
-    port = free_port()
-    server = listen(app, '127.0.0.1', port, limits)
-    threading.Thread(target=server.run, daemon=True).start()
-    return port, server
 
 
 @pytest.fixture
@@ -41,9 +32,8 @@ def room(make_set):
     people = numbered(30)
     app = page_app({'OUT': make_set(people), 'CLIENT_RATE': 20, 'NAME_RATE': 10, 'RATE': 10})
     keys = {row.name: key for key, row in app.extensions['room'].people().by_key.items()}
-    port, server = start(app)
-    yield port, {name: (f'/p/{keys[name]}', password) for name, password in people}, app
-    server.close()
+    with served_in_thread(app, LIMITS) as port:
+        yield port, {name: (f'/p/{keys[name]}', password) for name, password in people}, app
 
 
 def post(connection, path, fields, headers=FORM):
@@ -135,14 +125,11 @@ def test_a_trickled_request_is_closed_at_its_deadline(room):
 
 def test_a_full_room_closes_its_longest_idle_connection(make_set):
     # Idle for longer than the test: only making place lets anyone else in.
-    port, server = start(page_app({'OUT': make_set()}), dict(LIMITS, connections=8, idle_timeout=600))
-    try:
+    with served_in_thread(page_app({'OUT': make_set()}), dict(LIMITS, connections=8, idle_timeout=600)) as port:
         idle = [socket.create_connection(('127.0.0.1', port), source_address=('127.0.0.5', 0)) for _ in range(8)]
         time.sleep(0.5)
         assert post(connect(port, '127.0.0.6', timeout=60), '/', {'name': 'Bob', 'word': 'x'})[0] == 200
         assert closed(idle[0]), 'the longest idle gave way'
-    finally:
-        server.close()
 
 
 @pytest.mark.parametrize('size, status', [(4096, 200), (4097, 413)])
@@ -298,16 +285,13 @@ def proxied(make_set):
         outside = free_port()
         app = page_app({'OUT': make_set(), 'CLIENT_RATE': 2, 'TRUSTED_PROXY': trusted,
                         'BASE': f'https://127.0.0.1:{outside}/'})
-        port, server = start(app)
+        port = stack.enter_context(served_in_thread(app, LIMITS))
         proxy = StandInProxy(outside, port)
-        made.append((server, proxy))
+        stack.callback(proxy.shutdown)
         threading.Thread(target=proxy.serve_forever, daemon=True).start()
         return outside, app
-    made = []
-    yield make
-    for server, proxy in made:
-        proxy.shutdown()
-        server.close()
+    with contextlib.ExitStack() as stack:
+        yield make
 
 
 def test_behind_a_trusted_proxy_each_client_is_told_apart(proxied):

@@ -4,7 +4,6 @@ it would install and make."""
 import os
 import shutil
 import subprocess
-import time
 
 import pytest
 
@@ -101,11 +100,8 @@ class Machine:
         (axe / 'axe.min.js').touch()
 
     def run(self):
-        started = time.monotonic()
-        result = subprocess.run([shutil.which('bash'), str(self.setup)], capture_output=True, text=True,
-                                env={'PATH': str(self.bin), 'STATE': str(self.state)}, stdin=subprocess.DEVNULL)
-        result.seconds = time.monotonic() - started
-        return result
+        return subprocess.run([shutil.which('bash'), str(self.setup)], capture_output=True, text=True,
+                              env={'PATH': str(self.bin), 'STATE': str(self.state)}, stdin=subprocess.DEVNULL)
 
 
 @pytest.fixture
@@ -127,7 +123,6 @@ def test_a_fresh_machine_gets_everything_then_is_left_alone(machine):
     again = machine.run()
     assert (again.returncode, again.stdout, again.stderr) == (0, '', '')
     assert machine.read('apt.log') == apt, 'apt asked again with everything there'
-    assert again.seconds < 1
 
 
 def test_a_few_purged_packages_are_put_back(machine):
