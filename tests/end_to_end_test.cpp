@@ -10,6 +10,14 @@ namespace {
 
 const std::string kProgram = Beside("PassWord.exe");
 
+// What a person sees, written out here rather than taken from the header the
+// program is built from: a slip there must show as a failure here.
+const char kClass[] = "Quorvel";
+const char kTitle[] = "PassWord";
+const char kFailure[] = "ERROR";
+const char kSuccess[] = "\xD3\xC4\xC0\xD7\xC0!"; // "УДАЧА!" in code page 1251
+const int kField = 1;
+
 HWND FocusOf(const Program &program)
 {
     GUITHREADINFO info = {};
@@ -50,8 +58,8 @@ TEST(PassWordProgram, IsTheFixedWindowWithItsField)
     ASSERT_TRUE(program.Start(kProgram)) << "no window with a field";
     char cls[32] = "";
     GetClassNameA(program.hwndMain, cls, sizeof cls);
-    EXPECT_STREQ(cls, SZ_CLASS_NAME);
-    EXPECT_EQ(TextOf(program.hwndMain), SZ_TITLE);
+    EXPECT_STREQ(cls, kClass);
+    EXPECT_EQ(TextOf(program.hwndMain), kTitle);
     RECT window, client, field;
     GetWindowRect(program.hwndMain, &window);
     EXPECT_EQ(window.right - window.left, 200);
@@ -61,6 +69,7 @@ TEST(PassWordProgram, IsTheFixedWindowWithItsField)
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_CAPTION | WS_SYSMENU) << "style " << std::hex << style;
 
+    EXPECT_EQ(GetDlgCtrlID(program.hwndField), kField);
     // Multi-line, scrolling by itself both ways, without scroll bars.
     style = GetWindowLongA(program.hwndField, GWL_STYLE);
     EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | WS_HSCROLL | WS_VSCROLL),
@@ -84,10 +93,10 @@ TEST(PassWordProgram, TypedEntriesAreJudged)
         std::string left;
     } const cases[] = {
         { "ab", nullptr, "ab" },
-        { "c\r", kFailureCaption, "" },
-        { password + "\r", kSuccessCaption, "" },
-        { "\r", kFailureCaption, "" },
-        { password.substr(0, 4) + "\r", kFailureCaption, "" },
+        { "c\r", kFailure, "" },
+        { password + "\r", kSuccess, "" },
+        { "\r", kFailure, "" },
+        { password.substr(0, 4) + "\r", kFailure, "" },
     };
     Program program;
     ASSERT_TRUE(program.Start(kProgram));
@@ -111,7 +120,7 @@ TEST(PassWordProgram, FullFieldWarnsWithoutJudging)
     SendMessageA(program.hwndField, EM_SETLIMITTEXT, 2, 0);
     program.Post("abc");
     std::string text;
-    EXPECT_EQ(program.Dismiss(&text), SZ_CLASS_NAME);
+    EXPECT_EQ(program.Dismiss(&text), kClass);
     EXPECT_EQ(text, "Edit control out of space.");
     EXPECT_EQ(TextOf(program.hwndField), "ab");
 
@@ -119,13 +128,13 @@ TEST(PassWordProgram, FullFieldWarnsWithoutJudging)
     // while notifications that must not judge it arrive. A time-out, since a
     // verdict box would block the sender.
     SendMessageTimeoutA(program.hwndField, WM_SETTEXT, 0, (LPARAM) "x\r\n", SMTO_BLOCK, 2000, NULL);
-    for (WPARAM command : { MAKEWPARAM(ID_EDIT, EN_MAXTEXT), MAKEWPARAM(ID_EDIT, EN_CHANGE), MAKEWPARAM(ID_EDIT + 1, EN_UPDATE) })
+    for (WPARAM command : { MAKEWPARAM(kField, EN_MAXTEXT), MAKEWPARAM(kField, EN_CHANGE), MAKEWPARAM(kField + 1, EN_UPDATE) })
         PostMessageA(program.hwndMain, WM_COMMAND, command, (LPARAM)program.hwndField);
-    EXPECT_EQ(program.Dismiss(), SZ_CLASS_NAME);
+    EXPECT_EQ(program.Dismiss(), kClass);
     EXPECT_EQ(program.Dismiss(nullptr, 100), "(no box)") << "the text was judged";
     EXPECT_EQ(TextOf(program.hwndField), "x\r\n");
-    PostMessageA(program.hwndMain, WM_COMMAND, MAKEWPARAM(ID_EDIT, EN_UPDATE), (LPARAM)program.hwndField);
-    EXPECT_EQ(program.Answer(), kFailureCaption);
+    PostMessageA(program.hwndMain, WM_COMMAND, MAKEWPARAM(kField, EN_UPDATE), (LPARAM)program.hwndField);
+    EXPECT_EQ(program.Answer(), kFailure);
     EXPECT_EQ(program.Close(), 0u);
 }
 
