@@ -15,8 +15,9 @@ if [ "$arch" = win64 ]; then
     echo "the 64-bit build, since 32-bit programs cannot run here: $(cat "$PWD/build/bench/win32/unable")"
     preset=mingw64
 fi
-cmake --preset $preset >/dev/null
-cmake --build --preset $preset --target latency >/dev/null
+. scripts/quietly.sh
+quietly cmake --preset $preset
+quietly cmake --build --preset $preset --target latency
 bin=build/$preset/bin
 
 echo "date: $(date -u +%Y-%m-%d)"

@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup
+. scripts/quietly.sh
 dir=$(mktemp -d "${TMPDIR:-/tmp}/class-set-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 ms() { echo $(($(date +%s%N) / 1000000)); }
@@ -46,8 +47,8 @@ rm -rf "$dir"/set-*
 
 start=$(ms)
 for i in 1 2 3; do
-    cmake --preset release -B "$dir/release-$i" -DPASSWORD="Pw${i}ab" -DPASSWORD_MASK=$((i + 1)) >/dev/null
-    cmake --build "$dir/release-$i" --target PassWord -j"$(nproc)" >/dev/null
+    quietly cmake --preset release -B "$dir/release-$i" -DPASSWORD="Pw${i}ab" -DPASSWORD_MASK=$((i + 1))
+    quietly cmake --build "$dir/release-$i" --target PassWord -j"$(nproc)"
 done
 release_ms=$((($(ms) - start) / 3))
 echo "release preset, one person: $(seconds $release_ms) (configure and build, mean of 3)"
