@@ -166,6 +166,16 @@ NOT_XML = re.compile('[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]')
 WIDEST = 60  # characters: a column no wider than a long name
 
 
+def write_csv(out_file, columns, rows, line_end='\r\n'):
+    """A CSV for people (a report, links): a header of `columns`, then
+    each row (a dict by column; missing cells empty), no cell that a
+    spreadsheet would take for a formula."""
+    writer = csv.DictWriter(out_file, columns, lineterminator=line_end, extrasaction='ignore', restval='')
+    writer.writeheader()
+    for row in rows:
+        writer.writerow(as_text({k: '' if v is None else v for k, v in row.items()}))
+
+
 def keepable(value):
     """A cell's value as a workbook can hold it: text with what it cannot
     hold shown as U+FFFD (kept by stores from before it was refused)."""

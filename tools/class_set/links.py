@@ -1,6 +1,5 @@
 """Each person's own link, /p/KEY on the check-in page: a CSV of names and
 links for a mail merge, and a page of slips to print, a QR code on each."""
-import csv
 import io
 import os
 import sys
@@ -10,7 +9,7 @@ import jinja2
 
 from .address import room_base, unreachable
 from .errors import OK, Refusal
-from .files import as_text, is_workbook, whole_file, workbook
+from .files import is_workbook, whole_file, workbook, write_csv
 from .language import translations
 from .names import name_key
 from .keys import append_key, grouped, new_key, with_keys
@@ -51,10 +50,9 @@ def links_csv(out, rows, links):
     mail merge, sorted by group or sent to each e-mail."""
     details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
     text = io.StringIO()
-    writer = csv.DictWriter(text, ['name', 'link', 'walk_in', *details.columns], lineterminator='\r\n')
-    writer.writeheader()
-    writer.writerows(as_text({'name': name, 'link': link, 'walk_in': 'yes' if name_key(row.name) in walked_in else '',
-                              **details.of(row.folder)}) for row, (name, link) in zip(rows, links))
+    write_csv(text, ['name', 'link', 'walk_in', *details.columns],
+              ({'name': name, 'link': link, 'walk_in': 'yes' if name_key(row.name) in walked_in else '',
+                **details.of(row.folder)} for row, (name, link) in zip(rows, links)))
     return text.getvalue()
 
 

@@ -3,11 +3,10 @@ workbook and the board's. The CSV is for programs (a gradebook's import,
 a script): English words, times as text. The workbook is for people:
 words in their language, counts and points as numbers, times as times,
 columns as wide as what they hold, and the summary on a sheet of its own."""
-import csv
 import datetime
 import sys
 
-from .files import as_text, is_workbook, whole_file, workbook
+from .files import is_workbook, whole_file, workbook, write_csv
 from .language import N_, translations
 
 COLUMNS = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
@@ -53,10 +52,7 @@ class Report:
                    'points': (points if row['result'] == 'solved' else 0) if row['folder'] else None}
 
     def csv(self, out_file, points=1, line_end='\r\n'):
-        writer = csv.DictWriter(out_file, self.columns, lineterminator=line_end, extrasaction='ignore')
-        writer.writeheader()
-        for row in self.rows(points):
-            writer.writerow(as_text({k: '' if v is None else v for k, v in row.items()}))
+        write_csv(out_file, self.columns, self.rows(points), line_end)
 
     def workbook(self, gettext, points=1):
         said = words(gettext)

@@ -1,6 +1,5 @@
 """The organiser's board, behind the key that serve printed: everyone's
 result, the report as CSV, and everyone's link as CSV or slips to print."""
-import csv
 import datetime
 import hmac
 import io
@@ -11,7 +10,7 @@ from flask_babel import get_locale, gettext
 
 from .. import grading
 from ..details import read_details
-from ..files import as_text
+from ..files import write_csv
 from ..report import words
 from ..links import links_csv, people_links, slips_page, slips_style
 from ..set_files import read_walk_ins
@@ -106,11 +105,10 @@ def report_csv():
 def tried_csv():
     """Every answer under a name on nobody's list: when, the name, from where."""
     text = io.StringIO()
-    writer = csv.DictWriter(text, ['time', 'name', 'address'], lineterminator='\r\n')
-    writer.writeheader()
-    writer.writerows(as_text({'time': time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(a.time)), 'name': a.typed,
-                              'address': a.client})
-                     for a in current_app.extensions['room'].store.answers() if a.person is None)
+    write_csv(text, ['time', 'name', 'address'], ({'time': time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(a.time)),
+                                                   'name': a.typed, 'address': a.client}
+                                                  for a in current_app.extensions['room'].store.answers()
+                                                  if a.person is None))
     return attachment(text.getvalue(), 'text/csv', 'tried.csv')
 
 
