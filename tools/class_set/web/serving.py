@@ -225,7 +225,7 @@ def serve_command(out, host, port, options):
         key = app.extensions['room'].store.key()
         app.extensions['room'].store.close()  # each worker opens its own, and none is carried across a fork
         return run_workers(lambda: create_app(config), host, port, workers, options,
-                           lambda: tell(app, hosts, port, key))
+                           lambda: tell(app, hosts, port, key), quick_turns)
     server = listen(app, host, port, options)
     quick_turns()
     # A queue of waiting requests is the normal state of a busy room.

@@ -45,8 +45,6 @@ class Workers(BaseApplication):
     def load(self):
         """The page in a new worker, the set read before its first request
         where it can be; a worker that failed to start would stop them all."""
-        from .serving import quick_turns
-        quick_turns()  # each worker has threads of its own
         app = self.make_app()
         try:
             app.extensions['room'].people()
@@ -55,11 +53,13 @@ class Workers(BaseApplication):
         return app
 
 
-def run_workers(make_app, host, port, count, options, listening):
+def run_workers(make_app, host, port, count, options, listening, started):
     """Serve until Ctrl+C; gunicorn ends the process. `listening()` is
-    called once gunicorn listens, before its workers start."""
+    called once gunicorn listens, before its workers start; `started()`
+    in each worker as it starts."""
     Workers(make_app, {
         'when_ready': lambda arbiter: listening(),
+        'post_worker_init': lambda worker: started(),
         'bind': [f'[{host}]:{port}' if ':' in host else f'{host}:{port}'],
         'workers': count, 'worker_class': f'{__name__}.Worker', 'threads': 8,
         'keepalive': options['idle_timeout'], 'timeout': 30, 'graceful_timeout': 5,
