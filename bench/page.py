@@ -27,7 +27,7 @@ import urllib.request
 import psutil
 import stand_in_set
 from class_set.keys import with_keys
-from class_set.set_folder import read_set
+from class_set.set_folder import read_records
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]
@@ -66,7 +66,7 @@ def serve(out, port, workers=1):
 def measure(size, top):
     out = os.path.join(top, f'set-{size}')
     stand_in_set.lay_out(out, size, size=int(os.environ.get('PROGRAM_SIZE', 4096)))
-    with_keys(out, read_set(out, trusted=True))  # as build gives them
+    with_keys(out, read_records(out))  # as build gives them
     os.sync()  # a set is built before the day, not while serve starts
     port = stand_in_set.free_port()
     server, started, board = serve(out, port)
