@@ -8,6 +8,7 @@ import enum
 import os
 import sys
 import time
+from typing import NamedTuple
 
 from .checkins import Checkins, Via
 from .details import read_details, told_apart
@@ -48,10 +49,10 @@ class Handed:
         return Via.LINK if self.folder else Via.NAME
 
 
-@dataclasses.dataclass(frozen=True)
-class Member:
+class Member(NamedTuple):
     """Someone answers can be for: a person of the set, or one removed
-    (`removed`: when, as removed.csv says it; `until`: the same as a time)."""
+    (`removed`: when, as removed.csv says it; `until`: the same as a time).
+    A tuple: a big room makes one for everyone on every recount."""
     name: str
     folder: str
     password: str
@@ -68,44 +69,54 @@ def removal_time(text):
 
 @dataclasses.dataclass
 class Lookup:
-    """The people as answers are matched to them: by name as people type
-    it, by folder, by id, and whose password each word was and until when."""
+    """The people as answers are matched to them: the set's rows by name as
+    people type it (`by_key`) and those removed (`gone_by_key`), everyone by
+    folder, whose password each word is (`owners`) and was until when
+    (`owned`), and by id (made where first asked for)."""
     members: list
     by_key: dict
+    gone_by_key: dict
     by_folder: dict
-    by_id: dict
     owners: dict
+    owned: dict
+    ids: dict
+    removed: list
+    made_by_id: dict = None
+
+    @property
+    def by_id(self):
+        if self.made_by_id is None:
+            self.made_by_id = {i: self.by_folder[f] for f, i in self.ids.items() if i and f in self.by_folder}
+            self.made_by_id.update((r.id, self.by_folder[r.folder]) for r in self.removed
+                                   if r.id and r.folder in self.by_folder and self.by_folder[r.folder].removed)
+        return self.made_by_id
 
 
 def lookup(rows, ids, removed, people=None):
     """The set's rows, and those removed and not back. `people`: the rows
     by name_key, where the caller has them already."""
     here = [Member(r.name, r.folder, r.password) for r in rows]
-    folders = {m.folder for m in here}
+    by_folder = {m.folder: m for m in here}
     gone = {}
     for r in removed:  # the last removal of a folder says most
-        if r.folder not in folders:
+        if r.folder not in by_folder:
             gone[r.folder] = Member(r.name, r.folder, r.password, r.time or '?', removal_time(r.time))
-    members = here + list(gone.values())
     if people is None:
-        by_key = {}
-        for m in here:
-            by_key.setdefault(name_key(m.name), []).append(m)
-    else:
-        here_by = {m.folder: m for m in here}
-        by_key = {key: [here_by[r.folder] for r in found] for key, found in list(people.items())}
+        people = {}
+        for row in rows:
+            people.setdefault(name_key(row.name), []).append(row)
+    gone_by_key, owned = {}, {}
     for m in gone.values():
-        by_key.setdefault(name_key(m.name), []).append(m)
-    owners = {}
-    for m in members:
+        gone_by_key.setdefault(name_key(m.name), []).append(m)
         if m.password:
-            owners.setdefault(m.password, []).append(m)
+            owned.setdefault(m.password, []).append(m)
     for r in removed:  # a password someone had before being removed and brought back with another
-        if r.folder in folders and r.password and r.password not in owners:
-            owners[r.password] = [Member(r.name, r.folder, r.password, r.time, removal_time(r.time))]
-    by_id = {i: m for m in members for i in [ids.get(m.folder)] if i}
-    by_id.update((r.id, gone[r.folder]) for r in removed if r.id and r.folder in gone)
-    return Lookup(members, by_key, {m.folder: m for m in members}, by_id, owners)
+        if r.folder in by_folder and r.password and r.password != by_folder[r.folder].password:
+            owned.setdefault(r.password, []).append(Member(r.name, r.folder, r.password, r.time,
+                                                           removal_time(r.time)))
+    owners = {m.password: m for m in here}
+    by_folder.update(gone)
+    return Lookup(here + list(gone.values()), people, gone_by_key, by_folder, owners, owned, ids, list(removed))
 
 
 def whose(answer, found):
@@ -114,18 +125,23 @@ def whose(answer, found):
         return found.by_folder.get(answer.folder, Nobody.NOT_LISTED)
     if answer.id and answer.id in found.by_id:
         return found.by_id[answer.id]
-    matched = found.by_key.get(name_key(answer.name), [])
-    here = [m for m in matched if not m.removed] or matched  # the set's before those removed
-    if len(here) == 1:
-        return here[0]
-    return Nobody.AMBIGUOUS if here else Nobody.NOT_LISTED
+    key = name_key(answer.name)
+    # The set's before those removed; .get: a walk-in may join the rows before they are counted afresh.
+    matched = [found.by_folder[r.folder] for r in found.by_key.get(key, ()) if r.folder in found.by_folder] \
+        or found.gone_by_key.get(key, [])
+    if len(matched) == 1:
+        return matched[0]
+    return Nobody.AMBIGUOUS if matched else Nobody.NOT_LISTED
 
 
 def owner(found, word, at):
-    """The Member whose password `word` was at time `at` (any time where not
-    known); a removal is stamped to the second."""
-    for m in found.owners.get(word.strip(), ()):
-        if at is None or m.until is None or at < m.until + 1:
+    """The Member whose password `word` is, or was at time `at` (any time
+    where not known); a removal is stamped to the second."""
+    word = word.strip()
+    if word in found.owners:
+        return found.owners[word]
+    for m in found.owned.get(word, ()):
+        if at is None or at < m.until + 1:
             return m
     return None
 

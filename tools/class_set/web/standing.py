@@ -24,6 +24,23 @@ def cut(text, most=TRIED_LENGTH):
     return text if len(text) <= most else text[:most - 1] + '…'
 
 
+class Labels:
+    """How each person is shown, as told_apart says, worked out for those
+    shown only: a page of the board shows 200 of a room of 100,000."""
+
+    def __init__(self, found, details):
+        self.found, self.details, self.made = found, details, {}
+
+    def __getitem__(self, folder):
+        if folder not in self.made:
+            member = self.found.by_folder[folder]
+            key = name_key(member.name)
+            same = [self.found.by_folder[r.folder] for r in self.found.by_key.get(key, ())
+                    if r.folder in self.found.by_folder] + self.found.gone_by_key.get(key, [])
+            self.made.update(told_apart(same, self.details) if len(same) > 1 else {folder: member.name})
+        return self.made[folder]
+
+
 class Standing:
     """What the answers so far say of each person, for the board."""
 
@@ -46,7 +63,7 @@ class Standing:
         if what not in self.made:
             members, details = self.found.members, self.details
             make = {'order': lambda: {m.folder: i for i, m in enumerate(members)},
-                    'label': lambda: told_apart(members, details),
+                    'label': lambda: Labels(self.found, details),
                     'keys': lambda: {row.folder: key for key, found in list(self.people.by_name.items())
                                      for row in found},
                     'columns': lambda: {f: [name_key(v) for v in values.values() if v]
