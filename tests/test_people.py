@@ -137,6 +137,14 @@ def test_a_removal_stays_through_a_build_and_restore_brings_back(built, class_se
     assert client.get(link['1006']).status_code == 404, 'the old link stays dead'
 
 
+def test_a_removed_name_is_not_taken_at_the_door(built, stand_in_builds, class_set):
+    out, _ = built
+    assert class_set('remove', out, 'Морозов Павел Ильич')[0] == 0
+    refused = enrol(page_app({'OUT': out, 'PLACES': 3}).test_client(), 'Морозов Павел Ильич')
+    assert refused.status_code == 409 and 'is taken' in refused.text
+    assert class_set('restore', out, '1006')[0] == 0
+
+
 def test_a_password_passed_around_is_remembered_after_its_owner_goes(built, class_set):
     out, password = built
     client = organiser(page_app({'OUT': out}))

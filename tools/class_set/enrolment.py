@@ -16,7 +16,7 @@ from .names import clean_name, folder_for, looks_like, mixes_scripts, name_key
 from .rows import new_rows
 from .set_folder import is_new, locked, records_path
 from .template import load_templates, write_programs
-from .set_files import read_walk_ins
+from .set_files import read_removed, read_walk_ins
 
 
 def open_set(out, jobs):
@@ -54,7 +54,10 @@ def enrol(out, typed, jobs, address, room):
         if name_key(name) in now.ids:
             raise Refusal(N_('"%(name)s" is the number of someone on the list, not a name. Type your name.'),
                           name=name)
-        if looks_like(name) & now.by_name.keys() or folder.casefold() in {r.folder.casefold() for r in now.rows}:
+        gone = read_removed(out)  # a removal stays: nobody takes a removed person's name or folder at the door
+        taken = now.by_name.keys() | {name_key(r.name) for r in gone}
+        folders = {r.folder.casefold() for r in now.rows} | {r.folder.casefold() for r in gone}
+        if looks_like(name) & taken or folder.casefold() in folders:
             raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one that looks the '
                              'same. Write it another way.'), name=name)
         if part_of_a_name(name, now.by_name):

@@ -13,7 +13,7 @@ from .in_place import remove_people
 from .keys import end_keys
 from .names import check_newcomers, name_key
 from .rows import Row, new_rows, row_line, rows_text
-from .set_files import RECORDS, REMOVED, SUMS, WALK_INS, Removed, WalkIn, csv_text, header_of, read_removed, \
+from .set_files import HANDOUT, RECORDS, REMOVED, SUMS, WALK_INS, Removed, WalkIn, csv_text, header_of, read_removed, \
     read_walk_ins, sums_line, sums_text
 from .set_folder import locked, read_records
 from .enrolment import place
@@ -41,6 +41,10 @@ def restore_command(out, wanted, jobs, by=None):
         back = [removed_named(list(gone.values()), details, text, by) for text in wanted]
         check_newcomers([(r.name, details.ids.get(r.folder, '')) for r in rows],
                         [(r.folder, r.name, r.id) for r in back], lambda folder: f'{out}/removed.csv, {folder}')
+        for person in back:
+            if os.path.exists(os.path.join(out, HANDOUT, person.folder)):
+                raise Refusal(f'"{person.name}": their folder {person.folder} is someone else\'s now; nothing was '
+                              'changed')
         for person in back:
             row = row_of(person) or new_rows(rows, [(person.name, person.folder)])[0]
             place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
