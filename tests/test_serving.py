@@ -171,24 +171,27 @@ def workers(make_set):
     serve = subprocess.Popen([sys.executable, '-m', 'class_set', 'serve', out, '--port', str(port), '--workers', '2',
                               '--rate', '3', '--client-rate', '100000'], stdout=subprocess.PIPE, text=True,
                              env=dict(os.environ, PYTHONPATH=TOOLS))
-    printed = ''
-    while 'Ctrl+C' not in printed:
-        printed += serve.stdout.readline() or pytest.fail('serve ended: ' + printed)
-    board = [w for w in printed.split() if '/board?key=' in w][0]
-    assert wait_for(lambda: len(psutil.Process(serve.pid).children()) == 2)
-    with contextlib.closing(connect(port, '127.0.0.1')) as connection:
-        connection.request('GET', urllib.parse.urlsplit(board).path + '?' + urllib.parse.urlsplit(board).query)
-        response = connection.getresponse()
-        response.read()
-        cookie = response.getheader('Set-Cookie').split(';')[0]
-        connection.request('GET', '/board/links.csv', headers={'Cookie': cookie})
-        response = connection.getresponse()
-        links = {r['name']: urllib.parse.urlsplit(r['link']).path
-                 for r in csv.DictReader(io.StringIO(response.read().decode()))}
-    yield port, links, out, psutil.Process(serve.pid)
-    serve.terminate()
-    assert serve.wait(30) == 0
-    serve.stdout.close()
+    try:
+        printed = ''
+        while 'Ctrl+C' not in printed:
+            printed += serve.stdout.readline() or pytest.fail('serve ended: ' + printed)
+        board = [w for w in printed.split() if '/board?key=' in w][0]
+        assert wait_for(lambda: len(psutil.Process(serve.pid).children()) == 2)
+        with contextlib.closing(connect(port, '127.0.0.1')) as connection:
+            connection.request('GET', urllib.parse.urlsplit(board).path + '?' + urllib.parse.urlsplit(board).query)
+            response = connection.getresponse()
+            response.read()
+            cookie = response.getheader('Set-Cookie').split(';')[0]
+            connection.request('GET', '/board/links.csv', headers={'Cookie': cookie})
+            response = connection.getresponse()
+            links = {r['name']: urllib.parse.urlsplit(r['link']).path
+                     for r in csv.DictReader(io.StringIO(response.read().decode()))}
+        yield port, links, out, psutil.Process(serve.pid)
+    finally:  # stopped, workers and all, however the test went
+        serve.terminate()
+        status = serve.wait(30)
+        serve.stdout.close()
+    assert status == 0
 
 
 def wait_for(done, limit=30):
