@@ -27,7 +27,7 @@ def a4():
     return options
 
 
-@pytest.mark.parametrize('base', ['http://192.168.1.23:8000/', 'https://checkin.example-school-number-1234.ru:8443/'])
+@pytest.mark.parametrize('base', ['http://127.0.0.23:8000/', 'https://checkin.example-school-number-1234.localhost:8443/'])
 def test_every_slip_prints_whole(browser, tmp_path, base):
     from class_set.links import SHEET, slips_page
     links = [(name[:100], f'{base}p/7KQM-4X9T-ABCD-EFGH-JKMN-PQRS-{i:02d}') for i, name in enumerate(CLASS)]
