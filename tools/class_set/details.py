@@ -13,6 +13,7 @@ from .rows import row_of
 from .set_files import DETAILS, HANDOUT, RECORDS, csv_text
 from .set_folder import read_records
 
+
 @dataclasses.dataclass
 class Details:
     columns: list  # the roster's other columns, in order

@@ -1,7 +1,7 @@
 """Walk-ins: people not on the roster who enrol at the check-in page of a
 set its organiser opened (`serve --open N`). A walk-in's program, row,
 SHA256SUMS line, key and walkins.csv line are added to the set in place
-(see appending), whole or not at all, at the cost of one person."""
+(see in_place), whole or not at all, at the cost of one person."""
 import collections
 import shutil
 import time

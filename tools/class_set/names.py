@@ -55,7 +55,6 @@ INVISIBLE = char_class(without(IGNORABLE, JOINERS))
 IGNORED = char_class(IGNORABLE)
 
 
-
 def folder_for(name):
     """A folder name that Windows, macOS, Linux and zip all take as it is."""
     folder = UNSAFE.sub('_', unicodedata.normalize('NFC', name))

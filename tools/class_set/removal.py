@@ -18,6 +18,7 @@ from .set_files import HANDOUT, RECORDS, REMOVED, SUMS, WALK_INS, Removed, WalkI
 from .set_folder import locked, read_records
 from .enrolment import place
 
+
 def remove_command(out, wanted, by=None):
     with locked(out):
         details = read_details(out)
