@@ -236,13 +236,20 @@ class Grade:
     passed: list
     strangers: list
 
+    def counts(self):
+        """Each result among the people of the set, and how many people,
+        removed, answers, and names on nobody's list that answered."""
+        here = [r for r in self.rows if r['folder'] and not r['removed']]
+        found = {outcome: sum(r['result'] == outcome for r in here) for outcome in ('solved', 'wrong', 'none')}
+        return found | {'removed': sum(1 for r in self.rows if r['removed']), 'people': len(here),
+                        'answers': sum(r['answers'] for r in self.rows),
+                        'not on the list': sum(1 for r in self.rows if not r['folder'])}
+
     def summary(self):
         """solved, wrong and none among the people of the set (and how many removed)."""
-        here = [r for r in self.rows if r['folder'] and not r['removed']]
-        said = ', '.join(f'{sum(r["result"] == outcome for r in here)} {outcome}'
-                         for outcome in ('solved', 'wrong', 'none'))
-        removed = sum(1 for r in self.rows if r['removed'])
-        return said + (f', {removed} removed' if removed else '')
+        counts = self.counts()
+        said = ', '.join(f'{counts[outcome]} {outcome}' for outcome in ('solved', 'wrong', 'none'))
+        return said + (f', {counts["removed"]} removed' if counts['removed'] else '')
 
 
 def grade(rows, answers, details, removed=(), walk_ins=(), trust_names=False):

@@ -59,17 +59,10 @@ class Report:
         header = [gettext(HEADERS[c]) if c in HEADERS else c for c in self.columns]
         rows = [[', '.join(said.get(w, w) for w in row[c].split(', ')) if c in WORDED and row[c] else row[c]
                  for c in self.columns] for row in self.rows(points)]
-        counts = self.counts()
+        counts = self.grade.counts()
         summary = [(gettext(label), counts[key]) for key, label in SUMMARY]
         summary += [(gettext('Passwords passed around'), len(self.grade.passed))]
         return workbook(gettext('Report'), header, rows, (gettext('Summary'), summary))
-
-    def counts(self):
-        here = [r for r in self.grade.rows if r['folder'] and not r['removed']]
-        found = {outcome: sum(r['result'] == outcome for r in here) for outcome in ('solved', 'wrong', 'none')}
-        return found | {'removed': sum(1 for r in self.grade.rows if r['removed']), 'people': len(here),
-                        'answers': sum(r['answers'] for r in self.grade.rows),
-                        'not on the list': sum(1 for r in self.grade.rows if not r['folder'])}
 
 
 SUMMARY = [('people', N_('People')), ('solved', N_('Solved')), ('wrong', N_('Wrong')), ('none', N_('No answer')),
