@@ -36,23 +36,29 @@ def people_links(rows, keys, base, details, everyone=None):
     return [(shown_as[row.folder], f'{base}p/{grouped(keys[row.folder])}') for row in rows]
 
 
+def links_table(out, rows, links):
+    """(columns, rows by column) of the links: name, link, 'yes' for a
+    walk-in, and the roster's other columns."""
+    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
+    return ['name', 'link', 'walk_in', *details.columns], [
+        [name, link, 'yes' if name_key(row.name) in walked_in else '', *details.of(row.folder).values()]
+        for row, (name, link) in zip(rows, links)]
+
+
 def links_workbook(out, rows, links, gettext):
     """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
-    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
-    header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *details.columns]
-    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if name_key(row.name) in walked_in else '',
-                                                *details.of(row.folder).values()]
-                                               for row, (name, link) in zip(rows, links)])
+    columns, table = links_table(out, rows, links)
+    header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *columns[3:]]
+    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if walk_in else '', *others]
+                                               for name, link, walk_in, *others in table])
 
 
 def links_csv(out, rows, links):
     """name, link, whether a walk-in, and the roster's other columns: for a
     mail merge, sorted by group or sent to each e-mail."""
-    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
+    columns, table = links_table(out, rows, links)
     text = io.StringIO()
-    write_csv(text, ['name', 'link', 'walk_in', *details.columns],
-              ({'name': name, 'link': link, 'walk_in': 'yes' if name_key(row.name) in walked_in else '',
-                **details.of(row.folder)} for row, (name, link) in zip(rows, links)))
+    write_csv(text, columns, (dict(zip(columns, values)) for values in table))
     return text.getvalue()
 
 
