@@ -19,8 +19,8 @@ import shutil
 import tempfile
 
 from .files import leftovers
-from .set_files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, append_synced, csv_line, \
-    sums_line, write_private
+from .set_files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, WalkIn, append_synced, \
+    csv_line, header_of, sums_line, write_private
 
 APPENDED = (RECORDS, KEYS, WALK_INS, SUMS)
 
@@ -144,7 +144,7 @@ def add_person(out, row, program, key, walk_in=None, step=lambda name: None):
     step(KEYS)
     if walk_in is not None:
         if sizes[WALK_INS] is None:
-            write_private(os.path.join(out, WALK_INS), csv_line(['name', 'time', 'address']))
+            write_private(os.path.join(out, WALK_INS), csv_line(header_of(WalkIn)))
         append_synced(os.path.join(out, WALK_INS), csv_line(walk_in))
     step(WALK_INS)
     append_synced(os.path.join(out, RECORDS), csv_line(row.fields()))
