@@ -47,10 +47,11 @@ def restore_command(out, wanted, jobs, by=None):
                 raise Refusal(f'"{person.name}": their folder {person.folder} is someone else\'s now; nothing was '
                               'changed')
         for person in back:
-            row = row_of(person) or new_rows(rows, [(person.name, person.folder)])[0]
+            kept = row_of(person)
+            row = kept or new_rows(rows, [(person.name, person.folder)])[0]
             place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
             rows.append(row)
-            said = 'their own password' if row_of(person) else 'a new password (removed.csv did not keep theirs)'
+            said = 'their own password' if kept else 'a new password (removed.csv did not keep theirs)'
             print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
                   f'class-set links {out} --only "{person.folder}" prints their slip')
     return OK
