@@ -1,10 +1,11 @@
 """class-set: one PassWord.exe per person of a group, and the organiser's
 commands around it. `class-set COMMAND --help` says more of each."""
+import errno
 import os
 import sys
 
 from . import cli
-from .errors import FAILED, INTERRUPTED, REFUSED, Refusal
+from .errors import FAILED, INTERRUPTED, REFUSED, Failure, Refusal
 
 # Each command imports what it uses: only serve needs Flask.
 
@@ -88,6 +89,9 @@ def main(argv=None):
     except Refusal as refusal:
         print(f'class-set: {refusal}', file=sys.stderr)
         return REFUSED
+    except Failure as failure:
+        print(f'class-set: {failure}', file=sys.stderr)
+        return FAILED
     except KeyboardInterrupt:
         print('class-set: stopped by Ctrl+C', file=sys.stderr)
         return INTERRUPTED
@@ -95,7 +99,8 @@ def main(argv=None):
         # A full disk, a read-only folder: said in one line; what was
         # half-written has been removed on the way out.
         where = f'{e.filename}: ' if e.filename else ''
-        print(f'class-set: {where}{e.strerror or e}', file=sys.stderr)
+        then = '; free some space there, then run it again' if e.errno == errno.ENOSPC else ''
+        print(f'class-set: {where}{e.strerror or e}{then}', file=sys.stderr)
         return FAILED
 
 

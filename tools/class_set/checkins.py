@@ -8,14 +8,17 @@ follows the file to where it now is."""
 import contextlib
 import dataclasses
 import enum
+import errno
 import fcntl
 import os
 import secrets
+import shutil
 import sqlite3
 import threading
 import time
+import urllib.parse
 
-from .errors import OK, Refusal
+from .errors import OK, Failure, Refusal
 from .set_files import CHECKINS, same_file
 from .set_folder import records_path
 
@@ -36,6 +39,7 @@ CREATE TABLE IF NOT EXISTS enrolments (time REAL NOT NULL, client TEXT NOT NULL,
                                        folder TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS spent_by ON spent (kind, who, time);
 '''
+TABLES = {'answers', 'settings', 'downloads', 'spent', 'enrolments', 'spent_by', 'answers_of_a_person'}
 # After the columns that stores made before them lack are added.
 INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
 
@@ -99,25 +103,88 @@ class Budget:
     rate: int
 
 
+BUSY_WAIT = 30  # seconds a write waits for another program that holds the store; ours hold it briefly
+
+
+class Busy(Failure):
+    """Another program has held the store for longer than a write waits."""
+
+
+class DiskFull(Failure):
+    """The disk under the store is full: nothing more can be kept."""
+
+
+def store_problem(path, error):
+    """What a failed read or write of the store at `path` means, said truly:
+    only a file that is no SQLite store, or fails its integrity check, is
+    called that, and then with what to keep before anything is moved."""
+    name = getattr(error, 'sqlite_errorname', '')
+    if name.startswith(('SQLITE_BUSY', 'SQLITE_LOCKED')):
+        return Busy(f'{path}: busy: another program has held it for over {BUSY_WAIT} s, and nothing was changed; '
+                    'try again once it is done')
+    if name == 'SQLITE_FULL' or getattr(error, 'errno', None) == errno.ENOSPC:
+        return DiskFull(f'{path}: the disk is full ({free_space(path) // 1024} KiB free), and nothing more can be '
+                        'kept; free some space there, then try again: nothing kept so far is lost')
+    if name in ('SQLITE_NOTADB', 'SQLITE_CORRUPT') or isinstance(error, Damaged):
+        return Refusal(f'{path}: not a store of answers ({error}). Keep a copy of it first (cp "{path}" '
+                       f'"{path}.kept"), then move it away: serve starts a new one')
+    return Failure(f'{path}: {error}')
+
+
+class Damaged(Exception):
+    """A store whose integrity check failed."""
+
+
+def check(path):
+    """Refuse a store that fails its integrity check, before anything of it is changed."""
+    try:
+        with contextlib.closing(sqlite3.connect(f'file:{urllib.parse.quote(path)}?mode=ro', uri=True,
+                                                timeout=BUSY_WAIT)) as db:
+            checked = db.execute('PRAGMA quick_check').fetchone()[0]
+    except sqlite3.DatabaseError as e:
+        raise store_problem(path, e)
+    if checked != 'ok':
+        said = '; '.join(line for line in checked.splitlines() if not line.startswith('***'))
+        raise store_problem(path, Damaged(f'its integrity check says: {said[:200]}'))
+
+
+def free_space(path):
+    """Bytes free for us on the file system of `path`."""
+    try:
+        return shutil.disk_usage(os.path.dirname(path)).free
+    except OSError:
+        return 0
+
+
 class Checkins:
     """One connection, shared by the server's threads under a lock."""
 
     def __init__(self, out, create=True):
         self.path = os.path.join(out, CHECKINS)
         if create:
-            # Private from the start: it holds the words people typed.
-            os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT, 0o600))
+            try:
+                # Private from the start: it holds the words people typed.
+                os.close(os.open(self.path, os.O_WRONLY | os.O_CREAT, 0o600))
+            except OSError as e:
+                raise store_problem(self.path, e)
         elif not os.path.isfile(self.path):
             raise FileNotFoundError(self.path)
         self.db, self.fd = None, None
         self.lock = threading.Lock()
-        with self.writing():
-            self.db.executescript(SCHEMA)
+        self.full_since = None  # when a write last found the disk full, until one succeeds
+        check(self.path)
+        with self.reading():
+            tables = {name for name, in self.db.execute("SELECT name FROM sqlite_master")}
             columns = [c[1] for c in self.db.execute('PRAGMA table_info(answers)')]
-            for column, alter in ADDED.items():
-                if column not in columns:
-                    self.db.execute(alter)
-            self.db.execute(INDEX)
+        # A store as it should be is only read: a reader never waits for a writer.
+        if TABLES - tables or any(column not in columns for column in ADDED):
+            with self.writing():
+                self.db.executescript(SCHEMA)
+                columns = [c[1] for c in self.db.execute('PRAGMA table_info(answers)')]
+                for column, alter in ADDED.items():
+                    if column not in columns:
+                        self.db.execute(alter)
+                self.db.execute(INDEX)
 
     def connect(self):
         """The connection to the file now at the path (a build may have put a
@@ -129,7 +196,7 @@ class Checkins:
             return
         self.disconnect()
         fd = os.open(self.path, os.O_RDONLY)
-        db = sqlite3.connect(self.path, check_same_thread=False)
+        db = sqlite3.connect(self.path, check_same_thread=False, timeout=BUSY_WAIT)
         try:
             # A commit is then an append, on disk when the system writes it out:
             # a killed serve loses nothing; a power cut, the last moment's.
@@ -154,11 +221,22 @@ class Checkins:
             self.disconnect()
 
     @contextlib.contextmanager
-    def writing(self):
-        """A transaction that no build of the set swaps away under it."""
+    def reading(self):
+        """The connection, to read with: WAL readers wait for no writer."""
         with self.lock:
-            while True:
-                try:
+            try:
+                self.connect()
+                yield
+            except sqlite3.DatabaseError as e:
+                raise store_problem(self.path, e)
+
+    @contextlib.contextmanager
+    def writing(self):
+        """A transaction that no build of the set swaps away under it; one
+        that another program holds is waited for, up to BUSY_WAIT."""
+        with self.lock:
+            try:
+                while True:
                     if self.db is None:
                         self.connect()
                     fcntl.flock(self.fd, fcntl.LOCK_SH)
@@ -168,15 +246,24 @@ class Checkins:
                                 # Every process that serves the set waits here for the others.
                                 self.db.execute('BEGIN IMMEDIATE')
                                 yield
+                            self.full_since = None
                             return
                     finally:
                         fcntl.flock(self.fd, fcntl.LOCK_UN)
                     self.connect()  # a build put a copy of it there: that one, next time round
-                except sqlite3.DatabaseError as e:
-                    raise Refusal(f'{self.path}: not a store of answers ({e}); move it away to start afresh')
+            except (sqlite3.DatabaseError, OSError) as e:
+                problem = store_problem(self.path, e)
+                if isinstance(problem, DiskFull) and self.full_since is None:
+                    self.full_since = time.time()
+                raise problem
 
     def key(self):
-        """The board's key: drawn once, the same after a restart."""
+        """The board's key: drawn once, the same after a restart; read
+        without a write where it is there (the board opens on a full disk)."""
+        with self.reading():
+            found = self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()
+        if found:
+            return found[0]
         with self.writing():
             self.db.execute('INSERT OR IGNORE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
@@ -233,8 +320,7 @@ class Checkins:
     def downloads(self, people=None):
         """{folder (or, kept before namesakes, name): when they first
         downloaded their program}, of everyone or of `people` (folders and names)."""
-        with self.lock:
-            self.connect()
+        with self.reading():
             if people is None:
                 return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
             people = list(people)
@@ -247,8 +333,7 @@ class Checkins:
 
     def answers(self, after=0):
         """[Answer] in the order given; those after the answer with id `after`."""
-        with self.lock:
-            self.connect()
+        with self.reading():
             found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
                                     'FROM answers WHERE id > ? ORDER BY id', (after,))
             return [Answer(id=i, time=at, typed=typed, person=person, word=word, correct=bool(correct), via=Via(via),
@@ -262,9 +347,38 @@ class Checkins:
 
     def enrolments(self, client):
         """How many walk-ins ever enrolled from `client`."""
-        with self.lock:
-            self.connect()
+        with self.reading():
             return self.db.execute('SELECT COUNT(*) FROM enrolments WHERE client = ?', (client,)).fetchone()[0]
+
+
+BYTES_PER_ANSWER = 256  # measured: about 175, with the index and a budget's line
+WAL_MARGIN = 8 * 2**20  # what the write-ahead log grows to between checkpoints, and more
+
+
+@dataclasses.dataclass(frozen=True)
+class Space:
+    """Room on the store's disk: bytes free, and what an hour of answers
+    at the room's rate takes; since when writes found the disk full."""
+    free: int
+    hour: int
+    full_since: float | None
+
+    @property
+    def short(self):
+        return self.full_since is not None or self.free < self.hour
+
+
+def space(store, people, now=None):
+    """The Space of a store serving `people`: at the rate of its last
+    thousand answers, or one answer a person every six minutes where that
+    is more (a room that has only started)."""
+    now = time.time() if now is None else now
+    with store.reading():
+        first, count = store.db.execute('SELECT MIN(time), COUNT(*) FROM (SELECT time FROM answers '
+                                        'ORDER BY id DESC LIMIT 1000)').fetchone()
+    seen = count / max(now - first, 60) * 3600 if count else 0
+    hour = int(max(seen, people * 10) * BYTES_PER_ANSWER) + WAL_MARGIN
+    return Space(free_space(store.path), hour, store.full_since)
 
 
 def board_key_command(out):

@@ -1,6 +1,7 @@
 """The check-in page: where people hand in the word they found, by name or
 through their own link (the `page` blueprint), and a board behind a key
 where the organiser watches the room (the `board` blueprint)."""
+import errno
 import os
 import urllib.parse
 
@@ -9,6 +10,7 @@ from flask_babel import Babel, get_locale
 from werkzeug.exceptions import HTTPException, default_exceptions
 from werkzeug.middleware.proxy_fix import ProxyFix
 
+from ..checkins import Busy, DiskFull
 from ..language import LANGUAGES, N_, compiled
 from ..limits import DEFAULTS as LIMITS
 from .board import board
@@ -126,6 +128,23 @@ def handle_problems(app):
     def unavailable(_):
         return problem(503, N_('Just a moment'), N_('The list is being updated. Try again in a few seconds.'),
                        {'Retry-After': '2'})
+
+    @app.errorhandler(DiskFull)
+    def disk_full(_):
+        return problem(503, N_('Not kept'), N_("Not kept: the organiser's computer has no room left on its disk. "
+                                               'What you handed in before is safe. Try again in a minute.'),
+                       {'Retry-After': '60'})
+
+    @app.errorhandler(Busy)
+    def busy(_):
+        return problem(503, N_('Not kept'), N_('Not kept: the answers are busy just now. What you handed in before '
+                                               'is safe. Try again in a minute.'), {'Retry-After': '60'})
+
+    @app.errorhandler(OSError)
+    def system_said_no(error):
+        if error.errno == errno.ENOSPC:  # a walk-in's program, on a full disk
+            return disk_full(error)
+        return unexpected(error)
 
     @app.errorhandler(HTTPException)
     def http_problem(error):

@@ -9,6 +9,7 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 from flask_babel import get_locale, gettext
 
 from .. import grading
+from ..checkins import space
 from ..details import read_details
 from ..files import write_csv
 from ..report import words
@@ -52,10 +53,23 @@ def show():
     room = current_app.extensions['room']
     shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
                                                      request.args.get('page', 1, type=int))
-    places = room.places - len(room.people().walk_ins) if room.places else None
+    people = room.people()
+    places = room.places - len(people.walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
-                                          now=time.strftime('%H:%M:%S'))))
+                                          now=time.strftime('%H:%M:%S'), space=disk_space(len(people.rows)))))
+
+
+def disk_space(people):
+    """What the board says of the disk: (since when it has been full, or
+    None; MiB free where that is less than an hour of answers, or None)."""
+    found = space(current_app.extensions['room'].store, people)
+    return {'full_since': found.full_since and time.strftime('%H:%M:%S', time.localtime(found.full_since)),
+            'free': mebibytes(found.free) if found.short else None, 'hour': mebibytes(found.hour)}
+
+
+def mebibytes(size):
+    return f'{size / 2**20:.1f}' if size < 10 * 2**20 else f'{size // 2**20}'
 
 
 @board.get('/board/wall')

@@ -6,7 +6,7 @@ from flask import Blueprint, Response, abort, current_app, redirect, render_temp
 
 from flask_babel import gettext, ngettext
 
-from ..checkins import Spending, TooMany, Via
+from ..checkins import DiskFull, Spending, TooMany, Via
 from ..errors import Refusal
 from ..language import N_, N_plural, said
 from ..keys import as_typed
@@ -171,6 +171,8 @@ def download(key):
             room.store.downloaded(person.folder, room.budget(Spending.DOWNLOAD, person.folder))
         except TooMany as spent:
             return keyed(Response(*spent_page(spent.wait, DOWNLOADS, N_('Too many downloads'))))
+        except DiskFull:
+            pass  # people keep getting their program; only when they first did is not noted
     with open(program_path(room.out, person), 'rb') as f:
         program = f.read()
     return keyed(Response(program, mimetype='application/vnd.microsoft.portable-executable',

@@ -18,6 +18,7 @@ from waitress.server import TcpWSGIServer
 from waitress.task import ErrorTask, ThreadedTaskDispatcher
 
 from ..address import addresses, only_here, unreachable
+from ..checkins import space
 from ..errors import OK, Refusal
 from ..keys import with_keys
 from ..set_folder import locked, read_records
@@ -183,6 +184,12 @@ def tell(app, hosts, port, key):
     if app.config['PLACES']:
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
+    room = app.extensions['room']
+    found = space(room.store, len(room.people().rows))
+    if found.short:
+        print(f'Little room left on the disk of {app.config["OUT"]}: {found.free // 2**20} MiB, less than an hour of '
+              f'answers at this room\'s rate takes ({found.hour // 2**20} MiB). Free some space before people '
+              'hand in; the board says so too.', flush=True)
     if all(only_here(h) for h in hosts):
         print(unreachable(f'http://{hosts[0]}:{port}/', 'The page at'), flush=True)
 
