@@ -317,3 +317,15 @@ def test_an_https_origin_behind_the_proxy_may_post(proxied):
     for origin, status in [(f'https://127.0.0.1:{port}', 200), ('https://evil.example', 403)]:
         headers = dict(FORM, Origin=origin)
         assert post(connect(port, '127.0.0.2'), '/', {'name': 'Bob', 'word': 'x'}, headers)[0] == status, origin
+
+
+@pytest.mark.parametrize('engine', [[], ['--workers', '2']], ids=['one process', 'workers'])
+def test_a_port_in_use_is_said_in_one_line_with_who_holds_it(make_set, class_set, engine):
+    with socket.socket() as taken:
+        taken.bind(('127.0.0.1', 0))
+        taken.listen()
+        port = taken.getsockname()[1]
+        status, printed, said = class_set('serve', make_set(), '--port', str(port), *engine)
+    assert status == 1 and said.count('\n') == 1, said
+    assert f'127.0.0.1:{port}: the port is in use by process {os.getpid()}' in said and '--port' in said
+    assert 'Traceback' not in said + printed

@@ -5,6 +5,7 @@ holds: a request must arrive whole within a deadline however slowly it
 trickles, a body over the page's limit is refused before it is stored,
 an idle connection is closed, and a full room makes place by closing
 its longest idle connection rather than keeping anyone out."""
+import errno
 import logging
 import os
 import resource
@@ -19,7 +20,7 @@ from waitress.task import ErrorTask, ThreadedTaskDispatcher
 
 from ..address import addresses, only_here, unreachable
 from ..checkins import space
-from ..errors import OK, Refusal
+from ..errors import OK, Failure, Refusal
 from ..keys import with_keys
 from ..set_folder import locked, read_records
 from ..enrolment import open_set
@@ -137,16 +138,34 @@ def listen(app, host, port, limits):
         servers = [RoomServer(app, room, dispatcher=dispatcher, adj=adj, sockinfo=info, deadline=limits['deadline'],
                               slow=limits['slow']) for info in adj.listen]
     except (OSError, ValueError) as e:
-        for server in room.values():
+        for server in list(room.values()):  # each closed leaves the map
             server.close()
         raise cannot_listen(host, port, e)
     return servers[0]
 
 
 def cannot_listen(host, port, e):
-    why = getattr(e, 'strerror', None) or e
-    more = '; another serve may be running: choose another --port' if 'in use' in str(why) else ''
-    return Refusal(f'cannot listen on {host}:{port} ({why}){more}')
+    """What to say where host:port cannot be listened on: a port in use
+    is the system's no (and who holds it, where the system says); any
+    other reason is a --host or --port that cannot be."""
+    if getattr(e, 'errno', None) == errno.EADDRINUSE:
+        return Failure(f'cannot listen on {host}:{port}: the port is in use{holder_of(port)}; choose another --port, '
+                       'or stop that one')
+    return Refusal(f'cannot listen on {host}:{port} ({getattr(e, "strerror", None) or e}); check --host and --port')
+
+
+def holder_of(port):
+    """' by process PID (its command line)' of whoever listens on `port`, where the system tells us."""
+    import psutil
+    try:
+        pids = {c.pid for c in psutil.net_connections('inet')
+                if c.laddr and c.laddr.port == port and c.status == psutil.CONN_LISTEN and c.pid}
+        if not pids:
+            return ''
+        pid = min(pids)
+        return f' by process {pid} ({" ".join(psutil.Process(pid).cmdline())[:100]})'
+    except (psutil.Error, OSError):
+        return ''
 
 
 def ready(app):
