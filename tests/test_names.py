@@ -1,6 +1,9 @@
 """Names: when two are one person (the one comparison that build, the
 page, enrolment, grade and who share), the folder each gets, and what a
 roster line may hold."""
+import re
+import unicodedata
+
 import pytest
 
 from class_set.errors import Refusal
@@ -34,9 +37,24 @@ from class_set.names import check_folders, check_newcomers, clean_name, folder_f
     ('Da\u0475id', 'David', True),                           # a Cyrillic izhitsa
     ('Ivan', 'Iván', False),                                 # other letters, however near
     ('Ли', 'Lee', False),
+    ('ʙob Marsh', 'Bob Marsh', True),                       # small capitals
+    ('ᴀɴɴᴀ ᴘᴇᴛʀᴏᴠᴀ', 'Anna Petrova', True),
+    ('Paul Smitʜ', 'Paul Smith', True),
+    ('Pᵃul', 'Paul', True),                                  # a modifier letter
 ])
 def test_when_two_names_are_one_person(typed, listed, same):
     assert (name_key(typed) == name_key(listed)) is same, f'{typed!r} and {listed!r}'
+
+
+def test_every_small_capital_and_modifier_letter_is_the_letter_it_stands_for():
+    checked = []
+    for code in range(0x110000):
+        found = re.fullmatch(r'(?:LATIN LETTER|MODIFIER LETTER) (?:SMALL CAPITAL|SMALL|CAPITAL) ([A-Z])',
+                             unicodedata.name(chr(code), ''))
+        if found:
+            assert name_key(f'Anna {chr(code)}ee') == name_key(f'Anna {found.group(1)}ee'), unicodedata.name(chr(code))
+            checked.append(chr(code))
+    assert len(checked) >= 80, checked
 
 
 @pytest.mark.parametrize('name, mixed', [

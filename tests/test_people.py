@@ -50,7 +50,8 @@ def enrol(client, name, address='127.0.0.9'):
 
 @pytest.mark.parametrize('impostor', ['\ua4eenna Petrova', '\ua4d0ob Marsh', 'Anna Petr\u03bfva', 'B\u03bfb Marsh',
                                       '\u0251nna Petrova', '\u13aanna Petrova', 'An\u043fa Petrova',
-                                      '\u0410nna Petrova', 'BOB MARSH', 'anna  petrova'])
+                                      '\u0410nna Petrova', 'BOB MARSH', 'anna  petrova', 'ʙob Marsh', 'ᴀnna Petrova',
+                                      'ᴀɴɴᴀ ᴘᴇᴛʀᴏᴠᴀ', 'Bob Marsʜ'])
 def test_an_impostor_of_a_listed_name_is_refused(built, stand_in_builds, impostor):
     client = page_app({'OUT': built[0], 'PLACES': 5}).test_client()
     refused = enrol(client, impostor)

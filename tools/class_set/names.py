@@ -1,4 +1,5 @@
 """Names as the set keeps them, as people type them, and the folder each gets."""
+import contextlib
 import re
 import unicodedata
 
@@ -77,11 +78,43 @@ MIXES.setChecks(icu.USpoofChecks.RESTRICTION_LEVEL)
 MIXES.setRestrictionLevel(icu.URestrictionLevel.HIGHLY_RESTRICTIVE)
 
 
+# Where Unicode keeps its small capitals (ᴀ, ʙ, ɴ) and modifier letters
+# (ʜ as a raised h): IPA Extensions and Spacing Modifier Letters, Phonetic
+# Extensions and their Supplement, Latin Extended-C to -G, Cyrillic
+# Extended-B, Modifier Tone Letters, a Georgian modifier.
+IMITATORS = [(0x0250, 0x02FF), (0x10FC, 0x10FC), (0x1D00, 0x1DBF), (0x2C60, 0x2C7F), (0xA640, 0xA69F),
+             (0xA700, 0xA7FF), (0xAB30, 0xAB6F), (0x10780, 0x107BF), (0x1DF00, 0x1DFFF)]
+IMITATES = re.compile(r'(?:MODIFIER LETTER )?(?:(LATIN|GREEK|CYRILLIC) )?(?:LETTER )?(SMALL CAPITAL|SMALL|CAPITAL) (.+)')
+
+
+def imitated(code):
+    """The letter that a small capital or a modifier letter stands for, by
+    its name (LATIN LETTER SMALL CAPITAL N: n); None for any other."""
+    found = IMITATES.fullmatch(unicodedata.name(chr(code), ''))
+    if not found or not unicodedata.name(chr(code)).startswith(('MODIFIER LETTER', 'LATIN LETTER SMALL CAPITAL',
+                                                                 'GREEK LETTER SMALL CAPITAL',
+                                                                 'CYRILLIC LETTER SMALL CAPITAL')):
+        return None
+    script, size, letter = found.group(1) or 'LATIN', found.group(2), found.group(3)
+    case = 'CAPITAL' if size == 'CAPITAL' else 'SMALL'
+    for name in (f'{script} {case} LETTER {letter}', f'{script} {case} LIGATURE {letter}'):
+        with contextlib.suppress(KeyError):
+            return unicodedata.lookup(name)
+    return None
+
+
+# ICU's confusable data leaves most of them alone: ʙob would pass for Bob.
+AS_LETTERS = {code: letter for first, last in IMITATORS for code in range(first, last + 1)
+              if (letter := imitated(code))}
+
+
 def plain(name):
     """A name as typed, without what people do not see or mean: nothing
-    invisible, compatibility forms as their letters (NFKC), ё as е (as
+    invisible, small capitals and modifier letters as the letters they
+    stand for, compatibility forms as their letters (NFKC), ё as е (as
     often written), any run of spaces as one."""
-    text = unicodedata.normalize('NFKC', IGNORED.sub('', name)).replace('ё', 'е').replace('Ё', 'Е')
+    text = unicodedata.normalize('NFKC', IGNORED.sub('', name).translate(AS_LETTERS))
+    text = text.replace('ё', 'е').replace('Ё', 'Е')
     return ' '.join(text.split())
 
 
