@@ -63,6 +63,9 @@ def test_a_workbook(tmp_path):
     (GROUP.encode(), {'name_column': 'Name'}, 'roster.csv:1: no column "Name"; the header has: "ФИО", "Группа"'),
     ('ФИО;Группа\r\n;ИБ-21\r\n'.encode(), {'name_column': 'ФИО'}, 'roster.csv:2: no name'),
     (b'Bob\nAnna\nBob\n', {}, 'roster.csv:3: "Bob" is already on line 1'),
+    ('Anna Petrova\n\u1d00nna Petrova\n'.encode(), {}, 'roster.csv:2: "\u1d00nna Petrova" is already on line 1'),
+    (b'name,group,Group\nAnna,G1,G2\n', {'name_column': 'name'}, 'roster.csv:1: the column "Group" is there twice '
+                                                               '(columns 2 and 3); rename one'),
     (b'Bob\nEve\x07\n', {}, 'roster.csv:2: a control character'),
     (b'# nobody\n\n', {}, 'no names in the roster'),
     ('Анна\n'.encode('cp1251'), {}, 'roster.csv:1: not UTF-8 text'),

@@ -143,7 +143,11 @@ def column(header, wanted, where):
     names = [name_key(h) for h in header]
     if name_key(wanted) not in names:
         raise Refusal(f'{where}: no column "{wanted}"; the header has: ' + ', '.join(f'"{h}"' for h in header))
-    return names.index(name_key(wanted))
+    found = [i for i, name in enumerate(names) if name == name_key(wanted)]
+    if len(found) > 1:
+        raise Refusal(f'{where}: the column "{wanted}" is there twice (columns {found[0] + 1} and {found[1] + 1}); '
+                      'rename one')
+    return found[0]
 
 
 # What a spreadsheet takes for the start of a formula (OWASP: CSV injection).

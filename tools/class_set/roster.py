@@ -61,6 +61,7 @@ def read_sheet(path, encoding, name_column, id_column):
     """[Listed] of a table: the name from one column, or several joined with spaces."""
     table = read_table(path, encoding, 'roster')
     header = [h.strip() for h in table[0][1]]
+    twice(header, f'{path}:{table[0][0]}')
     wanted = [name_column] if name_key(name_column) in {name_key(h) for h in header} else name_column.split(',')
     name_at = [column(header, w, f'{path}:{table[0][0]}') for w in wanted]
     id_at = column(header, id_column, f'{path}:{table[0][0]}') if id_column else None
@@ -76,6 +77,16 @@ def read_sheet(path, encoding, name_column, id_column):
         person_id = fields[id_at].strip() if id_at is not None else ''
         people.append(Listed(str(line), name, person_id, tuple((header[i], fields[i].strip()) for i in others)))
     return Roster(people, [header[i] for i in others])
+
+
+def twice(header, where):
+    """A column named twice, as names compare, is refused: one would lose its values."""
+    seen = {}
+    for number, name in enumerate(header, 1):
+        if name and name_key(name) in seen:
+            raise Refusal(f'{where}: the column "{name}" is there twice (columns {seen[name_key(name)]} and '
+                          f'{number}); rename one')
+        seen.setdefault(name_key(name), number)
 
 
 def check_namesakes(path, people, id_column):
