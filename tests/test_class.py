@@ -93,12 +93,23 @@ def test_walk_ins_and_the_roster(built, tmp_path, stand_in_builds, class_set):
     status, listed, _ = class_set('links', out, '--base', 'http://192.0.2.1:8000/')
     assert {r['name']: r['walk_in'] for r in read_csv(listed)}['Zoe Late'] == 'yes'
 
-    # The real Zoe joins the roster: which one she is, the organiser says.
+    link = {r['name']: urllib.parse.urlsplit(r['link']).path for r in read_csv(listed)}['Zoe Late']
+    assert 'Right' in client.post(link, data={'word': zoe}).text
+
+    # The real Zoe joins the roster: the walk-in is she, with all she had.
     (tmp_path / 'grown.csv').write_bytes((EXPORT + 'Zoe Late;ИБ-23;1005\r\n').encode('cp1251'))
-    status, _, problems = class_set('build', str(tmp_path / 'grown.csv'), out, *BUILD)
-    assert status == 2
-    assert re.search(r'grown.csv:6: "Zoe Late" is the name of a walk-in, "Zoe Late", who enrolled at the page '
-                     r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d from 127.0.0.9', problems)
+    status, said, problems = class_set('build', str(tmp_path / 'grown.csv'), out, *BUILD)
+    assert status == 0, problems
+    assert re.search(r'Zoe Late, who enrolled at the page \d{4}-\d\d-\d\d \d\d:\d\d:\d\d, is "Zoe Late" of the roster '
+                     r'\(\S*grown.csv:6\) from now on', said)
+    assert '0 new, 5 kept' in said
+    status, listed, _ = class_set('links', out, '--base', 'http://192.0.2.1:8000/')
+    row = {r['name']: r for r in read_csv(listed)}['Zoe Late']
+    assert (row['walk_in'], row['Группа'], row['Номер'], urllib.parse.urlsplit(row['link']).path) == \
+        ('', 'ИБ-23', '1005', link)
+    report = {r['name']: r for r in read_csv(class_set('grade', out, '--from-checkins')[1])}
+    assert (report['Zoe Late']['result'], report['Zoe Late']['walk_in']) == ('solved', '')
+    assert class_set('who', out, zoe)[1] == 'Zoe Late\n'
 
 
 def test_a_person_removed_from_a_running_page(page, built, class_set, tmp_path):
@@ -113,9 +124,6 @@ def test_a_person_removed_from_a_running_page(page, built, class_set, tmp_path):
     assert report['Anna Petrova'] == ('wrong', '1', True)
     assert len(rows) - 1 == len(open(os.path.join(out, 'answers.csv'), encoding='utf-8').read().splitlines()) - 1
     assert class_set('remove', out, 'Иванов Иван Иванович')[0] == 2, 'a shared name names nobody for sure'
-    # The roster still lists her: kept, and how to remove says so.
-    (tmp_path / 'list.txt').write_text('Bob\n', encoding='utf-8')
-    assert 'class-set remove OUT NAME' in class_set('build', str(tmp_path / 'list.txt'), out)[1]
 
 
 def test_answers_under_names_on_nobodys_list_are_kept(page, built, class_set):

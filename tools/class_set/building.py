@@ -1,13 +1,14 @@
 """`build`: one program per newcomer of the roster, added to the set in
 one swap; and the same for anyone else who joins a set (walk-ins)."""
 import collections
+import dataclasses
 import os
 import shutil
 import time
 
 from .compiling import work_folder
 from .details import merged, read_details
-from .errors import Refusal
+from .errors import Refusal, argument
 from .keys import new_key, read_keys, with_keys, write_keys
 from .names import check_folders, check_newcomers, name_key
 from .roster import read_roster
@@ -15,7 +16,8 @@ from .rows import new_rows
 from .set_folder import is_new, locked, program_path, read_set, resolve, write_set
 from .swap import replacing
 from .template import write_programs
-from .set_files import DETAILS, read_removed, read_walk_ins, replace_private, write_private
+from .set_files import DETAILS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, replace_private, \
+    write_private
 
 
 def add_people(out, rows, added, jobs, files=None):
@@ -39,15 +41,25 @@ def add_people(out, rows, added, jobs, files=None):
     return added
 
 
-def walk_in_refused(roster, people, walk_ins):
-    """A roster name that is a walk-in's: the organiser says which is which."""
+def walk_ins_listed(roster, out, people, rows, found, walk_ins):
+    """{folder: (WalkIn, Listed)} of the walk-ins that the roster now lists
+    (`found` matched them to their rows, by name): each is that person of
+    the roster from now on. One that more than one of the roster could be
+    is refused, with the way on."""
     enrolled = {name_key(w.name): w for w in walk_ins}
-    for person in people:
-        w = enrolled.get(name_key(person.name))
-        if w is not None:
-            raise Refusal(f'{roster}:{person.where}: "{person.name}" is the name of a walk-in, "{w.name}", who '
-                          f'enrolled at the page {w.time or "before"}{" from " + w.address if w.address else ""}. '
-                          f'Remove the walk-in (class-set remove OUT "{w.name}") or write the name another way')
+    named = collections.Counter(name_key(p.name) for p in people)
+    listed = {}
+    for i, row in found.items():
+        w = enrolled.get(name_key(row.name))
+        if w is None:
+            continue
+        if named[name_key(w.name)] > 1:
+            lines = ', '.join(p.where for p in people if name_key(p.name) == name_key(w.name))
+            raise Refusal(f'{roster}: lines {lines} all have the name of "{w.name}", who enrolled at the page '
+                          f'{w.time or "before"}, and only one can be them. Remove the walk-in (class-set remove '
+                          f'{out} {argument(w.name)}) and build again: those of the roster are then added')
+        listed[row.folder] = (w, people[i])
+    return listed
 
 
 def match(people, rows, ids):
@@ -67,6 +79,13 @@ def match(people, rows, ids):
     return found
 
 
+def advice(command, out, folders, most=10):
+    """A command to copy that names people by their folders: the first
+    `most` of them."""
+    named = ' '.join(argument(folder) for folder in folders[:most])
+    return f'class-set {command} {out} --by folder {named}{" ..." if len(folders) > most else ""}'
+
+
 def newcomers_of(roster, people, rows, ids, out):
     """[(Listed, folder)] of the roster's people the set lacks, after
     checking that none would share a folder or be taken for someone else."""
@@ -84,18 +103,27 @@ def newcomers_of(roster, people, rows, ids, out):
                     lambda place: f'{roster}:{place}')
     if absent:
         print(f'kept, though not in the roster: {", ".join(sorted(r.name for r in absent))} '
-              f'(class-set remove OUT NAME removes someone)')
+              f'({advice("remove", out, sorted(r.folder for r in absent))} removes them)')
     return newcomers, found
 
 
 def removed_earlier(people, rows, removed):
-    """Those of the roster's `people` who were removed from the set and are
-    not back: the same id where both have one, else the same name."""
+    """{person: their line of removed.csv} of the roster's `people` who
+    were removed from the set and are not back: the same id where both
+    have one, else the same name; a walk-in, who had no id, is none of the
+    roster's people with ids."""
     here = {r.folder for r in rows}
     gone = [r for r in removed if r.folder not in here]
-    by_id = {r.id for r in gone if r.id}
-    by_name = {name_key(r.name) for r in gone}
-    return [p for p in people if ((p.id in by_id) if p.id and by_id else name_key(p.name) in by_name)]
+    by_name = collections.defaultdict(list)
+    for r in gone:
+        by_name[name_key(r.name)].append(r)
+    by_id = {r.id: r for r in gone if r.id}
+    kept_out = {}
+    for p in people:
+        same = [r for r in by_name.get(name_key(p.name), ()) if not (p.id and (r.id or r.enrolled))]
+        if p.id in by_id or same:
+            kept_out[p] = by_id.get(p.id) or same[-1]
+    return kept_out
 
 
 def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
@@ -104,11 +132,12 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
     out = resolve(out)
     with locked(out):
         rows, details = [] if is_new(out) else read_set(out), read_details(out)
-        walk_in_refused(roster_path, roster.people, read_walk_ins(out))
         found = match(roster.people, rows, details.ids)
         out_of_it = removed_earlier([p for i, p in enumerate(roster.people) if i not in found], rows, read_removed(out))
         people = [p for p in roster.people if p not in out_of_it]
         newcomers, found = newcomers_of(roster_path, people, rows, details.ids, out)
+        walk_ins = read_walk_ins(out)
+        listed = walk_ins_listed(roster_path, out, people, rows, found, walk_ins)
         folder_of = {p.where: f for p, f in newcomers} | {people[i].where: r.folder for i, r in found.items()}
         details = merged(details, people, lambda person: folder_of[person.where])
         start = time.monotonic()
@@ -120,9 +149,17 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
             with_keys(out, rows)  # a set made before people had keys
             if details.ids or details.columns:
                 replace_private(os.path.join(out, DETAILS), details.text())
+        if listed:  # after the swap, where there was one: no longer walk-ins
+            replace_private(os.path.join(out, WALK_INS), csv_text(header_of(WalkIn), [
+                dataclasses.astuple(w) for w in walk_ins if name_key(w.name) not in
+                {name_key(walk_in.name) for walk_in, _ in listed.values()}]))
+    for walk_in, person in listed.values():
+        print(f'{walk_in.name}, who enrolled at the page {walk_in.time or "before"}, is "{person.name}" of the '
+              f'roster ({roster_path}:{person.where}) from now on: the same folder, program, password, link and '
+              'answers, with the roster\'s columns')
     if out_of_it:
         print(f'kept out, removed earlier: {", ".join(p.name for p in out_of_it)} '
-              f'(class-set restore {out} NAME brings one back)')
+              f'({advice("restore", out, [r.folder for r in out_of_it.values()])} brings them back)')
     print(f'{len(rows)} programs in {out}/handout: {len(newcomers)} new, '
           f'{len(rows) - len(newcomers)} kept, {time.monotonic() - start:.1f} s')
     return rows

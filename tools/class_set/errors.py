@@ -21,3 +21,11 @@ class Failure(Exception):
     """The system said no (a full disk, a store another program holds, a
     port in use): said in one line with the next step; nothing half-done
     is left, and the same command goes on once that is mended."""
+
+
+def argument(text):
+    """`text` as advice writes it in a command to copy: in double quotes,
+    or where a shell would read something in those, in single ones."""
+    if any(c in text for c in '"$`\\!'):
+        return "'" + text.replace("'", "'\\''") + "'"
+    return f'"{text}"'
