@@ -169,5 +169,5 @@ def test_a_csv_in_another_language_says_it_stays_english(out, tmp_path, class_se
     answers = write(tmp_path, 'answers.csv', 'name,password\nBob,Fg4Hj\n')
     status, report, said = class_set('grade', out, answers, '--language', 'ru')
     assert status == 0 and 'solved' in report
-    assert 'the CSV stays in English, for programs; --output FILE.xlsx gives the report in ru' in said
+    assert 'the CSV stays in English, for programs; --output report.xlsx gives the report in ru' in said
     assert 'stays in English' not in class_set('grade', out, answers)[2]

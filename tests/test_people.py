@@ -123,7 +123,7 @@ def test_a_removal_stays_through_a_build_and_restore_brings_back(built, class_se
                                          .encode('cp1251'))
     status, said, _ = class_set('build', str(tmp_path / 'grown.csv'), out, *BUILD)
     assert status == 0 and '2 new, 6 kept' in said
-    assert f'kept out, removed earlier: Морозов Павел Ильич (class-set restore {out} NAME brings one back)' in said
+    assert 'kept out, removed earlier: Морозов Павел Ильич (class-set restore' in said
     assert 'Морозов Павел Ильич' not in passwords(out)
     report, summary = graded(class_set, out)
     assert (report['1006']['result'], report['1006']['Группа']) == ('solved', 'ИБ-21') and report['1006']['removed']

@@ -275,6 +275,11 @@ class Checkins:
             self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
         return self.key()
 
+    def remember_base(self, base):
+        """Keep the room's address that links or serve was given, for advice that names it."""
+        with self.writing():
+            self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('base', base))
+
     def spend(self, budget, now):
         """One of `budget`, inside a write; TooMany where it is spent."""
         taken = self.db.execute('INSERT INTO spent SELECT ?, ?, ? WHERE (SELECT COUNT(*) FROM spent WHERE kind = ? '
@@ -381,10 +386,26 @@ def space(store, people, now=None):
     return Space(free_space(store.path), hour, store.full_since)
 
 
+def remembered_base(out):
+    """The room's address that links or serve was last given, read without
+    making or changing the store; None where there is none."""
+    path = os.path.join(out, CHECKINS)
+    if not os.path.isfile(path):
+        return None
+    try:
+        with contextlib.closing(sqlite3.connect(f'file:{urllib.parse.quote(path)}?mode=ro', uri=True)) as db:
+            found = db.execute("SELECT value FROM settings WHERE name = 'base'").fetchone()
+    except sqlite3.Error:
+        return None
+    return found and found[0]
+
+
 def board_key_command(out):
     """A new key for the board of the set OUT, at once, also on a running serve."""
     records_path(out)  # a set: no store is made where there is none
     key = Checkins(out).new_key()
-    print(f'The board has a new key; the old one no longer works. Open it again at\n'
-          f'  http://ADDRESS:PORT/board?key={key}\nwith the address and port serve printed.')
+    base = remembered_base(out)
+    where = f'  {base}board?key={key}' if base else f'  http://ADDRESS:PORT/board?key={key}\nwith the address and ' \
+                                                  'port serve printed.'
+    print(f'The board has a new key; the old one no longer works. Open it again at\n{where}')
     return OK

@@ -8,7 +8,8 @@ import urllib.parse
 import jinja2
 
 from .address import room_base, unreachable
-from .errors import OK, Refusal
+from .checkins import Checkins, remembered_base
+from .errors import OK, Refusal, argument
 from .files import is_workbook, whole_file, workbook, write_csv
 from .language import translations
 from .names import name_key
@@ -96,6 +97,11 @@ def slips_page(links, style_href=None, language='en'):
         style=None if style_href else slips_style())
 
 
+def links_advice(out, folder):
+    """The command to copy that prints one person's link and slip."""
+    return f'class-set links {out} --base {remembered_base(out) or "auto"} --only {argument(folder)} --slips slip.html'
+
+
 def links_command(out, base, output, slips, language='en', only=None):
     base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
@@ -103,6 +109,7 @@ def links_command(out, base, output, slips, language='en', only=None):
         keys = with_keys(out, everyone)
         details = read_details(out)
         rows = [person_named(everyone, details, only)] if only else everyone
+        Checkins(out).remember_base(base)
     links = people_links(rows, keys, base, details, everyone)
     if slips is not None:
         with whole_file(slips, out) as f:
@@ -130,6 +137,6 @@ def rekey_command(out, name, by=None):
             # A set made before keys: everyone's, before one is replaced.
             with_keys(out, read_records(out))
         append_key(out, person, new_key())
-    print(f'{person.name} has a new key; the old link no longer works. Run links again for their new link '
-          f'(links {out} --only "{person.folder}" for theirs alone).')
+    print(f'{person.name} has a new key; the old link no longer works. {links_advice(out, person.folder)} '
+          'prints their new link and slip.')
     return OK

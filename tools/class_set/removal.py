@@ -8,7 +8,7 @@ import os
 import time
 
 from .details import found_as, one_person, read_details, the_one
-from .errors import OK, Refusal
+from .errors import OK, Refusal, argument
 from .in_place import remove_people
 from .keys import end_keys
 from .names import check_newcomers, name_key
@@ -17,6 +17,7 @@ from .set_files import HANDOUT, RECORDS, REMOVED, SUMS, WALK_INS, Removed, WalkI
     read_walk_ins, sums_line, sums_text
 from .set_folder import locked, read_records
 from .enrolment import place
+from .links import links_advice
 
 
 def remove_command(out, wanted, by=None):
@@ -29,7 +30,8 @@ def remove_command(out, wanted, by=None):
         remove_people(out, removal_texts(out, details, gone), list(gone), end_keys(gone.values()))
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
-              f'and grade reports it as removed. class-set restore {out} "{row.folder}" brings them back.')
+              f'and grade reports it as removed. class-set restore {out} --by folder {argument(row.folder)} brings '
+              'them back.')
     return OK
 
 
@@ -53,7 +55,7 @@ def restore_command(out, wanted, jobs, by=None):
             rows.append(row)
             said = 'their own password' if kept else 'a new password (removed.csv did not keep theirs)'
             print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
-                  f'class-set links {out} --only "{person.folder}" prints their slip')
+                  f'{links_advice(out, person.folder)} prints their slip')
     return OK
 
 

@@ -80,5 +80,5 @@ def write_report(report, output, out, language=None, points=1):
     with whole_file(output or '-', out) as f:
         report.csv(f, points, '\r\n' if f is not sys.stdout else '\n')
     if language and language != 'en':
-        return [f'the CSV stays in English, for programs; --output FILE.xlsx gives the report in {language}']
+        return [f'the CSV stays in English, for programs; --output report.xlsx gives the report in {language}']
     return []

@@ -2,14 +2,31 @@
 TSV or an .xlsx workbook) with a header row, the name in one or more
 columns, maybe a column that tells namesakes apart, and whatever else
 the teacher keeps with each person (a group, an e-mail)."""
+import csv
 import dataclasses
 
-from .errors import Refusal
-from .files import column, read_table, read_text
+from .errors import Refusal, argument
+from .files import column, delimiter_of, read_table, read_text
 from .names import INVISIBLE, clean_name, folder_for, name_key
 
-TABLE_HINT = ('it looks like a table (a spreadsheet export): name the column that holds the name, for instance '
-              '--name-column "ФИО", or the columns to join, --name-column "Фамилия,Имя,Отчество"')
+# What a column of whole names is called in the exports people have.
+NAME_HEADERS = {'фио', 'ф.и.о.', 'фамилия имя отчество', 'имя', 'name', 'full name', 'student', 'ученик',
+                'студент', 'участник', 'учащийся'}
+PARTS = ('Фамилия', 'Имя', 'Отчество')
+
+
+def table_hint(path, header):
+    """The refusal of a table given as a list of names, with the option
+    that reads it: the column of whole names where the header has one,
+    the parts of the name joined where it has those, else its first."""
+    fields = [h.strip() for h in header if h.strip()]
+    keys = {name_key(h): h for h in fields}
+    parts = [keys[name_key(p)] for p in PARTS if name_key(p) in keys]
+    named = next((h for h in fields if name_key(h) in {name_key(n) for n in NAME_HEADERS}), None)
+    wanted = ','.join(parts) if len(parts) > 1 else named or (fields[0] if fields else 'ФИО')
+    return Refusal(f'{path}: it looks like a table (a spreadsheet export): name the column that holds the name, '
+                   f'--name-column {argument(wanted)} (the header has: {", ".join(argument(h) for h in fields)}; '
+                   'columns to join are named together, --name-column "Фамилия,Имя,Отчество")')
 
 
 @dataclasses.dataclass(frozen=True)
@@ -45,7 +62,8 @@ def read_list(path, encoding):
     lines = [(number, line) for number, line in enumerate(read_text(path, encoding, 'roster').split('\n'), 1)
              if line.strip() and not INVISIBLE.sub('', line).strip().startswith('#')]
     if looks_like_a_table([line.strip() for _, line in lines]):
-        raise Refusal(f'{path}: {TABLE_HINT}')
+        first = lines[0][1].strip()
+        raise table_hint(path, next(csv.reader([first], delimiter=delimiter_of(first))))
     people = []
     for number, line in lines:
         try:
@@ -89,6 +107,17 @@ def twice(header, where):
         seen.setdefault(name_key(name), number)
 
 
+def apart(person, other, people):
+    """How to tell two rows of one name apart: a column whose values differ
+    between them, one that is everyone's own (a student number) first."""
+    theirs = dict(other.details)
+    differ = [c for c, v in person.details if v and theirs.get(c) and v != theirs[c]]
+    own = [c for c in differ if len({dict(p.details).get(c) or p.where for p in people}) == len(people)]
+    if differ:
+        return f'name a column that tells them apart with --id-column {argument((own or differ)[0])}'
+    return 'give the roster a column that tells them apart (a student number), and name it with --id-column'
+
+
 def check_namesakes(path, people, id_column):
     """Two rows of one name are two people only where their ids differ."""
     seen = {}
@@ -97,7 +126,7 @@ def check_namesakes(path, people, id_column):
         if other is not None:
             if not id_column:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}; if they '
-                              'are two people, name a column that tells them apart with --id-column')
+                              f'are two people, {apart(person, other, people)}')
             if not person.id or person.id == other.id:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}, with the '
                               f'same {id_column} ("{person.id}"); give each their own')
@@ -107,7 +136,7 @@ def check_namesakes(path, people, id_column):
 def read_roster(path, encoding=None, name_column=None, id_column=None):
     """The Roster, or a Refusal that names the line."""
     if (id_column or path.lower().endswith(('.xlsx', '.ods', '.xls'))) and not name_column:
-        raise Refusal(f'{path}: {TABLE_HINT}')
+        raise table_hint(path, read_table(path, encoding, 'roster')[0][1])
     roster = read_sheet(path, encoding, name_column, id_column) if name_column else read_list(path, encoding)
     if not roster.people:
         raise Refusal(f'{path}: no names in the roster')

@@ -190,7 +190,8 @@ def prepare(out, places, jobs):
     if places:
         open_set(out, jobs)
     elif not read_records(out):
-        raise Refusal(f'{out}: nobody is in the set; build it from a roster, or serve --open N to let people enrol')
+        raise Refusal(f'{out}: nobody is in the set; build it from a roster, or let up to 30 people enrol at the '
+                      f'page: class-set serve {out} --open 30')
 
 
 def tell(app, hosts, port, key):
@@ -244,6 +245,7 @@ def serve_command(out, host, port, options):
         print('Getting the set ready for walk-ins (the first time in a checkout, a minute or so)...', flush=True)
     prepare(out, config.get('PLACES'), config.get('JOBS', os.cpu_count() or 2))
     app = ready(create_app(config))
+    app.extensions['room'].store.remember_base(config['BASE'])
     workers = options.get('workers', 1)
     if workers > 1:
         from .workers import run_workers
