@@ -2,21 +2,26 @@
 readers meanwhile see the set as it was or as it became, never a broken
 one, and the next change of the set rolls an unfinished walk-in back to
 the very bytes before, and finishes a removal whose journal was whole."""
+import contextlib
+import csv
 import dataclasses
 import hashlib
+import io
 import os
+import threading
 
 import pytest
 
 from class_set.in_place import add_person, remove_people
 from class_set.details import read_details
+from class_set.errors import Refusal
 from class_set.keys import read_keys, with_keys
 from class_set.removal import removal_texts
 from class_set.rows import Row
 from class_set.set_files import read_removed
 from class_set.set_folder import locked, read_served, read_set
 from stand_in_set import stand_in
-from conftest import organiser, page_app
+from conftest import PEOPLE, organiser, page_app
 
 STEPS = ['journal', 'program', 'handout/SHA256SUMS', 'keys.csv', 'walkins.csv', 'half a line', 'answers.csv']
 
@@ -161,3 +166,42 @@ def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_bu
     assert class_set('remove', out, 'Bob')[0] == 0  # one that it had read, after one that it had not
     board = other.get('/board').text
     assert 'Walk Late' in board and '<td>Bob</td>' not in board and reads == [], 'the set was read again'
+
+
+def test_grade_reads_one_state_while_people_go_and_come_back(make_set, stand_in_builds, class_set, tmp_path):
+    from class_set.grading import grade_command
+    from class_set.removal import remove_command, restore_command
+    out = make_set()
+    stop, changes, problems = threading.Event(), [], []
+
+    def change():
+        while not stop.is_set():
+            for command in (lambda: remove_command(out, ['Bob']), lambda: restore_command(out, ['Bob'], 1)):
+                with contextlib.redirect_stdout(io.StringIO()):
+                    command()
+                changes.append(1)
+    changing = threading.Thread(target=change)
+    changing.start()
+    try:
+        while len(changes) < 200:
+            report = tmp_path / 'report.csv'
+            try:
+                with contextlib.redirect_stderr(io.StringIO()):
+                    grade_command(out, str(answers(tmp_path)), output=str(report))
+            except Refusal as why:
+                problems.append(str(why))
+                continue
+            with open(report, encoding='utf-8') as f:
+                names = sorted(r['name'] for r in csv.DictReader(f))
+            if names != sorted(name for name, _ in PEOPLE):
+                problems.append(f'the report had {names}')
+    finally:
+        stop.set()
+        changing.join()
+    assert problems == []
+
+
+def answers(folder):
+    path = folder / 'answers-handed-in.csv'
+    path.write_text('name,password\nBob,Fg4Hj\n', encoding='utf-8')
+    return path

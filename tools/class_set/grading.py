@@ -16,7 +16,7 @@ from .errors import OK, Refusal
 from .files import column, inside, read_table
 from .names import CONTROL, name_key
 from .report import Report, write_report
-from .set_folder import read_set
+from .set_folder import read_set, steady
 from .set_files import read_removed, read_walk_ins
 
 MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
@@ -303,18 +303,19 @@ def graded(out, rows, answers, trust_names=False, downloads=None):
 
 def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
                   encoding=None, id_column=None, trust_names=False, language=None, points=1):
-    rows = read_set(out)
     downloads = None
-    if from_checkins:
-        store, answers = checked_in(out)
-        downloads = store.downloads()
-    else:
+    if not from_checkins:
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
         answers = read_answers(answers_path, name_column, word_column, encoding, id_column)
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
-    report = graded(out, rows, answers, trust_names, downloads)
+    with steady(out):  # no remove or restore half-seen
+        rows = read_set(out)
+        if from_checkins:
+            store, answers = checked_in(out)
+            downloads = store.downloads()
+        report = graded(out, rows, answers, trust_names, downloads)
     said = write_report(report, output, out, language, points)
     strangers = report.grade.strangers
     more = [f'... and {len(strangers) - MOST_SAID} more answers under names that match no one person '

@@ -164,19 +164,19 @@ def same_file(path, fd):
 
 
 @contextlib.contextmanager
-def locked_where(path, flags, wait=lambda: None, before=lambda: None):
-    """An exclusive flock on what `path` names when the lock is held, opened
-    with `flags`: taken again where another change put a new one in its
-    place meanwhile. `wait` is called where someone else holds it, and
-    `before` before each try."""
+def locked_where(path, flags, wait=lambda: None, before=lambda: None, mode=fcntl.LOCK_EX):
+    """A flock (exclusive, or `mode`) on what `path` names when the lock is
+    held, opened with `flags`: taken again where another change put a new
+    one in its place meanwhile. `wait` is called where someone else holds
+    it, and `before` before each try."""
     while True:
         before()
         fd = os.open(path, flags)
         try:
-            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            fcntl.flock(fd, mode | fcntl.LOCK_NB)
         except BlockingIOError:
             wait()
-            fcntl.flock(fd, fcntl.LOCK_EX)
+            fcntl.flock(fd, mode)
         if same_file(path, fd):
             break
         os.close(fd)

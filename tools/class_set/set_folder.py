@@ -2,6 +2,7 @@
 OUT/handout/<folder>/PassWord.exe with SHA256SUMS; how it is read and
 checked, laid out, and locked against two changes at once."""
 import contextlib
+import fcntl
 import hashlib
 import os
 import shutil
@@ -111,6 +112,18 @@ def write_set(root, rows, programs):
         os.chmod(target, 0o600)
     write_private(os.path.join(root, SUMS), sums_text(rows))
     write_private(os.path.join(root, RECORDS), rows_text(rows))
+
+
+@contextlib.contextmanager
+def steady(out):
+    """The set OUT as one state while the block reads it: a lock shared
+    with other readers, which every change of the set waits for."""
+    records_path(out)
+
+    def waiting():
+        print(f'waiting for a change of {out} to end', file=sys.stderr, flush=True)
+    with locked_where(out, os.O_RDONLY | os.O_DIRECTORY, waiting, mode=fcntl.LOCK_SH):
+        yield
 
 
 @contextlib.contextmanager

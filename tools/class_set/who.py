@@ -2,12 +2,17 @@
 from .details import read_details, told_apart
 from .errors import FAILED, OK
 from .names import name_key
-from .set_folder import read_set
+from .set_folder import read_set, steady
 from .set_files import read_removed, read_walk_ins
 
 
 def who_command(out, word):
-    rows = read_set(out)
+    with steady(out):
+        return whose_password(out, read_set(out), word)
+
+
+def whose_password(out, rows, word):
+    """Say whose password `word` is, in the set's `rows` or of those removed."""
     for row in rows:
         if row.password == word:
             walked_in = name_key(row.name) in {name_key(w.name) for w in read_walk_ins(out)}
