@@ -16,7 +16,7 @@ from .errors import OK, Refusal
 from .files import column, inside, read_table
 from .names import CONTROL, name_key
 from .report import Report, write_report
-from .set_folder import read_set, steady
+from .set_folder import read_set, records_path, steady
 from .set_files import read_removed, read_walk_ins
 
 MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
@@ -303,6 +303,7 @@ def graded(out, rows, answers, trust_names=False, downloads=None):
 
 def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
                   encoding=None, id_column=None, trust_names=False, language=None, points=1):
+    records_path(out)
     downloads = None
     if not from_checkins:
         if inside(answers_path, out):
