@@ -69,9 +69,10 @@ class Machine:
     """A copy of scripts/setup, and a machine for it made of stand-ins."""
 
     def __init__(self, top):
-        self.state, self.bin = top / 'state', top / 'bin'
+        self.state, self.bin, self.home = top / 'state', top / 'bin', top / 'home'
         self.setup = top / 'repo' / 'scripts' / 'setup'
-        for folder in (self.state, self.bin, self.setup.parent):
+        self.axe = self.home / '.cache' / 'password-class-set' / 'npm' / 'node_modules' / 'axe-core'
+        for folder in (self.state, self.bin, self.home, self.setup.parent):
             folder.mkdir(parents=True)
         shutil.copy(os.path.join(ROOT, 'scripts', 'setup'), self.setup)
         for tool in REAL:
@@ -95,13 +96,20 @@ class Machine:
                     for p in line.split('(')[-1].rstrip(')').split() if not p.startswith('#')]
         self.write('installed', ''.join(p + ('\n' if ':' in p else ':amd64\n') for p in packages))
         self.write('locales', 'C.utf8\nru_RU.utf8\n')
-        axe = self.setup.parent.parent / 'build' / 'setup' / 'npm' / 'node_modules' / 'axe-core'
-        axe.mkdir(parents=True)
-        (axe / 'axe.min.js').touch()
+        self.axe.mkdir(parents=True)
+        (self.axe / 'axe.min.js').touch()
 
-    def run(self):
-        return subprocess.run([shutil.which('bash'), str(self.setup)], capture_output=True, text=True,
-                              env={'PATH': str(self.bin), 'STATE': str(self.state)}, stdin=subprocess.DEVNULL)
+    def clone(self, name):
+        """A new clone of the project on the same machine: its setup."""
+        setup = self.setup.parent.parent.parent / name / 'scripts' / 'setup'
+        setup.parent.mkdir(parents=True)
+        shutil.copy(self.setup, setup)
+        return setup
+
+    def run(self, setup=None):
+        return subprocess.run([shutil.which('bash'), str(setup or self.setup)], capture_output=True, text=True,
+                              env={'PATH': str(self.bin), 'STATE': str(self.state), 'HOME': str(self.home)},
+                              stdin=subprocess.DEVNULL)
 
 
 @pytest.fixture
@@ -123,6 +131,9 @@ def test_a_fresh_machine_gets_everything_then_is_left_alone(machine):
     again = machine.run()
     assert (again.returncode, again.stdout, again.stderr) == (0, '', '')
     assert machine.read('apt.log') == apt, 'apt asked again with everything there'
+    clone = machine.run(machine.clone('another clone'))
+    assert (clone.returncode, clone.stdout, clone.stderr) == (0, '', ''), 'npm is asked once a machine'
+    assert len(machine.read('npm.log')) == 1
 
 
 def test_a_few_purged_packages_are_put_back(machine):
@@ -141,7 +152,7 @@ def no_chromium(machine):
 
 
 def no_npm_registry(machine):
-    shutil.rmtree(machine.setup.parent.parent / 'build' / 'setup' / 'npm')
+    shutil.rmtree(machine.axe)
     machine.write('no-registry', '')
 
 
