@@ -5,6 +5,7 @@ the very bytes before, and finishes a removal whose journal was whole."""
 import contextlib
 import csv
 import dataclasses
+import fcntl
 import hashlib
 import io
 import os
@@ -205,3 +206,22 @@ def answers(folder):
     path = folder / 'answers-handed-in.csv'
     path.write_text('name,password\nBob,Fg4Hj\n', encoding='utf-8')
     return path
+
+
+def test_what_a_stopped_command_left_goes_with_the_next(make_set, class_set, tmp_path):
+    out = make_set()
+    laid_out = tmp_path / '.set.new-x1y2z3'  # a build stopped at its swap
+    (laid_out / 'handout').mkdir(parents=True)
+    (laid_out / 'answers.csv').write_bytes(b'x' * 4096)
+    said = class_set('who', out, 'nobody')[2]
+    assert not laid_out.exists() and said.count(f'removed {laid_out}') == 1
+    assert class_set('who', out, 'nobody')[2] == '', 'said once'
+    half, writing = tmp_path / '.class-set-half', tmp_path / '.class-set-writing'
+    for path in (half, writing):
+        path.write_text('part of a report')
+        os.utime(path, (0, 0))
+    with open(writing, 'rb') as held:
+        fcntl.flock(held, fcntl.LOCK_EX)  # another grade, still writing its report
+        status, _, said = class_set('grade', out, str(answers(tmp_path)), '--output', str(tmp_path / 'report.csv'))
+    assert status == 0 and not half.exists() and writing.exists()
+    assert f'removed {half}, which a command left half-written' in said

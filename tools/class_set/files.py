@@ -4,12 +4,14 @@ import codecs
 import contextlib
 import csv
 import datetime
+import fcntl
 import io
 import os
 import re
 import stat
 import sys
 import tempfile
+import time
 
 from .errors import Refusal
 from .names import name_key
@@ -248,6 +250,24 @@ def inside(path, out):
     return path == out or path.startswith(out.rstrip(os.sep) + os.sep)
 
 
+UNFINISHED = '.class-set-'
+
+
+def sweep_unfinished(folder):
+    """Remove the files that a killed command left half-written in `folder`
+    (none of them locked by a command still writing), and say so."""
+    for path in leftovers(folder, UNFINISHED):
+        try:
+            with open(path, 'rb') as f:
+                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                if time.time() - os.fstat(f.fileno()).st_mtime < 5:
+                    continue  # just made: its writer may be about to lock it
+                os.unlink(path)
+        except (BlockingIOError, FileNotFoundError, IsADirectoryError):
+            continue
+        print(f'removed {path}, which a command left half-written when it was stopped', file=sys.stderr)
+
+
 @contextlib.contextmanager
 def whole_file(output, out, binary=False):
     """A text (or binary) file to write to: standard output for -, else a
@@ -268,7 +288,9 @@ def whole_file(output, out, binary=False):
     folder = os.path.dirname(target)
     if not os.path.isdir(folder):
         raise Refusal(f'{output}: no folder {folder}')
-    fd, temporary = tempfile.mkstemp(prefix='.class-set-', dir=folder)
+    sweep_unfinished(folder)
+    fd, temporary = tempfile.mkstemp(prefix=UNFINISHED, dir=folder)
+    fcntl.flock(fd, fcntl.LOCK_EX)  # ours while it is written: not another's leftover
     try:
         with (open(fd, 'wb') if binary else open(fd, 'w', encoding='utf-8', newline='')) as f:
             yield f

@@ -9,6 +9,7 @@ import shutil
 import sys
 
 from .errors import Refusal
+from .files import leftovers
 from .in_place import in_flight, recover
 from .judge_code import held
 from .names import check_folders
@@ -114,6 +115,20 @@ def write_set(root, rows, programs):
     write_private(os.path.join(root, RECORDS), rows_text(rows))
 
 
+def sweep(out):
+    """Remove a new set that a killed change left laid out beside OUT, and
+    say so; an old set not yet removed goes quietly."""
+    parent, name = os.path.split(out)
+    for path in leftovers(parent, f'.{name}.new-'):
+        size = sum(os.lstat(os.path.join(top, entry)).st_blocks * 512 for top, _, entries in os.walk(path)
+                   for entry in entries)
+        shutil.rmtree(path, ignore_errors=True)
+        print(f'removed {path} ({size / 2**20:.0f} MiB), which a change of {out} left when it was stopped',
+              file=sys.stderr)
+    for path in leftovers(parent, f'.{name}.old-'):  # being removed in the background, or left by a kill
+        shutil.rmtree(path, ignore_errors=True)
+
+
 @contextlib.contextmanager
 def steady(out):
     """The set OUT as one state while the block reads it: a lock shared
@@ -123,6 +138,7 @@ def steady(out):
     def waiting():
         print(f'waiting for a change of {out} to end', file=sys.stderr, flush=True)
     with locked_where(out, os.O_RDONLY | os.O_DIRECTORY, waiting, mode=fcntl.LOCK_SH):
+        sweep(out)  # no change is under way: what is there was left
         yield
 
 
@@ -142,6 +158,7 @@ def locked(out):
         with locked_where(out, os.O_RDONLY | os.O_DIRECTORY, waiting, lambda: os.makedirs(out, exist_ok=True)):
             if os.path.isdir(os.path.join(out, HANDOUT)):
                 recover(out)
+            sweep(out)
             yield
     finally:
         if made:

@@ -12,7 +12,6 @@ import subprocess
 import tempfile
 
 from .errors import Refusal
-from .files import leftovers
 from .set_files import CHECKINS, DETAILS, REMOVED, WALK_INS
 from .set_folder import WRITTEN
 
@@ -86,8 +85,6 @@ def replacing(out):
     """A private folder beside OUT to lay the new set out in; swapped in
     where the block ends without an error, removed whatever happens."""
     parent, name = os.path.split(out)
-    for stale in leftovers(parent, f'.{name}.new-') + leftovers(parent, f'.{name}.old-'):
-        shutil.rmtree(stale, ignore_errors=True)  # left by an interrupted change
     # Beside OUT, so that the swap is a rename; private, as it holds passwords.
     new = tempfile.mkdtemp(prefix=f'.{name}.new-', dir=parent)
     try:
