@@ -2,6 +2,8 @@
 a spreadsheet (CSV, TSV, an .xlsx workbook) in the encodings they save,
 with the name in one column or several, namesakes told apart by an id,
 and a table mistaken for a list refused with a hint."""
+import re
+
 import pytest
 
 from class_set.errors import Refusal
@@ -98,3 +100,34 @@ def test_a_libreoffice_spreadsheet_and_an_old_workbook(tmp_path):
     (tmp_path / 'class.xls').write_bytes(b'\xd0\xcf\x11\xe0')
     with pytest.raises(Refusal, match='save it as .xlsx or CSV'):
         read_roster(str(tmp_path / 'class.xls'), name_column='ФИО')
+
+
+def test_a_roster_larger_than_the_disk_is_refused_before_it_is_read(tmp_path, class_set, monkeypatch):
+    from class_set import building
+    monkeypatch.setattr(building, 'free_space', lambda path: 100 * 2**20)
+    monkeypatch.setattr(building, 'read_roster', lambda *args: pytest.fail('read whole'))
+    big = roster(tmp_path, ''.join(f'Person {i}\n' for i in range(20000)).encode())
+    status, _, said = class_set('build', big, str(tmp_path / 'set'))
+    assert status == 2 and re.search(r'roster.csv: about 1\d,\d{3} people new to the set, whose programs would need '
+                                     r'\d+ MiB in \S+, which has 100 MiB free; nothing was written', said), said
+    assert not (tmp_path / 'set').exists()
+
+
+def test_the_room_a_set_needs_is_counted_before_anything_is_written(tmp_path, class_set, monkeypatch):
+    from class_set import building
+    monkeypatch.setattr(building, 'free_space', lambda path: 2**20)
+    monkeypatch.setattr(building, 'rows_about', lambda path: None)
+    status, _, said = class_set('build', roster(tmp_path, ''.join(f'Person {i}\n' for i in range(100)).encode()),
+                                str(tmp_path / 'set'))
+    assert status == 2 and '100 people new to the set' in said and 'which has 1 MiB free' in said, said
+    assert not (tmp_path / 'set').exists()
+
+
+def test_a_long_roster_says_how_far_it_has_read(tmp_path, capsys):
+    from class_set.progress import Reading
+    times = iter(range(10**6))
+    reading = Reading('roster.csv', clock=lambda: next(times))  # each look at the clock: a second later
+    for _ in range(20000):
+        reading.step()
+    assert capsys.readouterr().err.splitlines() == [f'reading roster.csv: {rows:,} rows so far'
+                                                    for rows in (3000, 8000, 13000, 18000)]

@@ -6,11 +6,12 @@ import os
 import shutil
 import time
 
-from .compiling import work_folder
+from .compiling import work_folder, work_place
 from .details import merged, read_details
 from .errors import Refusal, argument
 from .keys import new_key, read_keys, with_keys, write_keys
 from .names import check_folders, check_newcomers, name_key
+from .files import rows_about
 from .roster import read_roster
 from .rows import new_rows
 from .set_folder import is_new, locked, program_path, read_set, resolve, write_set
@@ -126,10 +127,51 @@ def removed_earlier(people, rows, removed):
     return kept_out
 
 
+# What a person takes on disk: a program of about 17 KB in 4 KiB blocks,
+# a folder, and their lines in the set's files.
+PERSON_BYTES = 20 * 1024 + 4096 + 512
+PROGRAM_BYTES = 20 * 1024
+
+
+def free_space(path):
+    """Bytes free for us where `path` is or would be made."""
+    return shutil.disk_usage(nearest(path)).free
+
+
+def check_room(roster, out, people, about=''):
+    """Refuse, before anything is written, a roster whose `people` new to
+    the set would not fit on the disk of OUT (nor, where the programs are
+    written first on another, on that one)."""
+    need, free = people * PERSON_BYTES, free_space(out)
+    work = work_place()
+    if os.stat(work).st_dev != os.stat(nearest(out)).st_dev:
+        need_there, free_there = people * PROGRAM_BYTES, free_space(work)
+        if need_there > free_there:
+            need, free, out = need_there, free_there, work
+    if need > free:
+        raise Refusal(f'{roster}: {about}{people:,} people new to the set, whose programs would need {gib(need)} in '
+                      f'{out}, which has {gib(free)} free; nothing was written. Build it on a disk with more room, or '
+                      'from a shorter roster')
+
+
+def nearest(path):
+    """`path`, or the folder nearest it that is there."""
+    while not os.path.exists(path):
+        path = os.path.dirname(path)
+    return path
+
+
+def gib(size):
+    return f'{size / 2**30:.1f} GiB' if size >= 2**30 else f'{size / 2**20:.0f} MiB'
+
+
 def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
     """Build the set from ROSTER; return its rows of the set as built."""
-    roster = read_roster(roster_path, encoding, name_column, id_column)
     out = resolve(out)
+    rows_there = rows_about(roster_path)
+    if rows_there:  # a roster far too large is refused before it is read whole
+        check_room(roster_path, out, int(rows_there * 0.8), 'about ')
+    roster = read_roster(roster_path, encoding, name_column, id_column)
     with locked(out):
         rows, details = [] if is_new(out) else read_set(out), read_details(out)
         found = match(roster.people, rows, details.ids)
@@ -138,6 +180,7 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
         newcomers, found = newcomers_of(roster_path, people, rows, details.ids, out)
         walk_ins = read_walk_ins(out)
         listed = walk_ins_listed(roster_path, out, people, rows, found, walk_ins)
+        check_room(roster_path, out, len(newcomers))
         folder_of = {p.where: f for p, f in newcomers} | {people[i].where: r.folder for i, r in found.items()}
         details = merged(details, people, lambda person: folder_of[person.where])
         start = time.monotonic()

@@ -18,6 +18,12 @@ from .progress import Progress
 WORK = os.path.join(ROOT, 'build', 'class-set')
 
 
+def work_place():
+    """Where programs are written before they join a set (made if missing)."""
+    os.makedirs(WORK, exist_ok=True)
+    return WORK
+
+
 def work_folder():
     """A work folder of this build's own, locked while it lives, so that two
     builds from one checkout never share one; folders whose build is gone

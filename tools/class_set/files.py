@@ -6,6 +6,7 @@ import csv
 import datetime
 import fcntl
 import io
+import itertools
 import os
 import re
 import stat
@@ -20,31 +21,46 @@ WAYS_OUT = ('save it as UTF-8 (or as "Unicode text"), or name its encoding with 
             'for instance --encoding cp1251')
 
 
-def read_text(path, encoding, what):
-    """The text of a file: in `encoding` where one is given, else UTF-16
-    with a byte order mark (a spreadsheet's "Unicode text"), else UTF-8
-    with or without one. A code page is never guessed."""
+def text_lines(path, encoding, what):
+    """(line number, text) of each line of a text file, one at a time: in
+    `encoding` where one is given, else UTF-16 with a byte order mark (a
+    spreadsheet's "Unicode text"), else UTF-8 with or without one. A code
+    page is never guessed."""
     try:
-        with open(path, 'rb') as f:
-            data = f.read()
+        f = open(path, 'rb')
     except OSError as e:
         raise Refusal(f'{path}: cannot read the {what} ({e.strerror})')
-    if encoding:
+    with f:
+        if encoding:
+            try:
+                codecs.lookup(encoding)
+            except LookupError:
+                raise Refusal(f'--encoding {encoding}: no such encoding')
+        elif f.read(2) in (codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE):
+            encoding = 'utf-16'
+        else:
+            encoding = 'utf-8-sig'
+        f.seek(0)
+        number = 1  # the line being read
         try:
-            codecs.lookup(encoding)
-        except LookupError:
-            raise Refusal(f'--encoding {encoding}: no such encoding')
-    elif data.startswith((codecs.BOM_UTF16_LE, codecs.BOM_UTF16_BE)):
-        encoding = 'utf-16'
-    else:
-        encoding = 'utf-8-sig'
-    try:
-        return data.decode(encoding)
-    except UnicodeDecodeError as e:
-        line = data[:e.start].decode(encoding, 'replace').count('\n') + 1
-        if encoding == 'utf-8-sig':
-            raise Refusal(f'{path}:{line}: not UTF-8 text; {WAYS_OUT}')
-        raise Refusal(f'{path}:{line}: not {encoding} text')
+            if codecs.lookup(encoding).name.startswith(('utf-16', 'utf-32')):  # a line feed is more than a byte
+                for line in io.TextIOWrapper(f, encoding, newline=''):
+                    yield number, line
+                    number += 1
+                return
+            decoder = codecs.getincrementaldecoder(encoding)()
+            for raw in f:
+                yield number, decoder.decode(raw)
+                number += 1
+            decoder.decode(b'', final=True)
+        except UnicodeDecodeError:
+            said = f'not UTF-8 text; {WAYS_OUT}' if encoding == 'utf-8-sig' else f'not {encoding} text'
+            raise Refusal(f'{path}:{number}: {said}')
+
+
+def read_text(path, encoding, what):
+    """The whole text of a file, as text_lines reads it."""
+    return ''.join(line for _, line in text_lines(path, encoding, what))
 
 
 def delimiter_of(line):
@@ -64,15 +80,16 @@ def cell_text(value):
 
 
 def read_workbook(path, what):
-    """[(row number, [cell text])] of the first sheet of an .xlsx workbook."""
+    """(row number, [cell text]) of each row of the first sheet of an .xlsx
+    workbook, one at a time."""
     import openpyxl
     try:
         book = openpyxl.load_workbook(path, read_only=True, data_only=True)
     except (OSError, KeyError, ValueError, Exception) as e:  # openpyxl raises what its zip and XML readers do
         raise Refusal(f'{path}: cannot read the {what} as an .xlsx workbook ({e})')
     try:
-        return [(number, [cell_text(v) for v in row])
-                for number, row in enumerate(book.worksheets[0].iter_rows(values_only=True), 1)]
+        for number, row in enumerate(book.worksheets[0].iter_rows(values_only=True), 1):
+            yield number, [cell_text(v) for v in row]
     finally:
         book.close()
 
@@ -109,34 +126,75 @@ def read_spreadsheet(path, what):
     return rows
 
 
-def read_table(path, encoding, what):
-    """[(line, fields)] of a table: the first sheet of an .xlsx workbook or
-    an .ods spreadsheet, or a CSV file, comma, semicolon or tab separated,
-    in the encodings read_text takes. Blank rows are left out; the first
-    row is the header. An old .xls is refused: nothing reads it here."""
+SAMPLE = 2**20
+
+
+def rows_about(path):
+    """About how many rows a roster has, read from its size and its first
+    mebibyte, or from a workbook's own dimension; None where neither tells."""
+    try:
+        if path.lower().endswith('.xlsx'):
+            import openpyxl
+            book = openpyxl.load_workbook(path, read_only=True)
+            try:
+                return book.worksheets[0].max_row
+            finally:
+                book.close()
+        with open(path, 'rb') as f:
+            sample = f.read(SAMPLE)
+            size = os.fstat(f.fileno()).st_size
+    except Exception:  # what cannot be read is said when it is read
+        return None
+    if not sample or path.lower().endswith('.ods'):
+        return None
+    return int((sample.count(b'\n') or 1) * size / len(sample))
+
+
+def table_lines(path, encoding, what):
+    """(line, fields) of each row of a table, one at a time, the header
+    first: the first sheet of an .xlsx workbook or an .ods spreadsheet, or
+    a CSV file, comma, semicolon or tab separated, in the encodings
+    text_lines takes. Blank rows are left out, and every row has the
+    header's width at least. An old .xls is refused: nothing reads it here."""
     if path.lower().endswith('.xls'):
         raise Refusal(f'{path}: an old Excel workbook (.xls), which cannot be read here: save it as .xlsx or CSV')
     if path.lower().endswith('.xlsx'):
         rows = read_workbook(path, what)
     elif path.lower().endswith('.ods'):
-        rows = read_spreadsheet(path, what)
+        rows = iter(read_spreadsheet(path, what))
     else:
-        text = read_text(path, encoding, what)
-        if not text.strip():
-            raise Refusal(f'{path}:1: empty, not even a header row')
-        reader = csv.reader(io.StringIO(text, newline=''), delimiter=delimiter_of(text.splitlines()[0]))
-        rows, line = [], 1
-        try:
-            for record in reader:
-                rows.append((line, record))
-                line = reader.line_num + 1
-        except csv.Error as e:
-            raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
-    rows = [(line, fields) for line, fields in rows if any(field.strip() for field in fields)]
-    if not rows:
+        rows = csv_lines(path, encoding, what)
+    width = None
+    for line, fields in rows:
+        if any(field.strip() for field in fields):
+            width = len(fields) if width is None else width
+            yield line, fields + [''] * (width - len(fields))
+    if width is None:
         raise Refusal(f'{path}:1: empty, not even a header row')
-    width = len(rows[0][1])
-    return [(line, fields + [''] * (width - len(fields))) for line, fields in rows]
+
+
+def csv_lines(path, encoding, what):
+    """(line, fields) of each record of a CSV file, its separator the one
+    that splits its first line into the most fields."""
+    lines = text_lines(path, encoding, what)
+    first = next(lines, None)
+    if first is None:
+        return
+    separated = itertools.chain([first[1]], (line for _, line in lines))
+    reader = csv.reader(separated, delimiter=delimiter_of(first[1].rstrip('\r\n')))
+    line = 1
+    try:
+        for record in reader:
+            yield line, record
+            line = reader.line_num + 1
+    except csv.Error as e:
+        raise Refusal(f'{path}:{reader.line_num}: not CSV ({e})')
+
+
+def read_table(path, encoding, what):
+    """[(line, fields)] of a table, as table_lines reads it: for the small
+    ones (answers handed in)."""
+    return list(table_lines(path, encoding, what))
 
 
 def column(header, wanted, where):

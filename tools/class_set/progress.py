@@ -20,3 +20,19 @@ class Progress:
         left = f', {(self.total - self.done) / rate:.0f} s left' if rate and self.done != self.total else ''
         print(f'{self.what}: {self.done}/{self.total}, {rate:.1f} a second, {spent:.0f} s{left}',
               end='\r' if self.tty and self.done != self.total else '\n', file=sys.stderr, flush=True)
+
+
+class Reading:
+    """Rows of a long file read so far, on standard error: nothing for the
+    first few seconds, then a line every few seconds."""
+    QUIET, EVERY = 3, 5  # seconds
+
+    def __init__(self, path, clock=time.monotonic):
+        self.path, self.clock, self.rows = path, clock, 0
+        self.start = self.next = clock() + self.QUIET
+
+    def step(self):
+        self.rows += 1
+        if self.rows % 1000 == 0 and self.clock() >= self.next:
+            self.next = self.clock() + self.EVERY
+            print(f'reading {self.path}: {self.rows:,} rows so far', file=sys.stderr, flush=True)

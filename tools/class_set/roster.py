@@ -4,10 +4,12 @@ columns, maybe a column that tells namesakes apart, and whatever else
 the teacher keeps with each person (a group, an e-mail)."""
 import csv
 import dataclasses
+import itertools
 
 from .errors import Refusal, argument
-from .files import column, delimiter_of, read_table, read_text
+from .files import column, delimiter_of, table_lines, text_lines
 from .names import INVISIBLE, clean_name, folder_for, name_key
+from .progress import Reading
 
 # What a column of whole names is called in the exports people have.
 NAME_HEADERS = {'фио', 'ф.и.о.', 'фамилия имя отчество', 'имя', 'name', 'full name', 'student', 'ученик',
@@ -29,7 +31,7 @@ def table_hint(path, header):
                    'columns to join are named together, --name-column "Фамилия,Имя,Отчество")')
 
 
-@dataclasses.dataclass(frozen=True)
+@dataclasses.dataclass(frozen=True, slots=True)  # a roster may list millions
 class Listed:
     """A person of the roster: where they stand in it, their name, the
     value that tells namesakes apart, and the other columns' values."""
@@ -59,13 +61,15 @@ def looks_like_a_table(lines):
 
 def read_list(path, encoding):
     """[Listed] of a roster of one name a line; blank lines and # comments skipped."""
-    lines = [(number, line) for number, line in enumerate(read_text(path, encoding, 'roster').split('\n'), 1)
-             if line.strip() and not INVISIBLE.sub('', line).strip().startswith('#')]
-    if looks_like_a_table([line.strip() for _, line in lines]):
-        first = lines[0][1].strip()
-        raise table_hint(path, next(csv.reader([first], delimiter=delimiter_of(first))))
-    people = []
-    for number, line in lines:
+    lines = ((number, line) for number, line in text_lines(path, encoding, 'roster')
+             if line.strip() and not INVISIBLE.sub('', line).strip().startswith('#'))
+    first = list(itertools.islice(lines, 100))
+    if looks_like_a_table([line.strip() for _, line in first]):
+        header = first[0][1].strip()
+        raise table_hint(path, next(csv.reader([header], delimiter=delimiter_of(header))))
+    people, reading = [], Reading(path)
+    for number, line in itertools.chain(first, lines):
+        reading.step()
         try:
             name = clean_name(line)
         except Refusal as why:
@@ -77,15 +81,17 @@ def read_list(path, encoding):
 
 def read_sheet(path, encoding, name_column, id_column):
     """[Listed] of a table: the name from one column, or several joined with spaces."""
-    table = read_table(path, encoding, 'roster')
-    header = [h.strip() for h in table[0][1]]
-    twice(header, f'{path}:{table[0][0]}')
+    table = table_lines(path, encoding, 'roster')
+    line, header = next(table)
+    header = [h.strip() for h in header]
+    twice(header, f'{path}:{line}')
     wanted = [name_column] if name_key(name_column) in {name_key(h) for h in header} else name_column.split(',')
-    name_at = [column(header, w, f'{path}:{table[0][0]}') for w in wanted]
-    id_at = column(header, id_column, f'{path}:{table[0][0]}') if id_column else None
+    name_at = [column(header, w, f'{path}:{line}') for w in wanted]
+    id_at = column(header, id_column, f'{path}:{line}') if id_column else None
     others = [i for i in range(len(header)) if i not in name_at and header[i]]
-    people = []
-    for line, fields in table[1:]:
+    people, reading = [], Reading(path)
+    for line, fields in table:
+        reading.step()
         try:
             name = clean_name(' '.join(fields[i].strip() for i in name_at if fields[i].strip()))
         except Refusal as why:
@@ -122,7 +128,8 @@ def check_namesakes(path, people, id_column):
     """Two rows of one name are two people only where their ids differ."""
     seen = {}
     for person in people:
-        other = seen.get(name_key(person.name))
+        key = name_key(person.name)
+        other = seen.get(key)
         if other is not None:
             if not id_column:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}; if they '
@@ -130,13 +137,13 @@ def check_namesakes(path, people, id_column):
             if not person.id or person.id == other.id:
                 raise Refusal(f'{path}:{person.where}: "{person.name}" is already on line {other.where}, with the '
                               f'same {id_column} ("{person.id}"); give each their own')
-        seen[name_key(person.name)] = person
+        seen[key] = person
 
 
 def read_roster(path, encoding=None, name_column=None, id_column=None):
     """The Roster, or a Refusal that names the line."""
     if (id_column or path.lower().endswith(('.xlsx', '.ods', '.xls'))) and not name_column:
-        raise table_hint(path, read_table(path, encoding, 'roster')[0][1])
+        raise table_hint(path, next(table_lines(path, encoding, 'roster'))[1])
     roster = read_sheet(path, encoding, name_column, id_column) if name_column else read_list(path, encoding)
     if not roster.people:
         raise Refusal(f'{path}: no names in the roster')
