@@ -17,6 +17,7 @@ import sqlite3
 import threading
 import time
 import urllib.parse
+from typing import NamedTuple
 
 from .errors import OK, Failure, Refusal
 from .set_files import CHECKINS, same_file
@@ -50,12 +51,11 @@ class Via(enum.Enum):
     LINK = 'link'
 
 
-@dataclasses.dataclass(frozen=True)
-class Answer:
+class Answer(NamedTuple):
     """An answer handed in: `typed` is the name as typed, `person` the
     name of the set it matched and `folder` whose it is (None for a name
     on nobody's list, and for answers kept before folders were); whether
-    it was that person's password then."""
+    it was that person's password then. A tuple: a board reads them all."""
     id: int
     time: float
     typed: str
@@ -65,6 +65,9 @@ class Answer:
     via: Via
     folder: str | None = None
     client: str = ''
+
+
+VIAS = {via.value: via for via in Via}
 
 
 # Columns that stores made before them lack: answers kept before there were
@@ -336,13 +339,13 @@ class Checkins:
                                              f'({", ".join("?" * len(part))})', part).fetchall())
             return found
 
-    def answers(self, after=0):
-        """[Answer] in the order given; those after the answer with id `after`."""
+    def answers(self, after=0, most=-1):
+        """[Answer] in the order given; those after the answer with id `after`,
+        at most `most` of them."""
         with self.reading():
             found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
-                                    'FROM answers WHERE id > ? ORDER BY id', (after,))
-            return [Answer(id=i, time=at, typed=typed, person=person, word=word, correct=bool(correct), via=Via(via),
-                           folder=folder, client=client)
+                                    'FROM answers WHERE id > ? ORDER BY id LIMIT ?', (after, most))
+            return [Answer(i, at, typed, person, word, bool(correct), VIAS[via], folder, client)
                     for i, at, typed, person, word, correct, via, folder, client in found.fetchall()]
 
     def enrolled(self, client, name, folder):

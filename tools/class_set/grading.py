@@ -28,13 +28,12 @@ class Nobody(enum.Enum):
     NOT_LISTED = 'not on the list'
 
 
-@dataclasses.dataclass(frozen=True)
-class Handed:
+class Handed(NamedTuple):
     """An answer to grade: where it came from (a file's line, a check-in),
     the name given and the word; whose it is where that is known for sure
     (the folder of a personal link's owner) or claimed by an id column;
     for a check-in, when, the person it was for then and whether it was
-    theirs then."""
+    theirs then. A tuple: the board keeps one for every answer."""
     where: str
     name: str
     word: str
@@ -174,6 +173,11 @@ def count(result, found, answer, trust_names=False):
         result.strangers.append(f'{answer.where}: "{for_terminal(answer.name)}" matches nobody in the set')
         result.others[answer.name.strip()] += 1
         return
+    credit(result, found, answer, member, trust_names)
+
+
+def credit(result, found, answer, member, trust_names=False):
+    """One answer (Handed) of `member` into the Tally."""
     result.counts[member.folder] += 1
     result.ways.setdefault(member.folder, set()).add(answer.via)
     theirs = owner(found, answer.word, answer.time)
@@ -192,11 +196,21 @@ def outcome(result, folder):
     return 'solved' if folder in result.solved else 'wrong' if result.counts[folder] else 'none'
 
 
-def report_row(member, result, label, order, walked_in):
-    """The report's row of one person (a Member): a dict by the report's columns, and 'label'."""
+def passed_to(result):
+    """{folder: the folders of those who handed in their password}."""
+    found = {}
+    for by, folders in result.handed_in.items():
+        for folder in folders:
+            found.setdefault(folder, set()).add(by)
+    return found
+
+
+def report_row(member, result, label, order, walked_in, received):
+    """The report's row of one person (a Member): a dict by the report's
+    columns, and 'label'; `received`: passed_to's."""
     f = member.folder
     theirs = sorted(result.handed_in.get(f, ()), key=order.get)
-    by_others = sorted((p for p, folders in result.handed_in.items() if f in folders), key=order.get)
+    by_others = sorted(received.get(f, ()), key=order.get)
     ways = sorted(w.value for w in result.ways.get(f, ()))
     return {'name': member.name, 'label': label[f], 'folder': f, 'result': outcome(result, f),
             'answers': result.counts[f], 'ways': ways, 'answered_by': ', '.join(ways),
@@ -220,10 +234,17 @@ class Passed:
         return f"unconfirmed, by name: {self.by}'s name came with {self.whose}'s password"
 
 
-def passed_around(result, label, order):
-    """[Passed] of each password passed around, in the set's order."""
-    return [Passed(label[a], label[b], proven) for proven, pairs in ((True, result.handed_in), (False, result.claimed))
-            for a in sorted(pairs, key=order.get) for b in sorted(pairs[a], key=order.get)]
+def passed_around(result, label, order, most=None):
+    """[Passed] of each password passed around (the first `most`), in the
+    set's order: proven first, then claimed."""
+    pairs = [(proven, a, b) for proven, passed in ((True, result.handed_in), (False, result.claimed))
+             for a in sorted(passed, key=order.get) for b in sorted(passed[a], key=order.get)]
+    return [Passed(label[a], label[b], proven) for proven, a, b in pairs[:most]]
+
+
+def passed_count(result):
+    """How many passwords were passed around, proven or claimed."""
+    return sum(len(folders) for passed in (result.handed_in, result.claimed) for folders in passed.values())
 
 
 @dataclasses.dataclass
@@ -260,7 +281,8 @@ def grade(rows, answers, details, removed=(), walk_ins=(), trust_names=False):
     members = found.members
     order, label = {m.folder: i for i, m in enumerate(members)}, told_apart(members, details)
     walked_in = {name_key(name) for name in walk_ins}
-    report = [report_row(m, result, label, order, walked_in) for m in members]
+    received = passed_to(result)
+    report = [report_row(m, result, label, order, walked_in, received) for m in members]
     report += [{'name': for_terminal(name), 'label': for_terminal(name), 'folder': '', 'result': Nobody.NOT_LISTED.value,
                 'answers': n, 'removed': ''} for name, n in result.others.items()]
     return Grade(report, passed_around(result, label, order), result.strangers)

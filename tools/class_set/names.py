@@ -1,5 +1,6 @@
 """Names as the set keeps them, as people type them, and the folder each gets."""
 import contextlib
+import functools
 import re
 import unicodedata
 
@@ -118,6 +119,7 @@ def plain(name):
     return ' '.join(text.split())
 
 
+@functools.lru_cache(maxsize=65536)  # the board meets the same names again and again
 def name_key(name):
     """A name as people type it, the one way two names are compared: in any
     case, and letters that look the same (Unicode's confusable skeletons:

@@ -255,6 +255,7 @@ def serve_command(out, host, port, options):
         return run_workers(lambda: create_app(config), host, port, workers, options,
                            lambda: tell(app, hosts, port, key), quick_turns)
     server = listen(app, host, port, options)
+    app.extensions['standing'].warm()
     quick_turns()
     # A queue of waiting requests is the normal state of a busy room.
     logging.getLogger('waitress.queue').setLevel(logging.ERROR)

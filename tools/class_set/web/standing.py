@@ -1,12 +1,14 @@
 """The board's view of the room, kept up as the answers come: each answer
 is counted once, when it is new, instead of every answer of everyone on
-every refresh; counted again from the start only where the set's people,
-ids or removals changed. A page of the board then costs its own people."""
+every refresh; where the set's people change, only what the change
+touches is counted again. A page of the board then costs its own people."""
 import collections
+import contextlib
 import threading
 import time
 
 from .. import grading
+from ..checkins import Via
 from ..details import read_details, told_apart
 from ..names import name_key
 from ..set_files import DETAILS, REMOVED, read_removed
@@ -14,6 +16,8 @@ from ..set_files import DETAILS, REMOVED, read_removed
 PAGE = 200  # people a page: a big room's board stays small
 TRIED = 50  # names on nobody's list shown, the latest; the board's CSV has them all
 TRIED_LENGTH = 80  # characters of each shown
+BATCH = 5000  # answers read from the store at once
+PASSED = 50  # passwords passed around shown, the first; the report has them all
 
 
 def clock(at):
@@ -42,7 +46,11 @@ class Labels:
 
 
 class Standing:
-    """What the answers so far say of each person, for the board."""
+    """What the answers so far say of each person, for the board. Each
+    answer is counted once, as it comes; where the set's people change, only
+    the answers and people that the change touches are counted again: those
+    under the names of the people who came or went, theirs, and those that
+    hold their passwords."""
 
     def __init__(self, room):
         self.room, self.lock = room, threading.Lock()
@@ -53,9 +61,78 @@ class Standing:
         self.people, self.base, self.details = people, base, read_details(self.room.out)
         self.found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
         self.result, self.last = grading.Tally(), 0
+        self.answers, self.given = [], []  # each answer (Handed), and whose it was found to be
+        self.by_key, self.by_folder, self.by_word = (collections.defaultdict(list) for _ in range(3))
         self.tried, self.tries = collections.deque(maxlen=TRIED), 0
         # Made where first needed: most refreshes of a big room need none of them.
         self.made = {}
+
+    def take(self, answer):
+        """A new answer (the store's) counted, and indexed for a change of the people."""
+        handed = grading.Handed('', answer.typed, answer.word, (answer.folder or '') if answer.via is Via.LINK else '',
+                                time=answer.time, matched=answer.folder, correct=answer.correct)
+        at, member = len(self.answers), grading.whose(handed, self.found)
+        self.answers.append(handed)
+        self.given.append(member)
+        if not handed.folder:
+            self.by_key[name_key(handed.name)].append(at)
+        if isinstance(member, grading.Member):
+            self.by_folder[member.folder].append(at)
+        if len(handed.word.strip()) == 5:  # could be someone's password
+            self.by_word[handed.word.strip()].append(at)
+        self.credit(handed, member)
+
+    def credit(self, handed, member):
+        if member is grading.Nobody.NOT_LISTED:
+            self.result.others[handed.name.strip()] += 1
+        elif isinstance(member, grading.Member):
+            grading.credit(self.result, self.found, handed, member)
+
+    def update(self, people, base):
+        """The people changed (someone came, went or came back): whose each
+        answer is, and what it says, worked out again for those it touches."""
+        if base[0] != self.base[0]:
+            self.details = read_details(self.room.out)
+        found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
+        old = self.found
+        changed = [m for f in old.by_folder.keys() | found.by_folder.keys()
+                   if old.by_folder.get(f) != found.by_folder.get(f)
+                   for m in (old.by_folder.get(f), found.by_folder.get(f)) if m is not None]
+        touched = set()
+        for member in changed:
+            touched.update(self.by_key.get(name_key(member.name), ()), self.by_folder.get(member.folder, ()),
+                           self.by_word.get(member.password, ()))
+        self.people, self.base, self.found, self.made = people, base, found, {}
+        again = {m.folder for m in changed}
+        for at in touched:
+            before, now = self.given[at], grading.whose(self.answers[at], found)
+            for member, step in ((before, -1), (now, 1)):
+                if member is grading.Nobody.NOT_LISTED:
+                    self.result.others[self.answers[at].name.strip()] += step
+                elif isinstance(member, grading.Member):
+                    again.add(member.folder)
+            if before != now:
+                if isinstance(before, grading.Member):
+                    self.by_folder[before.folder].remove(at)
+                if isinstance(now, grading.Member):
+                    self.by_folder[now.folder].append(at)
+                self.given[at] = now
+        self.result.others = +self.result.others  # names no longer on nobody's list
+        for folder in again:
+            for what in (self.result.counts, self.result.solved, self.result.handed_in, self.result.claimed,
+                         self.result.ways):
+                what.pop(folder, None)
+            for at in sorted(self.by_folder.get(folder, ())):
+                self.credit(self.answers[at], self.given[at])
+
+    def warm(self):
+        """Count what the store holds, in a thread of its own as serve
+        starts, so that the board's first view finds it counted."""
+        def count():
+            with self.lock:
+                with contextlib.suppress(Exception):  # the board's first view says what is wrong
+                    self.follow()
+        threading.Thread(target=count, daemon=True, name='board-warm').start()
 
     def made_once(self, what):
         """The people's order, how each is shown, name keys by folder, or
@@ -75,14 +152,21 @@ class Standing:
         """Count what was handed in since last time; the people as they are now."""
         people = self.room.people()
         base = (self.room.stamp_of(DETAILS), self.room.stamp_of(REMOVED))
-        if self.people is None or people.version != self.people.version or base != self.base:
+        if self.people is None:
             self.start(people, base)
-        for answer in self.room.store.answers(after=self.last):
-            grading.count(self.result, self.found, grading.from_store([answer])[0])
-            if answer.person is None:
-                self.tries += 1
-                self.tried.append((cut(answer.typed), clock(answer.time), answer.client))
-            self.last = answer.id
+        elif people.version != self.people.version or base != self.base:
+            self.update(people, base)
+        while True:
+            # A batch at a time: the store's reader holds Python's lock while it reads.
+            batch = self.room.store.answers(after=self.last, most=BATCH)
+            for answer in batch:
+                self.take(answer)
+                if answer.person is None:
+                    self.tries += 1
+                    self.tried.append((cut(answer.typed), clock(answer.time), answer.client))
+                self.last = answer.id
+            if len(batch) < BATCH:
+                break
         return people
 
     def board(self, query, page):
@@ -98,16 +182,19 @@ class Standing:
             walked_in = {name_key(name) for name in people.walk_ins}
             order, label = self.made_once('order'), self.made_once('label')
             members = self.found.by_folder
-            shown = [grading.report_row(members[row.folder], self.result, label, order, walked_in)
+            received = grading.passed_to(self.result)
+            shown = [grading.report_row(members[row.folder], self.result, label, order, walked_in, received)
                      for row in found[(page - 1) * PAGE:page * PAGE] if row.folder in members]
-            passed = grading.passed_around(self.result, label, order)
+            passed = grading.passed_around(self.result, label, order, PASSED)
+            passes = grading.passed_count(self.result)
             counts = self.counts(people)
             tried, tries = list(reversed(self.tried)), self.tries
         downloads = self.room.store.downloads([r['folder'] for r in shown] + [r['name'] for r in shown])
         for row in shown:
             f = row['folder']
             row.update(solved_at=clock(row['solved_at']), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
-        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'tried': tried,
+        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'passes': passes,
+                'tried': tried,
                 'tries': tries}
 
     def wall(self):
