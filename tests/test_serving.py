@@ -132,6 +132,17 @@ def test_a_full_room_closes_its_longest_idle_connection(make_set):
         assert closed(idle[0]), 'the longest idle gave way'
 
 
+def test_a_room_full_of_crawling_requests_makes_place_for_the_students(make_set):
+    from class_set.web.serving import GRACE
+    with served_in_thread(page_app({'OUT': make_set(numbered(5))}), dict(LIMITS, connections=20, deadline=60)) as port:
+        crawling = [slow(port, f'127.0.7.{i + 2}') for i in range(20)]  # each from an address of its own
+        time.sleep(GRACE + 0.5)
+        statuses = [post(connect(port, f'127.0.8.{i + 2}'), '/', {'name': 'Person 1', 'word': 'x'})[0]
+                    for i in range(10)]
+        assert statuses == [200] * 10
+        assert 0 < sum(closed(s, wait=0.1) for s in crawling) <= 10, 'crawling requests gave way, at most one each'
+
+
 @pytest.mark.parametrize('size, status', [(4096, 200), (4097, 413)])
 def test_a_body_of_4_kib_is_taken_and_more_refused(room, size, status):
     body = 'name=Person+2&word=' + 'x' * (size - len('name=Person+2&word='))

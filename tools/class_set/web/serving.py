@@ -44,9 +44,10 @@ class RoomErrorTask(ErrorTask):
 
 
 class RoomChannel(HTTPChannel):
-    """A connection that knows since when its request has been arriving:
-    `started` is None between requests."""
+    """A connection that knows since when its request has been arriving
+    (`started`: None between requests), and how much of it has come."""
     started = None
+    arrived = 0
     error_task_class = RoomErrorTask
 
     def received(self, data):
@@ -55,9 +56,14 @@ class RoomChannel(HTTPChannel):
         if self.request is None:
             self.started = None
         elif self.request is not before or self.started is None:
-            self.started = time.time()  # a request begun, not yet whole
+            self.started, self.arrived = time.time(), 0  # a request begun, not yet whole
             self.server.slow_from(self)
+        self.arrived += taken
         return taken
+
+    def pace(self, now):
+        """Bytes a second that its request has been arriving at."""
+        return self.arrived / max(now - self.started, 0.001)
 
     def idle(self):
         """Between requests, with nothing to send: a browser's kept-alive connection."""
@@ -67,8 +73,8 @@ class RoomChannel(HTTPChannel):
 class RoomServer(TcpWSGIServer):
     """waitress's server, with a deadline for each request, at most
     `slow` requests arriving at once from one address (the oldest gives
-    way), and a full room that closes its longest idle connection for a
-    new one."""
+    way), and a full room that makes place for a new connection (see
+    giving_way)."""
     channel_class = RoomChannel
 
     def __init__(self, page, *args, deadline, slow, **kw):
@@ -88,11 +94,11 @@ class RoomServer(TcpWSGIServer):
     def handle_accept(self):
         held = self.channels()
         if len(held) >= self.adj.connection_limit:
-            idle = [c for c in held if c.idle()]
-            if not idle:
+            way = giving_way(held, time.time())
+            if way is None:
                 self.refuse()
                 return
-            min(idle, key=lambda c: c.last_activity).handle_close()
+            way.handle_close()
         super().handle_accept()
 
     def refuse(self):
@@ -115,6 +121,25 @@ class RoomServer(TcpWSGIServer):
         for channel in self.channels():
             if channel.started is not None and now - channel.started > self.deadline:
                 channel.will_close = True
+
+
+CRAWL = 1024  # bytes a second: a request arriving slower makes hardly any progress
+GRACE = 1  # seconds a request may take to arrive before its pace counts
+
+
+def giving_way(held, now):
+    """The connection of a full room that gives way to a new one: the
+    request that makes the least progress, where it crawls; else the
+    longest idle; else the slowest request; None where every request has
+    only just begun."""
+    arriving = sorted((c for c in held if c.started is not None and now - c.started >= GRACE),
+                      key=lambda c: c.pace(now))
+    if arriving and arriving[0].pace(now) < CRAWL:
+        return arriving[0]
+    idle = [c for c in held if c.idle()]
+    if idle:
+        return min(idle, key=lambda c: c.last_activity)
+    return arriving[0] if arriving else None
 
 
 def listen(app, host, port, limits):

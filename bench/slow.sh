@@ -1,0 +1,6 @@
+#!/bin/bash
+# A room under a slow attack, for serve in one process and behind nginx; see bench/slow.py.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup
+PYTHONPATH=tests exec bash scripts/python bench/slow.py  # the stand-in sets live with the tests
