@@ -52,7 +52,8 @@ def serve(out, port, workers=1):
     start = time.monotonic()
     server = subprocess.Popen(COMMAND + ['serve', out, '--port', str(port), '--open', '50', '--enrol-per-address',
                                          '100', '--enrol-rate', '100', '--rate', '100000', '--client-rate', '100000',
-                                         '--workers', str(workers)],
+                                         *(['--workers', str(workers), '--trusted-proxy', '127.0.0.1']
+                                           if workers > 1 else [])],
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     printed = ''
     while 'Ctrl+C' not in printed:

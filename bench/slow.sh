@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup
-PYTHONPATH=tests exec bash scripts/python bench/slow.py  # the stand-in sets live with the tests
+PYTHONPATH=tests:tools exec bash scripts/python bench/slow.py  # the stand-in sets and the room live with the tests

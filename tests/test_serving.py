@@ -180,6 +180,7 @@ def workers(make_set):
     import psutil
     port, out = free_port(), make_set(numbered(5))
     serve = subprocess.Popen([sys.executable, '-m', 'class_set', 'serve', out, '--port', str(port), '--workers', '2',
+                              '--trusted-proxy', '127.0.0.1',
                               '--rate', '3', '--client-rate', '100000'], stdout=subprocess.PIPE, text=True,
                              env=dict(os.environ, PYTHONPATH=TOOLS))
     try:
@@ -330,7 +331,8 @@ def test_an_https_origin_behind_the_proxy_may_post(proxied):
         assert post(connect(port, '127.0.0.2'), '/', {'name': 'Bob', 'word': 'x'}, headers)[0] == status, origin
 
 
-@pytest.mark.parametrize('engine', [[], ['--workers', '2']], ids=['one process', 'workers'])
+@pytest.mark.parametrize('engine', [[], ['--workers', '2', '--trusted-proxy', '127.0.0.1']],
+                         ids=['one process', 'workers'])
 def test_a_port_in_use_is_said_in_one_line_with_who_holds_it(make_set, class_set, engine):
     with socket.socket() as taken:
         taken.bind(('127.0.0.1', 0))
@@ -340,3 +342,17 @@ def test_a_port_in_use_is_said_in_one_line_with_who_holds_it(make_set, class_set
     assert status == 1 and said.count('\n') == 1, said
     assert f'127.0.0.1:{port}: the port is in use by process {os.getpid()}' in said and '--port' in said
     assert 'Traceback' not in said + printed
+
+
+@pytest.mark.parametrize('options, said', [
+    (['--workers', '2'], '--workers runs gunicorn, which holds a slow sender\'s request in a thread of its own: put a '
+                         'proxy in front that takes requests whole (nginx, as the guide shows), and name it with '
+                         '--trusted-proxy ADDRESS'),
+    (['--workers', '2', '--trusted-proxy', '127.0.0.1', '--deadline', '3'],
+     "--deadline does not apply with --workers: the proxy in front bounds that; set nginx's client_header_timeout"),
+    (['--workers', '2', '--trusted-proxy', '127.0.0.1', '--slow-per-address', '2'], "set nginx's limit_conn there"),
+    (['--workers', '2', '--trusted-proxy', '127.0.0.1', '--connections', '10'], "nginx's worker_connections"),
+], ids=['no proxy', 'deadline', 'slow', 'connections'])
+def test_workers_need_a_proxy_and_take_no_option_they_would_ignore(make_set, class_set, options, said):
+    status, printed, problems = class_set('serve', make_set(), '--port', str(free_port()), *options)
+    assert status == 2 and problems.count('\n') == 1 and said in problems and printed == '', problems

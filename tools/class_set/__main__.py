@@ -37,7 +37,17 @@ def run_serve(args):
     from .web.serving import serve_command
     from .links import checked_base
     from .limits import LIMITS
-    options = {limit.key: getattr(args, limit.key) for limit in LIMITS}
+    if args.workers and args.workers > 1:
+        if not args.trusted_proxy:
+            raise Refusal('--workers runs gunicorn, which holds a slow sender\'s request in a thread of its own: put a '
+                          'proxy in front that takes requests whole (nginx, as the guide shows), and name it with '
+                          '--trusted-proxy ADDRESS')
+        for limit in LIMITS:
+            if limit.proxy and getattr(args, limit.key) is not None:
+                raise Refusal(f'{limit.flag} does not apply with --workers: the proxy in front bounds that; set '
+                              f'{limit.proxy} there')
+    options = {limit.key: limit.default if getattr(args, limit.key) is None else getattr(args, limit.key)
+               for limit in LIMITS}
     options.update(PLACES=args.open, LINKS_ONLY=args.links_only, BASE=args.base and checked_base(args.base),
                    LANGUAGE=args.language, TRUSTED_PROXY=tuple(args.trusted_proxy))
     return serve_command(os.path.realpath(args.out), host=args.host, port=args.port, options=options)

@@ -98,8 +98,10 @@ def serve_options(serve):
                        help="a proxy in front (nginx, Caddy) whose X-Forwarded-For and -Proto say the client's "
                             'address and scheme; again for more than one (default: none: those headers are ignored)')
     for limit in LIMITS:
-        serve.add_argument(limit.flag, dest=limit.key, type=positive, default=limit.default, metavar=limit.unit,
-                           help=f'{limit.meaning} (default: %(default)s)')
+        # None: not given, so that one that does not apply (--workers) is refused, never ignored.
+        serve.add_argument(limit.flag, dest=limit.key, type=positive, metavar=limit.unit,
+                           help=f'{limit.meaning} (default: {limit.default}' +
+                                (f'; with --workers, set {limit.proxy} instead)' if limit.proxy else ')'))
 
 
 def links_options(links):

@@ -12,6 +12,7 @@ class Limit:
     default: int
     meaning: str
     unit: str = 'N'
+    proxy: str = ''  # where the limit is set instead under --workers, behind nginx; '' where it still holds
 
 
 LIMITS = [
@@ -26,12 +27,13 @@ LIMITS = [
     Limit('--enrol-per-address', 'ENROL_PER_ADDRESS', 5, 'walk-ins enrolled from one client address in all'),
     Limit('--workers', 'workers', 1, 'processes under gunicorn, whose arbiter replaces one that dies; for more '
                                      'than a room, behind a proxy (1: one process with threads)'),
-    Limit('--connections', 'connections', 1000, 'connections at once, the whole room; when full, the longest idle '
-                                                'one is closed for a new one'),
+    Limit('--connections', 'connections', 1000, 'connections at once, the whole room; when full, the request that '
+                                                'crawls slowest, or else the longest idle connection, gives way',
+          proxy="nginx's worker_connections"),
     Limit('--deadline', 'deadline', 10, 'a request must arrive whole within this, however slowly it comes',
-          'SECONDS'),
+          'SECONDS', proxy="nginx's client_header_timeout and client_body_timeout"),
     Limit('--slow-per-address', 'slow', 20, 'requests arriving at once from one client address; past it, its '
-                                            'oldest is closed'),
+                                            'oldest is closed', proxy="nginx's limit_conn"),
     Limit('--idle-timeout', 'idle_timeout', 15, 'a connection that sends nothing between requests for this long '
                                                 'is closed', 'SECONDS'),
 ]
