@@ -129,6 +129,23 @@ def served_in_thread(app, limits=None):
         server.close()
 
 
+class Stopped:
+    """A server that Ctrl+C stops as soon as it runs."""
+
+    def run(self):
+        raise KeyboardInterrupt
+
+    def close(self):
+        pass
+
+
+@pytest.fixture
+def serve_at_once(monkeypatch):
+    """serve in process, up to the moment it would serve: its server stops at once."""
+    from class_set.web import serving
+    monkeypatch.setattr(serving, 'listen', lambda *args: Stopped())
+
+
 def page_app(config):
     """The page on a set, as serve makes it ready: open for walk-ins where
     config has PLACES (stand_in_builds first), everyone with a key."""

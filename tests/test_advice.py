@@ -126,25 +126,14 @@ def test_a_walk_in_two_of_the_roster_could_be(built, roster, stand_in_builds, cl
     assert {'Zoe Late (1005)', 'Zoe Late (1006)'} <= set(records(built))
 
 
-def test_an_empty_set_is_opened_as_advised(tmp_path, stand_in_builds, class_set, monkeypatch):
-    from class_set.web import serving
+def test_an_empty_set_is_opened_as_advised(tmp_path, stand_in_builds, class_set, serve_at_once):
     from stand_in_set import lay_out
     empty = str(tmp_path / 'set')
     lay_out(empty, [])
     status, _, said = class_set('serve', empty)
-    monkeypatch.setattr(serving, 'listen', lambda *args: Stopped())
     status, printed, _ = follow(class_set, said, f'class-set serve {empty} --open 30')
     assert status == 0 and 'Open: up to 30 people not on the list may enrol' in printed
 
-
-class Stopped:
-    """A server stopped by Ctrl+C as soon as it runs."""
-
-    def run(self):
-        raise KeyboardInterrupt
-
-    def close(self):
-        pass
 
 
 def test_a_report_in_the_organisers_language_as_advised(built, class_set, tmp_path, monkeypatch):

@@ -179,3 +179,13 @@ def test_a_really_full_disk(small_disk, class_set):
     assert answer(client, 'after').status_code == 200
     kept = [a.word for a in Checkins(out).answers()]
     assert kept == [f'word {i}' for i, s in enumerate(statuses) if s == 200] + ['after']
+
+
+def test_little_room_is_said_at_the_start_and_on_the_board(make_set, class_set, monkeypatch, serve_at_once):
+    monkeypatch.setattr(checkins, 'free_space', lambda path: 5 * 2**20)  # less than an hour of answers takes
+    out = make_set()
+    status, printed, _ = class_set('serve', out)
+    assert status == 0 and f'Little room left on the disk of {out}: 5 MiB' in printed
+    board = organiser(page_app({'OUT': out})).get('/board').text
+    assert 'Little room left on the disk: 5.0 MiB' in board
+
