@@ -9,6 +9,7 @@
 #include <string>
 
 #include "password_window.h"
+#include "verdicts.h"
 
 extern const char kFailureCaption[];
 extern const char kSuccessCaption[];

@@ -1,5 +1,5 @@
 #include "entry.h"
-#include "password_window.h"
+#include "verdicts.h"
 
 #include <climits>
 #include <cstdlib>
@@ -16,17 +16,11 @@ struct VerdictMessage {
     UINT style;
 };
 
-/* Code page 1251, indexed by EntryOutcome. */
+/* Indexed by EntryOutcome. */
 static const VerdictMessage VerdictMessages[] = {
     { 0, 0, 0 },
-    /* "НЕУДАЧА (попробуйте еще раз)!" */
-    { "\xCD\xC5\xD3\xC4\xC0\xD7\xC0 (\xEF\xEE\xEF\xF0\xEE\xE1\xF3\xE9\xF2\xE5 "
-      "\xE5\xF9\xE5 \xF0\xE0\xE7)!",
-      SZ_FAILURE_CAPTION, MB_OK | MB_ICONHAND },
-    /* "ПОБЕДА! Можете сдавать РАБОТУ!" / "УДАЧА!" */
-    { "\xCF\xCE\xC1\xC5\xC4\xC0! \xCC\xEE\xE6\xE5\xF2\xE5 "
-      "\xF1\xE4\xE0\xE2\xE0\xF2\xFC \xD0\xC0\xC1\xCE\xD2\xD3!",
-      SZ_SUCCESS_CAPTION, MB_OK | MB_ICONINFORMATION },
+    { SZ_FAILURE_TEXT, SZ_FAILURE_CAPTION, MB_OK | MB_ICONHAND },
+    { SZ_SUCCESS_TEXT, SZ_SUCCESS_CAPTION, MB_OK | MB_ICONINFORMATION },
 };
 
 static const char szEmpty[] = "";
