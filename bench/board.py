@@ -21,9 +21,9 @@ import urllib.parse
 import urllib.request
 
 import stand_in_set
-from class_set.checkins import Checkins
-from class_set.keys import with_keys
-from class_set.set_folder import read_records
+from class_set.set.store import Checkins
+from class_set.set.keys import with_keys
+from class_set.set.folder import read_records
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COMMAND = ['bash', os.path.join(ROOT, 'scripts', 'class-set')]

@@ -63,7 +63,8 @@ def stand_in_builds(monkeypatch, tmp_path):
     stand-ins (stand_in_set.stand_in) instead of from the release build."""
     import dataclasses
     import hashlib
-    from class_set import building, enrolment
+    from class_set.programs import placing
+    from class_set.web import enrolment
 
     def write_programs(work, added, jobs):
         rows, paths = [], []
@@ -74,8 +75,7 @@ def stand_in_builds(monkeypatch, tmp_path):
                 f.write(data)
             rows.append(dataclasses.replace(row, sha256=hashlib.sha256(data).hexdigest()))
         return rows, paths
-    monkeypatch.setattr(building, 'write_programs', write_programs)
-    monkeypatch.setattr(enrolment, 'write_programs', write_programs)
+    monkeypatch.setattr(placing, 'write_programs', write_programs)
     monkeypatch.setattr(enrolment, 'load_templates', lambda *args: {})
 
 
@@ -142,8 +142,8 @@ class Stopped:
 @pytest.fixture
 def serve_at_once(monkeypatch):
     """serve in process, up to the moment it would serve: its server stops at once."""
-    from class_set.web import serving
-    monkeypatch.setattr(serving, 'listen', lambda *args: Stopped())
+    from class_set.commands import serve
+    monkeypatch.setattr(serve, 'listen', lambda *args: Stopped())
 
 
 def page_app(config):

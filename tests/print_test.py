@@ -29,7 +29,7 @@ def a4():
 
 @pytest.mark.parametrize('base', ['http://127.0.0.23:8000/', 'https://checkin.example-school-number-1234.localhost:8443/'])
 def test_every_slip_prints_whole(browser, tmp_path, base):
-    from class_set.links import SHEET, slips_page
+    from class_set.sheets.links import SHEET, slips_page
     links = [(name[:100], f'{base}p/7KQM-4X9T-ABCD-EFGH-JKMN-PQRS-{i:02d}') for i, name in enumerate(CLASS)]
     (tmp_path / 'slips.html').write_text(slips_page(links, language='ru'), encoding='utf-8')
     browser.get((tmp_path / 'slips.html').as_uri())

@@ -73,8 +73,8 @@ def room(tmp_path_factory):
 
 
 def links_of(out):
-    from class_set.keys import read_keys
-    from class_set.set_folder import read_records
+    from class_set.set.keys import read_keys
+    from class_set.set.folder import read_records
     return [f'/p/{key}' for key in read_keys(out, read_records(out)).values()]
 
 

@@ -6,8 +6,8 @@ import socket
 import threading
 
 from class_set.names import folder_for
-from class_set.rows import ALPHABET, Row, rows_text
-from class_set.set_files import HANDOUT, RECORDS, SUMS, write_private, sums_text
+from class_set.set.records import ALPHABET, Row, rows_text
+from class_set.set.files import HANDOUT, RECORDS, SUMS, write_private, sums_text
 
 
 def stand_in(name, password, mask, size=17408):

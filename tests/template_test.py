@@ -10,10 +10,10 @@ import tempfile
 
 import pytest
 
-from class_set.compiling import build_programs
+from class_set.programs.compiling import build_programs
 from class_set.judge_code import shape_of
-from class_set.rows import ALPHABET
-from class_set.template import load_templates
+from class_set.set.records import ALPHABET
+from class_set.programs.template import load_templates
 from conftest import ROOT
 
 

@@ -13,14 +13,14 @@ import threading
 
 import pytest
 
-from class_set.in_place import add_person, remove_people
-from class_set.details import read_details
+from class_set.set.in_place import add_person, remove_people
+from class_set.set.details import read_details
 from class_set.errors import Refusal
-from class_set.keys import read_keys, with_keys
-from class_set.removal import removal_texts
-from class_set.rows import Row
-from class_set.set_files import read_removed
-from class_set.set_folder import locked, read_served, read_set
+from class_set.set.keys import read_keys, with_keys
+from class_set.set.removals import removal_texts
+from class_set.set.records import Row
+from class_set.set.files import read_removed
+from class_set.set.folder import locked, read_served, read_set
 from stand_in_set import stand_in
 from conftest import PEOPLE, organiser, page_app
 
@@ -170,8 +170,9 @@ def test_a_process_that_missed_a_walk_in_follows_a_removal(make_set, stand_in_bu
 
 
 def test_grade_reads_one_state_while_people_go_and_come_back(make_set, stand_in_builds, class_set, tmp_path):
-    from class_set.grading import grade_command
-    from class_set.removal import remove_command, restore_command
+    from class_set.commands.grade import grade_command
+    from class_set.commands.remove import remove_command
+    from class_set.commands.restore import restore_command
     out = make_set()
     stop, changes, problems = threading.Event(), [], []
 

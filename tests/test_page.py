@@ -122,7 +122,7 @@ def test_an_address_spends_only_names_on_nobodys_list(make_set):
 
 
 def test_a_budget_is_a_moving_window(make_set):
-    from class_set.checkins import Budget, Checkins, Spending, TooMany
+    from class_set.set.store import Budget, Checkins, Spending, TooMany
     store = Checkins(make_set())
 
     def spend(who, now):
@@ -403,7 +403,7 @@ def test_the_board_for_the_wall(make_set):
 
 
 def test_serve_refuses_what_is_no_set_to_serve(tmp_path, class_set, stand_in_builds):
-    from class_set.enrolment import open_set
+    from class_set.web.enrolment import open_set
     (tmp_path / 'notes').mkdir()
     (tmp_path / 'notes' / 'mine.txt').write_text('the organiser\'s')
     (tmp_path / 'empty').mkdir()

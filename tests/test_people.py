@@ -87,7 +87,7 @@ def test_a_text_that_is_an_id_and_a_name_is_refused_until_told_which(tmp_path, s
 def test_a_walk_in_named_like_an_id_is_refused(tmp_path, stand_in_builds, name, said):
     (tmp_path / 'ids.csv').write_text('Name;E-mail\nAnn Lee;ann@school.ru\n', encoding='utf-8')
     out = str(tmp_path / 'set')
-    from class_set.building import build_command
+    from class_set.commands.build import build_command
     build_command(str(tmp_path / 'ids.csv'), out, 1, name_column='Name', id_column='E-mail')
     refused = enrol(page_app({'OUT': out, 'PLACES': 3}).test_client(), name)
     assert refused.status_code == 409 and said in refused.text

@@ -8,9 +8,9 @@ import pytest
 
 from class_set.errors import Refusal
 from class_set.judge_code import held, shape_of
-from class_set.keys import read_keys, with_keys
-from class_set.rows import ALPHABET, Row, new_rows
-from class_set.set_folder import is_new, read_set
+from class_set.set.keys import read_keys, with_keys
+from class_set.set.records import ALPHABET, Row, new_rows
+from class_set.set.folder import is_new, read_set
 from stand_in_set import stand_in
 
 
@@ -98,8 +98,8 @@ def test_keys_of_a_set_from_before_namesakes(make_set):
 
 
 def test_one_person_is_found_without_reading_everyone(make_set, monkeypatch):
-    import class_set.details as details
-    from class_set.details import one_person, read_details
+    import class_set.set.details as details
+    from class_set.set.details import one_person, read_details
     out = make_set([('Ann, the elder', 'Ab3De'), ('Bob', 'Fg4Hj'), ('x,Bob,y', 'Km5Np'), ('"Bob"', 'Pq6Rs')])
     found = read_details(out)
     read = details.read_records

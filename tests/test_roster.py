@@ -7,7 +7,7 @@ import re
 import pytest
 
 from class_set.errors import Refusal
-from class_set.roster import read_roster
+from class_set.sheets.roster import read_roster
 
 GROUP = 'ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n' \
         'Иванов Иван Иванович;ИБ-22;1003\r\n'
@@ -103,7 +103,7 @@ def test_a_libreoffice_spreadsheet_and_an_old_workbook(tmp_path):
 
 
 def test_a_roster_larger_than_the_disk_is_refused_before_it_is_read(tmp_path, class_set, monkeypatch):
-    from class_set import building
+    from class_set.commands import build as building
     monkeypatch.setattr(building, 'free_space', lambda path: 100 * 2**20)
     monkeypatch.setattr(building, 'read_roster', lambda *args: pytest.fail('read whole'))
     big = roster(tmp_path, ''.join(f'Person {i}\n' for i in range(20000)).encode())
@@ -114,7 +114,7 @@ def test_a_roster_larger_than_the_disk_is_refused_before_it_is_read(tmp_path, cl
 
 
 def test_the_room_a_set_needs_is_counted_before_anything_is_written(tmp_path, class_set, monkeypatch):
-    from class_set import building
+    from class_set.commands import build as building
     monkeypatch.setattr(building, 'free_space', lambda path: 2**20)
     monkeypatch.setattr(building, 'rows_about', lambda path: None)
     status, _, said = class_set('build', roster(tmp_path, ''.join(f'Person {i}\n' for i in range(100)).encode()),

@@ -3,7 +3,7 @@ come back, says what counting everything afresh says; and a change of
 the people costs the answers it touches, not everyone's."""
 import time
 
-from class_set import grading
+from class_set.set import grading
 from class_set.web.standing import Standing
 from conftest import organiser, page_app, records
 from stand_in_set import numbered

@@ -11,8 +11,8 @@ import threading
 
 import pytest
 
-from class_set import checkins
-from class_set.checkins import Checkins, Via
+from class_set.set import store as store_module
+from class_set.set.store import Checkins, Via
 from class_set.errors import Refusal
 from conftest import organiser, page_app, read_csv
 
@@ -107,7 +107,7 @@ def test_a_store_another_program_holds_is_waited_for(app, class_set):
 
 def test_a_store_held_too_long_is_called_busy_not_broken(app, class_set, monkeypatch):
     out = app.config['OUT']
-    monkeypatch.setattr(checkins, 'BUSY_WAIT', 0.2)
+    monkeypatch.setattr(store_module, 'BUSY_WAIT', 0.2)
     app.extensions['room'].store.db.execute('PRAGMA busy_timeout = 200')
     with held(out, 2):
         status, _, said = class_set('board-key', out)
@@ -182,7 +182,7 @@ def test_a_really_full_disk(small_disk, class_set):
 
 
 def test_little_room_is_said_at_the_start_and_on_the_board(make_set, class_set, monkeypatch, serve_at_once):
-    monkeypatch.setattr(checkins, 'free_space', lambda path: 5 * 2**20)  # less than an hour of answers takes
+    monkeypatch.setattr(store_module, 'free_space', lambda path: 5 * 2**20)  # less than an hour of answers takes
     out = make_set()
     status, printed, _ = class_set('serve', out)
     assert status == 0 and f'Little room left on the disk of {out}: 5 MiB' in printed

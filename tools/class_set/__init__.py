@@ -3,33 +3,31 @@ of its own, and what an organiser does with the set afterwards: find whose
 password a word is, grade the answers people handed in, or collect them
 through a page of its own.
 
-Modules, by job:
-- The command line: __main__ (a function per command), cli (its words),
-  errors (Refusal and the exit codes), progress (long steps on the
-  terminal), language (English and Russian: the catalogs in
-  translations/, babel.cfg says what is in them), address (this
-  machine's address on the room's network), limits (the numbers that
-  bound serve, with their defaults).
-- People and their names: roster (the organiser's list or table), names
-  (comparing names, their folders), files (files people hand in and get
-  back: rosters, answers, reports, workbooks).
-- The set on disk: set_files (the set's files: names, CSV text, private
-  writes, the lock), rows (answers.csv, the records), keys (keys.csv),
-  details (details.csv: the roster's other columns and ids, how
-  namesakes are told apart), set_folder (the set read, checked and laid
-  out), swap (a new set put in place in one step), in_place (one person
-  added or people removed in place, under a journal).
-- Programs: judge_code (the judge's machine code), compiling (the release
-  preset), template (programs written from reference builds), verifying
-  (every program under Wine).
-- The commands: building (build), enrolment (walk-ins at the page),
-  removal (remove and restore), who, links (links, slips and rekey),
-  grading (whose each answer is), report (the report, as CSV or
-  workbook), checkins (the answers handed in through the page, in SQLite).
-- web: the page and the board (create_app, the blueprints page and board,
-  room (the set as the page sees it, and the budgets), standing (what the
-  board shows, kept up as answers come), problems, serving (serve in one
-  process, waitress), workers (past one process, gunicorn)).
+The house, in layers; each imports only from those below it (the tests
+keep it so):
+- commands/: the command line, a module per command holding its options
+  and its work (build, who, grade, serve, links, rekey, remove, restore,
+  board_key, address), options (what their parsers share), and COMMANDS,
+  the table that __main__ reads.
+- web/: the check-in page and the board: create_app, the blueprints page
+  and board, room (the set as the page sees it, and the budgets),
+  standing (what the board shows), enrolment (walk-ins at the door),
+  problems, limits (serve's numbers), serving (one process, waitress),
+  workers (past one process, gunicorn).
+- sheets/: the files people hand the tool and get back: tables (reading
+  and writing them), roster, report, links (and the slips).
+- programs/: making programs: compiling (the release preset), template
+  (programs written from reference builds), placing (programs put into a
+  set), verifying (every program under Wine).
+- set/: the set on disk, a module for each of its files: files (their
+  names, CSV text, writes, the lock), records (answers.csv), keys,
+  details, removals, in_place (one person added or removed in place),
+  swap (a new set put in place), folder (the set read, checked, laid out,
+  locked), store (checkins.sqlite), grading (whose each answer is).
+- Below them all: errors (Refusal, Failure and the exit codes), language
+  (English and Russian), names (comparing names, their folders),
+  progress, address (this machine's on the room's network), judge_code
+  (the judge's machine code, read back out of a program).
 """
 import os
 

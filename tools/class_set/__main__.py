@@ -4,29 +4,30 @@ import errno
 import os
 import sys
 
-from . import cli
+from .commands import options
 from .errors import FAILED, INTERRUPTED, REFUSED, Failure, Refusal
+
 
 # Each command imports what it uses: only serve needs Flask.
 
 
 def run_build(args):
-    from .building import build_command
+    from .commands.build import build_command
     rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
                          id_column=args.id_column)
     if not args.verify:
         return 0
-    from .verifying import verify_command
+    from .programs.verifying import verify_command
     return verify_command(os.path.abspath(args.out), rows)
 
 
 def run_who(args):
-    from .who import who_command
+    from .commands.who import who_command
     return who_command(args.out, word=args.word)
 
 
 def run_grade(args):
-    from .grading import grade_command
+    from .commands.grade import grade_command
     return grade_command(args.out, args.answers, name_column=args.name_column, word_column=args.word_column,
                          output=args.output, from_checkins=args.from_checkins, encoding=args.encoding,
                          id_column=args.id_column, trust_names=args.trust_names, language=args.language,
@@ -34,9 +35,9 @@ def run_grade(args):
 
 
 def run_serve(args):
-    from .web.serving import serve_command
-    from .links import checked_base
-    from .limits import LIMITS
+    from .commands.serve import serve_command
+    from .commands.links import checked_base
+    from .web.limits import LIMITS
     if args.workers and args.workers > 1:
         if not args.trusted_proxy:
             raise Refusal('--workers runs gunicorn, which holds a slow sender\'s request in a thread of its own: put a '
@@ -54,33 +55,33 @@ def run_serve(args):
 
 
 def run_address(args):
-    from .address import address_command
+    from .commands.address import address_command
     return address_command(port=args.port)
 
 
 def run_board_key(args):
-    from .checkins import board_key_command
+    from .commands.board_key import board_key_command
     return board_key_command(os.path.realpath(args.out))
 
 
 def run_links(args):
-    from .links import links_command
+    from .commands.links import links_command
     return links_command(os.path.realpath(args.out), base=args.base, output=args.output, slips=args.slips,
                          language=args.language or 'en', only=args.only)
 
 
 def run_rekey(args):
-    from .links import rekey_command
+    from .commands.rekey import rekey_command
     return rekey_command(os.path.realpath(args.out), name=args.name, by=args.by)
 
 
 def run_remove(args):
-    from .removal import remove_command
+    from .commands.remove import remove_command
     return remove_command(os.path.realpath(args.out), wanted=args.names, by=args.by)
 
 
 def run_restore(args):
-    from .removal import restore_command
+    from .commands.restore import restore_command
     return restore_command(os.path.realpath(args.out), wanted=args.names, jobs=args.jobs, by=args.by)
 
 
@@ -90,7 +91,7 @@ RUNNERS = {'build': run_build, 'who': run_who, 'grade': run_grade, 'serve': run_
 
 
 def main(argv=None):
-    parser = cli.parser(RUNNERS, __doc__.split('\n\n')[0])
+    parser = options.parser(RUNNERS, __doc__.split('\n\n')[0])
     args = parser.parse_args(argv)
     if args.command == 'grade' and (args.answers is None) == (not args.from_checkins):
         parser.error('grade takes ANSWERS or --from-checkins, one of the two')

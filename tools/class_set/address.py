@@ -4,7 +4,8 @@ import ipaddress
 import socket
 import urllib.parse
 
-from .errors import OK, Refusal
+from .errors import Refusal
+
 
 
 def addresses():
@@ -44,13 +45,3 @@ def room_base(port):
     return f'http://{found[0]}:{port}/'
 
 
-def address_command(port):
-    found = addresses()
-    if not found:
-        raise Refusal('this machine has no IPv4 address: is it on the room\'s network?')
-    print(f'The room reaches serve --host 0.0.0.0 --port {port} at:')
-    for address in found:
-        print(f'  http://{address}:{port}/')
-    if len(found) > 1:
-        print('(one address for each network this machine is on: the room\'s is the one of its Wi-Fi)')
-    return OK

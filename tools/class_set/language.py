@@ -7,6 +7,7 @@ import tempfile
 
 from . import ROOT
 
+
 LANGUAGES = ('en', 'ru')
 
 

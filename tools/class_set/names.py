@@ -9,6 +9,7 @@ import icu
 from .errors import Refusal
 from .language import N_
 
+
 # Device names, with or without an extension; Windows counts ¹²³ as digits.
 RESERVED = {'CON', 'PRN', 'AUX', 'NUL'} | {p + n for p in ('COM', 'LPT') for n in '0123456789¹²³'}
 CONTROL = re.compile(r'[\x00-\x1f\x7f-\x9f]')

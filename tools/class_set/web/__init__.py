@@ -1,6 +1,10 @@
 """The check-in page: where people hand in the word they found, by name or
 through their own link (the `page` blueprint), and a board behind a key
-where the organiser watches the room (the `board` blueprint)."""
+where the organiser watches the room (the `board` blueprint). It uses the
+set, the programs (a walk-in's) and the sheets; no command.
+
+A new page: a route in page.py (for people) or board.py (for the
+organiser), and its template in templates/, which escapes what it shows."""
 import errno
 import os
 import urllib.parse
@@ -10,14 +14,15 @@ from flask_babel import Babel, get_locale
 from werkzeug.exceptions import HTTPException, default_exceptions
 from werkzeug.middleware.proxy_fix import ProxyFix
 
-from ..checkins import Busy, DiskFull
 from ..language import LANGUAGES, N_, compiled
-from ..limits import DEFAULTS as LIMITS
+from ..set.store import Busy, DiskFull
 from .board import board
+from .limits import DEFAULTS as LIMITS
 from .page import page
 from .problems import keyed, problem
 from .room import LIMIT, Room, Unavailable
 from .standing import Standing
+
 
 # Nothing from anywhere but the page itself, no inline style or script.
 POLICY = "default-src 'self'; img-src 'self' data:; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"

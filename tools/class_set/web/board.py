@@ -8,14 +8,15 @@ import time
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 from flask_babel import get_locale, gettext
 
-from .. import grading
-from ..checkins import space
-from ..details import read_details
-from ..files import write_csv
-from ..report import words
-from ..links import links_csv, people_links, slips_page, slips_style
-from ..set_files import read_walk_ins
+from ..set import grading
+from ..set.details import read_details
+from ..set.files import read_walk_ins
+from ..set.store import space
+from ..sheets.links import links_csv, people_links, slips_page, slips_style
+from ..sheets.report import graded, words
+from ..sheets.tables import write_csv
 from .problems import keyed
+
 
 board = Blueprint('board', __name__)
 COOKIE = 'board'
@@ -41,7 +42,7 @@ def board_report():
     """grade's Report from the check-ins, with when each downloaded."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
-    return grading.graded(room.out, people.rows, grading.from_store(answers), downloads=room.store.downloads())
+    return graded(room.out, people.rows, grading.from_store(answers), downloads=room.store.downloads())
 
 
 def attachment(text, mimetype, filename):

@@ -3,18 +3,18 @@ person's own page at /p/KEY (their program, and a form for the word alone)."""
 import urllib.parse
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
-
 from flask_babel import gettext, ngettext
 
-from ..checkins import DiskFull, Spending, TooMany, Via
 from ..errors import Refusal
 from ..language import N_, N_plural, said
-from ..keys import as_typed
 from ..names import CONTROL, NONCHARACTER, name_key
-from ..set_folder import program_path
-from ..enrolment import enrol as enrol_walk_in
+from ..set.folder import program_path
+from ..set.keys import as_typed
+from ..set.store import DiskFull, Spending, TooMany, Via
+from .enrolment import enrol as enrol_walk_in
 from .problems import keyed, problem
 from .room import LIMIT
+
 
 FORM = 'application/x-www-form-urlencoded'
 page = Blueprint('page', __name__)

@@ -6,15 +6,16 @@ import os
 import threading
 from typing import NamedTuple
 
-from ..checkins import Budget, Checkins, Spending
-from ..details import read_details, told_apart
 from ..errors import Refusal
-from ..in_place import size_of
-from ..keys import keys_after, read_keys
 from ..names import name_key
-from ..rows import Row, read_rows_after, row_line
-from ..set_files import KEYS, RECORDS, REMOVED, WALK_INS, read_walk_ins, removed_after
-from ..set_folder import program_path, read_served
+from ..set.details import read_details, told_apart
+from ..set.files import KEYS, RECORDS, REMOVED, WALK_INS, read_walk_ins, removed_after
+from ..set.folder import program_path, read_served
+from ..set.in_place import size_of
+from ..set.keys import keys_after, read_keys
+from ..set.records import Row, read_rows_after, row_line
+from ..set.store import Budget, Checkins, Spending
+
 
 LIMIT = 4096  # bytes of a request body; the form sends far less
 

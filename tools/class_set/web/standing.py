@@ -7,11 +7,12 @@ import contextlib
 import threading
 import time
 
-from .. import grading
-from ..checkins import Via
-from ..details import read_details, told_apart
 from ..names import name_key
-from ..set_files import DETAILS, REMOVED, read_removed
+from ..set import grading
+from ..set.details import read_details, told_apart
+from ..set.files import DETAILS, REMOVED, read_removed
+from ..set.store import Via
+
 
 PAGE = 200  # people a page: a big room's board stays small
 TRIED = 50  # names on nobody's list shown, the latest; the board's CSV has them all

@@ -14,6 +14,7 @@ from . import server_problem
 from .room import Unavailable
 
 
+
 class Worker(ThreadWorker):
     """gunicorn's threaded worker, whose answer to a request it could not
     read is the page's own problem page, not gunicorn's English."""

@@ -2,31 +2,18 @@
 links for a mail merge, and a page of slips to print, a QR code on each."""
 import io
 import os
-import sys
-import urllib.parse
 
 import jinja2
 
-from .address import room_base, unreachable
-from .checkins import Checkins, remembered_base
-from .errors import OK, Refusal, argument
-from .files import is_workbook, whole_file, workbook, write_csv
-from .language import translations
-from .names import name_key
-from .keys import append_key, grouped, new_key, with_keys
-from .details import one_person, person_named, read_details, told_apart
-from .set_folder import locked, read_records, read_set
-from .set_files import KEYS, read_walk_ins
+from ..language import translations
+from ..names import name_key
+from ..set.details import read_details, told_apart
+from ..set.files import read_walk_ins
+from ..set.keys import grouped
+from .tables import workbook, write_csv
+
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
-
-
-def checked_base(base):
-    """The page's address as people's browsers reach it: http or https."""
-    parts = urllib.parse.urlsplit(base)
-    if parts.scheme not in ('http', 'https') or not parts.netloc or parts.query or parts.fragment:
-        raise Refusal(f'--base {base}: not an http or https address, such as http://ADDRESS:8000/')
-    return base.rstrip('/') + '/'
 
 
 def people_links(rows, keys, base, details, everyone=None):
@@ -97,46 +84,3 @@ def slips_page(links, style_href=None, language='en'):
         style=None if style_href else slips_style())
 
 
-def links_advice(out, folder):
-    """The command to copy that prints one person's link and slip."""
-    return f'class-set links {out} --base {remembered_base(out) or "auto"} --only {argument(folder)} --slips slip.html'
-
-
-def links_command(out, base, output, slips, language='en', only=None):
-    base = room_base(8000) if base == 'auto' else checked_base(base)
-    with locked(out):
-        everyone = read_set(out)
-        keys = with_keys(out, everyone)
-        details = read_details(out)
-        rows = [person_named(everyone, details, only)] if only else everyone
-        Checkins(out).remember_base(base)
-    links = people_links(rows, keys, base, details, everyone)
-    if slips is not None:
-        with whole_file(slips, out) as f:
-            f.write(slips_page(links, language=language))
-    if is_workbook(output):
-        with whole_file(output, out, binary=True) as f:
-            f.write(links_workbook(out, rows, links, translations(language).gettext))
-    else:
-        with whole_file(output or '-', out) as f:
-            f.write(links_csv(out, rows, links))
-    said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
-            f'slips to {slips}' if slips else '']
-    print(', '.join(s for s in said if s), file=sys.stderr)
-    warning = unreachable(base, 'The links\' address')
-    if warning:
-        print(warning, file=sys.stderr)
-    return OK
-
-
-def rekey_command(out, name, by=None):
-    """A new key for one person: their old link stops working at once."""
-    with locked(out):
-        person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
-        if not os.path.exists(os.path.join(out, KEYS)):
-            # A set made before keys: everyone's, before one is replaced.
-            with_keys(out, read_records(out))
-        append_key(out, person, new_key())
-    print(f'{person.name} has a new key; the old link no longer works. {links_advice(out, person.folder)} '
-          'prints their new link and slip.')
-    return OK

@@ -5,21 +5,13 @@ had when they answered."""
 import collections
 import dataclasses
 import enum
-import os
-import sys
 import time
 from typing import NamedTuple
 
-from .checkins import Checkins, Via
-from .details import read_details, told_apart
-from .errors import OK, Refusal
-from .files import column, inside, read_table
-from .names import CONTROL, name_key
-from .report import Report, write_report
-from .set_folder import read_set, records_path, steady
-from .set_files import read_removed, read_walk_ins
+from ..names import CONTROL, name_key
+from .details import told_apart
+from .store import Via
 
-MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
 
 
 class Nobody(enum.Enum):
@@ -288,17 +280,6 @@ def grade(rows, answers, details, removed=(), walk_ins=(), trust_names=False):
     return Grade(report, passed_around(result, label, order), result.strangers)
 
 
-def read_answers(path, name_column, word_column, encoding=None, id_column=None):
-    """[Handed] from a table as forms and spreadsheets export it (see
-    files.read_table), with a header row."""
-    table = read_table(path, encoding, 'answers')
-    header = table[0][1]
-    name_at, word_at = (column(header, wanted, f'{path}:1') for wanted in (name_column, word_column))
-    id_at = column(header, id_column, f'{path}:1') if id_column else None
-    return [Handed(f'{path}:{line}', fields[name_at], fields[word_at], id=fields[id_at].strip() if id_column else '')
-            for line, fields in table[1:]]
-
-
 def from_store(answers):
     """[Handed] of answers kept by serve: by name as typed, or for sure
     through a personal link; judged then against the person they matched."""
@@ -306,43 +287,3 @@ def from_store(answers):
                    matched=a.folder, correct=a.correct) for a in answers]
 
 
-def checked_in(out):
-    """(the store, [Handed] through serve) of OUT/checkins.sqlite."""
-    try:
-        store = Checkins(out, create=False)
-    except FileNotFoundError:
-        raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
-    return store, from_store(store.answers())
-
-
-def graded(out, rows, answers, trust_names=False, downloads=None):
-    """The Report of the answers for the set OUT: grade's, with the
-    roster's other columns and, where known, when each downloaded."""
-    details = read_details(out)
-    result = grade(rows, answers, details, read_removed(out), [w.name for w in read_walk_ins(out)], trust_names)
-    return Report(result, details, downloads or {})
-
-
-def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
-                  encoding=None, id_column=None, trust_names=False, language=None, points=1):
-    records_path(out)
-    downloads = None
-    if not from_checkins:
-        if inside(answers_path, out):
-            raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
-        answers = read_answers(answers_path, name_column, word_column, encoding, id_column)
-    if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
-        raise Refusal(f'{output}: that is the answers file itself')
-    with steady(out):  # no remove or restore half-seen
-        rows = read_set(out)
-        if from_checkins:
-            store, answers = checked_in(out)
-            downloads = store.downloads()
-        report = graded(out, rows, answers, trust_names, downloads)
-    said = write_report(report, output, out, language, points)
-    strangers = report.grade.strangers
-    more = [f'... and {len(strangers) - MOST_SAID} more answers under names that match no one person '
-            '(the report has them all)'] if len(strangers) > MOST_SAID else []
-    print('\n'.join([report.grade.summary(), *map(str, report.grade.passed), *strangers[:MOST_SAID], *more,
-                     *said]), file=sys.stderr)
-    return OK

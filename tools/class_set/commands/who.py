@@ -1,9 +1,10 @@
 """`who`: whose password a word is."""
-from .details import read_details, told_apart
-from .errors import FAILED, OK
-from .names import name_key
-from .set_folder import read_set, steady
-from .set_files import read_removed, read_walk_ins
+
+from ..errors import FAILED, OK
+from ..names import name_key
+from ..set.details import read_details, told_apart
+from ..set.files import read_removed, read_walk_ins
+from ..set.folder import read_set, steady
 
 
 def who_command(out, word):

@@ -8,13 +8,13 @@ import os
 import shutil
 import sys
 
-from .errors import Refusal
-from .files import leftovers
+from ..errors import Refusal
+from ..judge_code import held
+from ..names import check_folders
+from .files import HANDOUT, KEYS, PROGRAM, RECORDS, SUMS, leftovers, locked_where, sums_text, write_private
 from .in_place import in_flight, recover
-from .judge_code import held
-from .names import check_folders
-from .rows import read_rows, rows_text
-from .set_files import HANDOUT, KEYS, PROGRAM, RECORDS, SUMS, locked_where, sums_text, write_private
+from .records import read_rows, rows_text
+
 
 # What build writes in OUT; anything else there is kept as it is.
 WRITTEN = {HANDOUT, RECORDS, KEYS}

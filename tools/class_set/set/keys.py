@@ -5,9 +5,10 @@ import dataclasses
 import os
 import secrets
 
-from .errors import Refusal
+from ..errors import Refusal
+from .files import KEYS, append_synced, csv_line, csv_text, replace_private, whole_records
 from .in_place import in_flight
-from .set_files import KEYS, append_synced, csv_line, csv_text, replace_private, whole_records
+
 
 
 # Crockford's base32: no I, L, O or U, so that a key typed from a slip

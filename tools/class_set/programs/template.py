@@ -22,11 +22,12 @@ import tempfile
 
 import scan_password
 
-from . import ROOT
+from .. import ROOT
+from ..errors import Refusal
+from ..judge_code import shape_of
+from ..progress import Progress
 from .compiling import WORK, build_programs
-from .errors import Refusal
-from .judge_code import shape_of
-from .progress import Progress
+
 
 
 def references(shape):

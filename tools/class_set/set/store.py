@@ -19,9 +19,9 @@ import time
 import urllib.parse
 from typing import NamedTuple
 
-from .errors import OK, Failure, Refusal
-from .set_files import CHECKINS, same_file
-from .set_folder import records_path
+from ..errors import Failure, Refusal
+from .files import CHECKINS, same_file
+
 
 SCHEMA = '''
 CREATE TABLE IF NOT EXISTS answers (
@@ -403,12 +403,3 @@ def remembered_base(out):
     return found and found[0]
 
 
-def board_key_command(out):
-    """A new key for the board of the set OUT, at once, also on a running serve."""
-    records_path(out)  # a set: no store is made where there is none
-    key = Checkins(out).new_key()
-    base = remembered_base(out)
-    where = f'  {base}board?key={key}' if base else f'  http://ADDRESS:PORT/board?key={key}\nwith the address and ' \
-                                                  'port serve printed.'
-    print(f'The board has a new key; the old one no longer works. Open it again at\n{where}')
-    return OK

@@ -6,10 +6,11 @@ import csv
 import dataclasses
 import itertools
 
-from .errors import Refusal, argument
-from .files import column, delimiter_of, table_lines, text_lines
-from .names import INVISIBLE, clean_name, folder_for, name_key
-from .progress import Reading
+from ..errors import Refusal, argument
+from ..names import INVISIBLE, clean_name, folder_for, name_key
+from ..progress import Reading
+from .tables import column, delimiter_of, table_lines, text_lines
+
 
 # What a column of whole names is called in the exports people have.
 NAME_HEADERS = {'фио', 'ф.и.о.', 'фамилия имя отчество', 'имя', 'name', 'full name', 'student', 'ученик',

@@ -6,40 +6,18 @@ import os
 import shutil
 import time
 
-from .compiling import work_folder, work_place
-from .details import merged, read_details
-from .errors import Refusal, argument
-from .keys import new_key, read_keys, with_keys, write_keys
-from .names import check_folders, check_newcomers, name_key
-from .files import rows_about
-from .roster import read_roster
-from .rows import new_rows
-from .set_folder import is_new, locked, program_path, read_set, resolve, write_set
-from .swap import replacing
-from .template import write_programs
-from .set_files import DETAILS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, replace_private, \
-    write_private
+from ..errors import Refusal, argument
+from ..names import check_folders, check_newcomers, name_key
+from ..programs.compiling import work_place
+from ..programs.placing import add_people
+from ..set.details import merged, read_details
+from ..set.files import DETAILS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, replace_private
+from ..set.folder import is_new, locked, read_set, resolve
+from ..set.keys import with_keys
+from ..set.records import new_rows
+from ..sheets.roster import read_roster
+from ..sheets.tables import rows_about
 
-
-def add_people(out, rows, added, jobs, files=None):
-    """Write the programs of `added` (rows without a sha256 yet), and swap
-    in the set with them and with `files` ({name: text}) beside the
-    records; return the added rows, complete."""
-    work, lock = work_folder()
-    try:
-        added, written = write_programs(work, added, jobs)
-        programs = {r.folder: program_path(out, r) for r in rows}
-        programs.update((row.folder, path) for row, path in zip(added, written))
-        with replacing(out) as new:
-            write_set(new, rows + added, programs)
-            keys = read_keys(out, rows)
-            write_keys(new, rows + added, {r.folder: keys.get(r.folder) or new_key() for r in rows + added})
-            for file_name, text in (files or {}).items():
-                write_private(os.path.join(new, file_name), text)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-        lock.close()
-    return added
 
 
 def walk_ins_listed(roster, out, people, rows, found, walk_ins):

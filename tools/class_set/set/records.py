@@ -4,9 +4,10 @@ import dataclasses
 import io
 import secrets
 
-from .errors import Refusal
-from .set_files import csv_line, csv_text, whole_records
-from .names import MAX_NAME, folder_for
+from ..errors import Refusal
+from ..names import MAX_NAME, folder_for
+from .files import csv_line, csv_text, whole_records
+
 
 # Room for the longest name that build takes, in any of the fields.
 csv.field_size_limit(16 * MAX_NAME)

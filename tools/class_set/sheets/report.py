@@ -6,8 +6,12 @@ columns as wide as what they hold, and the summary on a sheet of its own."""
 import datetime
 import sys
 
-from .files import is_workbook, whole_file, workbook, write_csv
-from .language import N_, translations
+from ..language import N_, translations
+from ..set.details import read_details
+from ..set.files import read_removed, read_walk_ins
+from ..set.grading import grade
+from .tables import is_workbook, whole_file, workbook, write_csv
+
 
 COLUMNS = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
            'claimed_by_name', 'walk_in', 'removed', 'solved_at', 'downloaded', 'minutes', 'points']
@@ -82,3 +86,11 @@ def write_report(report, output, out, language=None, points=1):
     if language and language != 'en':
         return [f'the CSV stays in English, for programs; --output report.xlsx gives the report in {language}']
     return []
+
+
+def graded(out, rows, answers, trust_names=False, downloads=None):
+    """The Report of the answers for the set OUT: grade's, with the
+    roster's other columns and, where known, when each downloaded."""
+    details = read_details(out)
+    result = grade(rows, answers, details, read_removed(out), [w.name for w in read_walk_ins(out)], trust_names)
+    return Report(result, details, downloads or {})

@@ -6,17 +6,16 @@ import collections
 import shutil
 import time
 
-from .in_place import add_person
-from .building import add_people
-from .compiling import work_folder
-from .errors import Refusal
-from .keys import new_key
-from .language import N_
-from .names import clean_name, folder_for, looks_like, mixes_scripts, name_key
-from .rows import new_rows
-from .set_folder import is_new, locked, records_path
-from .template import load_templates, write_programs
-from .set_files import read_removed, read_walk_ins
+from ..errors import Refusal
+from ..language import N_
+from ..names import clean_name, folder_for, looks_like, mixes_scripts, name_key
+from ..programs.compiling import work_folder
+from ..programs.placing import add_people, place
+from ..programs.template import load_templates
+from ..set.files import read_removed, read_walk_ins
+from ..set.folder import is_new, locked, records_path
+from ..set.records import new_rows
+
 
 
 def open_set(out, jobs):
@@ -99,19 +98,3 @@ def part_of_a_name(name, by_name):
     return False
 
 
-def place(out, row, jobs, walk_in=None):
-    """(row, key): someone's program written and added in place, at the
-    cost of one person however large the set, with a new key; `walk_in`:
-    when and from where they enrolled, for a walk-in. Call with the set locked."""
-    work, lock = work_folder()
-    try:
-        [written], [program] = write_programs(work, [row], jobs)
-        if row.sha256 and written.sha256 != row.sha256:
-            raise Refusal(f'the program written for "{row.name}" is not the one they had (its sha256 differs); '
-                          'nothing was changed')
-        key = new_key()
-        add_person(out, written, program, key, [written.name, *walk_in] if walk_in else None)
-        return written, key
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-        lock.close()

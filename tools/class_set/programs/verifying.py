@@ -4,11 +4,12 @@ import os
 import shutil
 import subprocess
 
-from . import ROOT
+from .. import ROOT
+from ..errors import CANNOT_VERIFY, FAILED, OK
+from ..progress import Progress
+from ..set.folder import program_path
 from .compiling import WORK, work_folder
-from .errors import CANNOT_VERIFY, FAILED, OK
-from .progress import Progress
-from .set_folder import program_path
+
 
 
 def verify_command(out, rows):

@@ -10,10 +10,11 @@ import time
 
 from scan_password import C_LOCALE
 
-from . import ROOT
-from .errors import Refusal
-from .files import leftovers
-from .progress import Progress
+from .. import ROOT
+from ..errors import Refusal
+from ..progress import Progress
+from ..set.files import leftovers
+
 
 WORK = os.path.join(ROOT, 'build', 'class-set')
 

@@ -11,9 +11,10 @@ import shutil
 import subprocess
 import tempfile
 
-from .errors import Refusal
-from .set_files import CHECKINS, DETAILS, REMOVED, WALK_INS
-from .set_folder import WRITTEN
+from ..errors import Refusal
+from .files import CHECKINS, DETAILS, REMOVED, WALK_INS
+from .folder import WRITTEN
+
 
 # What other commands keep in a set, and a swap carries across as it is.
 KNOWN = {CHECKINS, f'{CHECKINS}-journal', f'{CHECKINS}-wal', f'{CHECKINS}-shm', WALK_INS, DETAILS, REMOVED}

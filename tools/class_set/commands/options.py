@@ -3,7 +3,8 @@ function of __main__ that runs it."""
 import argparse
 import os
 
-from .limits import LIMITS
+from ..web.limits import LIMITS
+
 
 ENCODING_HELP = ("{} is in this encoding, for instance cp1251 (default: UTF-8, or UTF-16 where it starts with a "
                  "byte order mark)")

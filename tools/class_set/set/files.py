@@ -13,7 +13,8 @@ import io
 import os
 import tempfile
 
-from .errors import Refusal
+from ..errors import Refusal
+
 
 RECORDS = 'answers.csv'
 KEYS = 'keys.csv'
@@ -184,3 +185,9 @@ def locked_where(path, flags, wait=lambda: None, before=lambda: None, mode=fcntl
         yield fd
     finally:
         os.close(fd)
+
+
+def leftovers(parent, prefix):
+    """The entries of `parent` whose names start with `prefix`, taken
+    literally (a name may hold [, ], * or ?)."""
+    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(prefix)]

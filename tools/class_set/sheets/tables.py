@@ -14,8 +14,10 @@ import sys
 import tempfile
 import time
 
-from .errors import Refusal
-from .names import name_key
+from ..errors import Refusal
+from ..names import name_key
+from ..set.files import leftovers
+
 
 WAYS_OUT = ('save it as UTF-8 (or as "Unicode text"), or name its encoding with --encoding, '
             'for instance --encoding cp1251')
@@ -294,12 +296,6 @@ def fit(sheet, rows):
 
 def is_workbook(path):
     return bool(path) and path.lower().endswith('.xlsx')
-
-
-def leftovers(parent, prefix):
-    """The entries of `parent` whose names start with `prefix`, taken
-    literally (a name may hold [, ], * or ?)."""
-    return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(prefix)]
 
 
 def inside(path, out):

@@ -7,11 +7,12 @@ import csv
 import dataclasses
 import os
 
-from .errors import Refusal
-from .names import name_key
-from .rows import row_of
-from .set_files import DETAILS, HANDOUT, RECORDS, csv_text
-from .set_folder import read_records
+from ..errors import Refusal
+from ..names import name_key
+from .files import DETAILS, HANDOUT, RECORDS, csv_text
+from .folder import read_records
+from .records import row_of
+
 
 
 @dataclasses.dataclass

@@ -1,0 +1,59 @@
+"""`grade`: the answers a group handed in, graded against the set."""
+
+import os
+import sys
+
+from ..errors import OK, Refusal
+from ..set.folder import read_set, records_path, steady
+from ..set.grading import Handed, from_store
+from ..set.store import Checkins
+from ..sheets.report import graded, write_report
+from ..sheets.tables import column, inside, read_table
+
+
+MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
+
+
+def read_answers(path, name_column, word_column, encoding=None, id_column=None):
+    """[Handed] from a table as forms and spreadsheets export it (see
+    files.read_table), with a header row."""
+    table = read_table(path, encoding, 'answers')
+    header = table[0][1]
+    name_at, word_at = (column(header, wanted, f'{path}:1') for wanted in (name_column, word_column))
+    id_at = column(header, id_column, f'{path}:1') if id_column else None
+    return [Handed(f'{path}:{line}', fields[name_at], fields[word_at], id=fields[id_at].strip() if id_column else '')
+            for line, fields in table[1:]]
+
+
+def checked_in(out):
+    """(the store, [Handed] through serve) of OUT/checkins.sqlite."""
+    try:
+        store = Checkins(out, create=False)
+    except FileNotFoundError:
+        raise Refusal(f'{out}: no check-ins yet (checkins.sqlite is made by serve)')
+    return store, from_store(store.answers())
+
+
+def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
+                  encoding=None, id_column=None, trust_names=False, language=None, points=1):
+    records_path(out)
+    downloads = None
+    if not from_checkins:
+        if inside(answers_path, out):
+            raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
+        answers = read_answers(answers_path, name_column, word_column, encoding, id_column)
+    if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
+        raise Refusal(f'{output}: that is the answers file itself')
+    with steady(out):  # no remove or restore half-seen
+        rows = read_set(out)
+        if from_checkins:
+            store, answers = checked_in(out)
+            downloads = store.downloads()
+        report = graded(out, rows, answers, trust_names, downloads)
+    said = write_report(report, output, out, language, points)
+    strangers = report.grade.strangers
+    more = [f'... and {len(strangers) - MOST_SAID} more answers under names that match no one person '
+            '(the report has them all)'] if len(strangers) > MOST_SAID else []
+    print('\n'.join([report.grade.summary(), *map(str, report.grade.passed), *strangers[:MOST_SAID], *more,
+                     *said]), file=sys.stderr)
+    return OK

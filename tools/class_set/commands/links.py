@@ -1,0 +1,54 @@
+"""`links`: everyone's link, for a mail merge, and slips to print."""
+
+import sys
+import urllib
+
+from ..address import room_base, unreachable
+from ..errors import OK, Refusal, argument
+from ..language import translations
+from ..set.details import person_named, read_details
+from ..set.folder import locked, read_set
+from ..set.keys import with_keys
+from ..set.store import Checkins, remembered_base
+from ..sheets.links import links_csv, links_workbook, people_links, slips_page
+from ..sheets.tables import is_workbook, whole_file
+
+
+def checked_base(base):
+    """The page's address as people's browsers reach it: http or https."""
+    parts = urllib.parse.urlsplit(base)
+    if parts.scheme not in ('http', 'https') or not parts.netloc or parts.query or parts.fragment:
+        raise Refusal(f'--base {base}: not an http or https address, such as http://ADDRESS:8000/')
+    return base.rstrip('/') + '/'
+
+
+def links_advice(out, folder):
+    """The command to copy that prints one person's link and slip."""
+    return f'class-set links {out} --base {remembered_base(out) or "auto"} --only {argument(folder)} --slips slip.html'
+
+
+def links_command(out, base, output, slips, language='en', only=None):
+    base = room_base(8000) if base == 'auto' else checked_base(base)
+    with locked(out):
+        everyone = read_set(out)
+        keys = with_keys(out, everyone)
+        details = read_details(out)
+        rows = [person_named(everyone, details, only)] if only else everyone
+        Checkins(out).remember_base(base)
+    links = people_links(rows, keys, base, details, everyone)
+    if slips is not None:
+        with whole_file(slips, out) as f:
+            f.write(slips_page(links, language=language))
+    if is_workbook(output):
+        with whole_file(output, out, binary=True) as f:
+            f.write(links_workbook(out, rows, links, translations(language).gettext))
+    else:
+        with whole_file(output or '-', out) as f:
+            f.write(links_csv(out, rows, links))
+    said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
+            f'slips to {slips}' if slips else '']
+    print(', '.join(s for s in said if s), file=sys.stderr)
+    warning = unreachable(base, 'The links\' address')
+    if warning:
+        print(warning, file=sys.stderr)
+    return OK

@@ -1,0 +1,23 @@
+"""`rekey`: a new key for one person."""
+
+import os
+
+from ..errors import OK
+from ..set.details import one_person, read_details
+from ..set.files import KEYS
+from ..set.folder import locked, read_records
+from ..set.keys import append_key, new_key, with_keys
+from .links import links_advice
+
+
+def rekey_command(out, name, by=None):
+    """A new key for one person: their old link stops working at once."""
+    with locked(out):
+        person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
+        if not os.path.exists(os.path.join(out, KEYS)):
+            # A set made before keys: everyone's, before one is replaced.
+            with_keys(out, read_records(out))
+        append_key(out, person, new_key())
+    print(f'{person.name} has a new key; the old link no longer works. {links_advice(out, person.folder)} '
+          'prints their new link and slip.')
+    return OK
