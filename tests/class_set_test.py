@@ -126,7 +126,7 @@ class TestCareless:
         assert sorted(r['name'] for r in rows(out)) == ['Abe', 'Ann', 'Bea', 'Bob']
 
     def test_full_and_read_only_disks(self, here):
-        for what, options, said in [('full', 'size=24k', 'No space left on device'),
+        for what, options, said in [('full', 'size=24k', 'which has 0 MiB free; nothing was written'),
                                     ('read-only', 'ro', 'Read-only file system')]:
             disk = os.path.join(here.dir, what)
             os.mkdir(disk)

@@ -6,7 +6,7 @@ import os
 import shutil
 import time
 
-from ..errors import Refusal, argument
+from ..errors import Failure, Refusal, argument
 from ..names import check_folders, check_newcomers, name_key
 from ..programs.compiling import work_place
 from ..programs.placing import add_people
@@ -127,9 +127,9 @@ def check_room(roster, out, people, about=''):
         if need_there > free_there:
             need, free, out = need_there, free_there, work
     if need > free:
-        raise Refusal(f'{roster}: {about}{people:,} people new to the set, whose programs would need {gib(need)} in '
-                      f'{out}, which has {gib(free)} free; nothing was written. Build it on a disk with more room, or '
-                      'from a shorter roster')
+        raise Failure(f'{roster}: {about}{people:,} {"person" if people == 1 else "people"} new to the set, whose '
+                      f'programs would need {gib(need)} in {out}, which has {gib(free)} free; nothing was written. '
+                      'Build it on a disk with more room, or from a shorter roster')
 
 
 def nearest(path):
