@@ -142,8 +142,8 @@ class Stopped:
 @pytest.fixture
 def serve_at_once(monkeypatch):
     """serve in process, up to the moment it would serve: its server stops at once."""
-    from class_set.commands import serve
-    monkeypatch.setattr(serve, 'listen', lambda *args: Stopped())
+    from class_set.web import serving
+    monkeypatch.setattr(serving, 'listen', lambda *args: Stopped())
 
 
 def page_app(config):

@@ -1,5 +1,11 @@
-"""The organiser's commands: a module each, holding its options and its
-work. The command line is made from them by __main__.
+"""The organiser's commands: a module each, holding its words (NAME,
+SUMMARY, DESCRIPTION), its options (options(parser)), its runner
+(run(args)) and its work. COMMANDS is the table that __main__ makes the
+command line of, in the order --help lists them.
 
-A new command: a module here, with its options and its work, named in
-__main__'s table."""
+A new command: a module here, with the same four, named in COMMANDS.
+Imports that only the work needs (Flask, openpyxl) go inside it: the
+command line is made from every module at each start."""
+from . import address, board_key, build, grade, links, rekey, remove, restore, serve, who
+
+COMMANDS = [build, who, grade, serve, links, rekey, address, board_key, remove, restore]

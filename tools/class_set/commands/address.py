@@ -1,7 +1,21 @@
 """`address`: this machine's address on the room's network."""
-
 from ..address import addresses
 from ..errors import OK, Refusal
+from .options import port
+
+
+NAME = 'address'
+SUMMARY = "this machine's address on the room's network"
+DESCRIPTION = ("Prints the address that the room's browsers reach serve --host 0.0.0.0 at: the one to print on the "
+               'slips (links --base).')
+
+
+def options(parser):
+    parser.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
+
+
+def run(args):
+    return address_command(port=args.port)
 
 
 def address_command(port):

@@ -1,8 +1,24 @@
 """`board-key`: a new key for the board."""
+import os
 
 from ..errors import OK
 from ..set.folder import records_path
 from ..set.store import Checkins, remembered_base
+from .options import out_argument
+
+
+NAME = 'board-key'
+SUMMARY = 'a new key for the board; the old one stops working'
+DESCRIPTION = ('Gives the board of the set OUT a new key, at once, also on a running serve; the answers stay. Open '
+               'the board again with the address printed.')
+
+
+def options(parser):
+    out_argument(parser)
+
+
+def run(args):
+    return board_key_command(os.path.realpath(args.out))
 
 
 def board_key_command(out):

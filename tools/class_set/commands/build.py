@@ -1,15 +1,16 @@
 """`build`: one program per newcomer of the roster, added to the set in
-one swap; and the same for anyone else who joins a set (walk-ins)."""
+one swap."""
 import collections
 import dataclasses
 import os
 import shutil
 import time
 
-from ..errors import Failure, Refusal, argument
+from ..errors import OK, Failure, Refusal, argument
 from ..names import check_folders, check_newcomers, name_key
 from ..programs.compiling import work_place
 from ..programs.placing import add_people
+from ..programs.verifying import verify_command
 from ..set.details import merged, read_details
 from ..set.files import DETAILS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, replace_private
 from ..set.folder import is_new, locked, read_set, resolve
@@ -17,7 +18,36 @@ from ..set.keys import with_keys
 from ..set.records import new_rows
 from ..sheets.roster import read_roster
 from ..sheets.tables import rows_about
+from .options import file_options, out_argument, positive
 
+
+NAME = 'build'
+SUMMARY = 'build one program per person of ROSTER into OUT'
+DESCRIPTION = ('Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTER (one name a line; blank lines and '
+               'lines starting with # are skipped), OUT/handout/SHA256SUMS and OUT/answers.csv. On an existing set it '
+               'adds only the newcomers.')
+
+
+def options(parser):
+    out_argument(parser, first='ROSTER')
+    parser.add_argument('--verify', action='store_true',
+                        help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
+    parser.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N',
+                        help='programs built at once (default: the cores, %(default)s)')
+    parser.add_argument('--name-column', metavar='TEXT',
+                        help='ROSTER is a table (CSV, TSV or .xlsx) with a header row, and TEXT is the column of the '
+                             'name, or columns joined with spaces: "Фамилия,Имя,Отчество"; every other column is '
+                             'kept with its person and shown in the reports')
+    file_options(parser, 'ROSTER', 'the column that tells people apart (a student number, an e-mail): two rows of '
+                                   'one name and different ids are two people')
+
+
+def run(args):
+    rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
+                         id_column=args.id_column)
+    if not args.verify:
+        return OK
+    return verify_command(os.path.abspath(args.out), rows)
 
 
 def walk_ins_listed(roster, out, people, rows, found, walk_ins):

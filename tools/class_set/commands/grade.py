@@ -1,5 +1,4 @@
 """`grade`: the answers a group handed in, graded against the set."""
-
 import os
 import sys
 
@@ -9,6 +8,45 @@ from ..set.grading import Handed, from_store
 from ..set.store import Checkins
 from ..sheets.report import graded, write_report
 from ..sheets.tables import column, inside, read_table
+from .options import file_options, language_option, out_argument, positive
+
+
+NAME = 'grade'
+SUMMARY = 'grade the answers a group handed in'
+DESCRIPTION = ('For every person of the set OUT: solved (an answer was their own password), wrong or none, how many '
+               'answers, and whose passwords were passed around, both ends. The report (CSV) holds no passwords; a '
+               'summary follows on standard error.')
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('answers', metavar='ANSWERS', nargs='?',
+                        help='CSV with a header row, comma, semicolon or tab separated')
+    parser.add_argument('--from-checkins', action='store_true',
+                        help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
+    parser.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
+    parser.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
+    language_option(parser, 'the report as a spreadsheet (--output FILE.xlsx)')
+    file_options(parser, 'ANSWERS', "ANSWERS' column of the id that the roster's --id-column gave: it tells "
+                                    'namesakes apart')
+    parser.add_argument('--output', metavar='FILE',
+                        help='the report to FILE instead of standard output; an .xlsx workbook where FILE ends so')
+    parser.add_argument('--points', type=positive, default=1, metavar='N',
+                        help='points for a solution, in the report\'s points column, for a gradebook (default: '
+                             '%(default)s; 0 otherwise)')
+    parser.add_argument('--trust-names', action='store_true',
+                        help="count another's password handed in under a name as passed around; by default only "
+                             'answers through personal links prove who handed it in, and those by name are listed '
+                             'apart, unconfirmed')
+
+
+def run(args):
+    if (args.answers is None) == (not args.from_checkins):
+        args.parser.error('grade takes ANSWERS or --from-checkins, one of the two')
+    return grade_command(args.out, args.answers, name_column=args.name_column, word_column=args.word_column,
+                         output=args.output, from_checkins=args.from_checkins, encoding=args.encoding,
+                         id_column=args.id_column, trust_names=args.trust_names, language=args.language,
+                         points=args.points)
 
 
 MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all

@@ -1,7 +1,7 @@
 """`links`: everyone's link, for a mail merge, and slips to print."""
-
+import os
 import sys
-import urllib
+import urllib.parse
 
 from ..address import room_base, unreachable
 from ..errors import OK, Refusal, argument
@@ -12,6 +12,33 @@ from ..set.keys import with_keys
 from ..set.store import Checkins, remembered_base
 from ..sheets.links import links_csv, links_workbook, people_links, slips_page
 from ..sheets.tables import is_workbook, whole_file
+from .options import language_option, out_argument
+
+
+NAME = 'links'
+SUMMARY = "everyone's own link: a CSV for a mail merge, and slips to print"
+DESCRIPTION = ("Writes a CSV of name and link (BASE/p/KEY, the person's own page on serve's check-in page: their "
+               "program and the answer form) to FILE or standard output, and with --slips a page of slips to print, "
+               "each with a QR code of the link. People without a key get one.")
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('--base', required=True, metavar='URL',
+                        help="the check-in page's address as the room reaches it, e.g. http://ADDRESS:8000/ as "
+                             "`class-set address` or serve prints it; auto: this machine's address on the room's "
+                             "network, port 8000")
+    parser.add_argument('--output', metavar='FILE',
+                        help='the CSV to FILE instead of standard output; an .xlsx workbook where FILE ends so')
+    parser.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
+    parser.add_argument('--only', metavar='NAME', help="one person's link and slip: a name as people type it, an id "
+                                                       'or a folder (a lost slip, a new key)')
+    language_option(parser, 'the slips and the spreadsheet')
+
+
+def run(args):
+    return links_command(os.path.realpath(args.out), base=args.base, output=args.output, slips=args.slips,
+                         language=args.language or 'en', only=args.only)
 
 
 def checked_base(base):

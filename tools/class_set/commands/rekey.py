@@ -1,5 +1,4 @@
-"""`rekey`: a new key for one person."""
-
+"""`rekey`: a new key for one person, whose old link stops working."""
 import os
 
 from ..errors import OK
@@ -8,6 +7,23 @@ from ..set.files import KEYS
 from ..set.folder import locked, read_records
 from ..set.keys import append_key, new_key, with_keys
 from .links import links_advice
+from .options import by_option, out_argument
+
+
+NAME = 'rekey'
+SUMMARY = 'a new key for one person, whose old link stops working'
+DESCRIPTION = ('Gives NAME a new key: their old link stops working at once, also on a running serve. Run links again '
+               'for the new one.')
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('name', metavar='NAME', help='a name as people type it, an id or a folder')
+    by_option(parser)
+
+
+def run(args):
+    return rekey_command(os.path.realpath(args.out), name=args.name, by=args.by)
 
 
 def rekey_command(out, name, by=None):

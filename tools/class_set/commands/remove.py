@@ -3,8 +3,7 @@ folder, key and place go; what they handed in stays in checkins.sqlite,
 their roster columns in details.csv, and OUT/removed.csv keeps who they
 were and their password, so that grade reports their record as it was
 and a later build keeps them out. `restore` brings them back."""
-
-
+import os
 
 from ..errors import OK, argument
 from ..set.details import one_person, read_details
@@ -12,7 +11,24 @@ from ..set.folder import locked
 from ..set.in_place import remove_people
 from ..set.keys import end_keys
 from ..set.removals import removal_texts
+from .options import by_option, out_argument
 
+
+NAME = 'remove'
+SUMMARY = 'take people out of the set'
+DESCRIPTION = ("Takes each NAME out of the set OUT: their program, folder, key and place. Their link stops working at "
+               "once, also on a running serve; what they handed in stays, and grade reports it as removed. A later "
+               "build keeps them out; restore brings them back.")
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('names', metavar='NAME', nargs='+', help='a name as people type it, an id or a folder')
+    by_option(parser)
+
+
+def run(args):
+    return remove_command(os.path.realpath(args.out), wanted=args.names, by=args.by)
 
 
 def remove_command(out, wanted, by=None):

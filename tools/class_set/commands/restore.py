@@ -1,5 +1,5 @@
 """`restore`: people removed brought back into the set."""
-
+import argparse
 import os
 
 from ..errors import OK, Refusal
@@ -11,6 +11,26 @@ from ..set.folder import locked, read_records
 from ..set.records import new_rows
 from ..set.removals import kept_row
 from .links import links_advice
+from .options import by_option, out_argument, positive
+
+
+NAME = 'restore'
+SUMMARY = 'bring removed people back into the set'
+DESCRIPTION = ("Brings each NAME, removed from the set OUT, back: their own password and program, their roster's "
+               "columns, and a new key (their old link stays dead: run links --only NAME for the new one). Everything "
+               "they handed in counts as before.")
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('names', metavar='NAME', nargs='+',
+                        help='a name as people type it, an id or a folder, of someone removed')
+    by_option(parser)
+    parser.add_argument('--jobs', type=positive, default=os.cpu_count() or 2, metavar='N', help=argparse.SUPPRESS)
+
+
+def run(args):
+    return restore_command(os.path.realpath(args.out), wanted=args.names, jobs=args.jobs, by=args.by)
 
 
 def restore_command(out, wanted, jobs, by=None):

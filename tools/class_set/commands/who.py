@@ -1,10 +1,24 @@
 """`who`: whose password a word is."""
-
 from ..errors import FAILED, OK
 from ..names import name_key
 from ..set.details import read_details, told_apart
 from ..set.files import read_removed, read_walk_ins
 from ..set.folder import read_set, steady
+from .options import out_argument
+
+
+NAME = 'who'
+SUMMARY = 'say whose password WORD is'
+DESCRIPTION = "Prints whose password WORD is in the set OUT; exits 1 when it is nobody's."
+
+
+def options(parser):
+    out_argument(parser)
+    parser.add_argument('word', metavar='WORD')
+
+
+def run(args):
+    return who_command(args.out, word=args.word)
 
 
 def who_command(out, word):

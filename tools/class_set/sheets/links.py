@@ -3,8 +3,6 @@ links for a mail merge, and a page of slips to print, a QR code on each."""
 import io
 import os
 
-import jinja2
-
 from ..language import translations
 from ..names import name_key
 from ..set.details import read_details, told_apart
@@ -75,6 +73,7 @@ def slips_page(links, style_href=None, language='en'):
     inline SVG, so that it needs no network and nothing but itself; its
     style inline, or at `style_href` where a page's policy allows no
     inline style."""
+    import jinja2
     slips = [slip(name, link) for name, link in links]
     environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True,
                                      extensions=['jinja2.ext.i18n'])

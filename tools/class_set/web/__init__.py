@@ -17,7 +17,7 @@ from werkzeug.middleware.proxy_fix import ProxyFix
 from ..language import LANGUAGES, N_, compiled
 from ..set.store import Busy, DiskFull
 from .board import board
-from .limits import DEFAULTS as LIMITS
+from ..limits import DEFAULTS as LIMITS
 from .page import page
 from .problems import keyed, problem
 from .room import LIMIT, Room, Unavailable
