@@ -25,8 +25,9 @@ keep it so):
   swap (a new set put in place), folder (the set read, checked, laid out,
   locked), store (checkins.sqlite), grading (whose each answer is).
 - Below them all: errors (Refusal, Failure and the exit codes), language
-  (English and Russian), names (comparing names, their folders),
-  progress, address (this machine's on the room's network), judge_code
+  (English and Russian), names (comparing names, their folders), times
+  (one kind of time: instants, as files hold them and as people read
+  them), progress, address (this machine's on the room's network), judge_code
   (the judge's machine code, read back out of a program).
 """
 import os

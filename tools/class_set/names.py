@@ -86,7 +86,8 @@ MIXES.setRestrictionLevel(icu.URestrictionLevel.HIGHLY_RESTRICTIVE)
 # Extended-B, Modifier Tone Letters, a Georgian modifier.
 IMITATORS = [(0x0250, 0x02FF), (0x10FC, 0x10FC), (0x1D00, 0x1DBF), (0x2C60, 0x2C7F), (0xA640, 0xA69F),
              (0xA700, 0xA7FF), (0xAB30, 0xAB6F), (0x10780, 0x107BF), (0x1DF00, 0x1DFFF)]
-IMITATES = re.compile(r'(?:MODIFIER LETTER )?(?:(LATIN|GREEK|CYRILLIC) )?(?:LETTER )?(SMALL CAPITAL|SMALL|CAPITAL) (.+)')
+IMITATES = re.compile(r'(?:MODIFIER LETTER )?(?:(LATIN|GREEK|CYRILLIC) )?(?:LETTER )?'
+                      r'(SMALL CAPITAL|SMALL|CAPITAL) (.+)')
 
 
 def imitated(code):

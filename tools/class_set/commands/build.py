@@ -6,6 +6,7 @@ import os
 import shutil
 import time
 
+from .. import times
 from ..errors import OK, Failure, Refusal, argument
 from ..names import check_folders, check_newcomers, name_key
 from ..programs.compiling import work_place
@@ -65,7 +66,7 @@ def walk_ins_listed(roster, out, people, rows, found, walk_ins):
         if named[name_key(w.name)] > 1:
             lines = ', '.join(p.where for p in people if name_key(p.name) == name_key(w.name))
             raise Refusal(f'{roster}: lines {lines} all have the name of "{w.name}", who enrolled at the page '
-                          f'{w.time or "before"}, and only one can be them. Remove the walk-in (class-set remove '
+                          f'{times.said(w.time) or "before"}, and only one can be them. Remove the walk-in (class-set remove '
                           f'{out} {argument(w.name)}) and build again: those of the roster are then added')
         listed[row.folder] = (w, people[i])
     return listed
@@ -205,7 +206,7 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
                 dataclasses.astuple(w) for w in walk_ins if name_key(w.name) not in
                 {name_key(walk_in.name) for walk_in, _ in listed.values()}]))
     for walk_in, person in listed.values():
-        print(f'{walk_in.name}, who enrolled at the page {walk_in.time or "before"}, is "{person.name}" of the '
+        print(f'{walk_in.name}, who enrolled at the page {times.said(walk_in.time) or "before"}, is "{person.name}" of the '
               f'roster ({roster_path}:{person.where}) from now on: the same folder, program, password, link and '
               'answers, with the roster\'s columns')
     if out_of_it:

@@ -1,4 +1,5 @@
 """`who`: whose password a word is."""
+from .. import times
 from ..errors import FAILED, OK
 from ..names import name_key
 from ..set.details import read_details, told_apart
@@ -36,7 +37,7 @@ def whose_password(out, rows, word):
             return OK
     for gone in read_removed(out):
         if gone.password == word:
-            print(f'{gone.name} ({gone.folder}), removed {gone.time}')
+            print(f'{gone.name} ({gone.folder}), removed {times.said(gone.time)}')
             return OK
     print(f'"{word}" is nobody\'s password in {out}')
     return FAILED

@@ -5,9 +5,9 @@ had when they answered."""
 import collections
 import dataclasses
 import enum
-import time
 from typing import NamedTuple
 
+from .. import times
 from ..names import CONTROL, name_key
 from .details import told_apart
 from .store import Via
@@ -52,10 +52,9 @@ class Member(NamedTuple):
 
 
 def removal_time(text):
-    try:
-        return time.mktime(time.strptime(text, '%Y-%m-%d %H:%M:%S'))
-    except ValueError:
-        return None
+    """Seconds since the epoch of a removal's time in removed.csv; None where it says none."""
+    found = times.read(text)
+    return found and found.timestamp()
 
 
 @dataclasses.dataclass
@@ -209,7 +208,7 @@ def report_row(member, result, label, order, walked_in, received):
             'handed_in_others': '; '.join(label[p] for p in theirs),
             'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
             'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
-            'walk_in': 'yes' if name_key(member.name) in walked_in else '', 'removed': member.removed,
+            'walk_in': 'yes' if name_key(member.name) in walked_in else '', 'removed': times.kept(member.removed),
             'solved_at': result.solved.get(f)}
 
 

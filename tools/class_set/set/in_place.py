@@ -18,7 +18,8 @@ import os
 import shutil
 import tempfile
 
-from .files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, WalkIn, append_synced, csv_line, header_of, leftovers, sums_line, write_private
+from .files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, WalkIn, append_synced, csv_line, \
+    header_of, leftovers, sums_line, write_private
 
 
 APPENDED = (RECORDS, KEYS, WALK_INS, SUMS)

@@ -2,10 +2,11 @@
 
 import dataclasses
 import os
-import time
 
+from .. import times
 from ..names import name_key
-from .files import RECORDS, REMOVED, Removed, SUMS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, sums_line, sums_text
+from .files import RECORDS, REMOVED, Removed, SUMS, WALK_INS, WalkIn, csv_text, header_of, read_removed, \
+    read_walk_ins, sums_line, sums_text
 from .folder import read_records
 from .records import Row, row_line, rows_text
 
@@ -21,7 +22,7 @@ def removal_texts(out, details, gone):
     in the order they are put in place, answers.csv last. The records lose
     their lines, the rest of them as it was: what a page that reads the set
     knows of the others stays true."""
-    stamp = time.strftime('%Y-%m-%d %H:%M:%S')
+    stamp = times.stamp()
     walk_ins = read_walk_ins(out)
     enrolled = {name_key(w.name): w for w in walk_ins}
     removed = [dataclasses.astuple(r) for r in read_removed(out)]

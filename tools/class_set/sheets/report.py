@@ -3,9 +3,10 @@ workbook and the board's. The CSV is for programs (a gradebook's import,
 a script): English words, times as text. The workbook is for people:
 words in their language, counts and points as numbers, times as times,
 columns as wide as what they hold, and the summary on a sheet of its own."""
-import datetime
+
 import sys
 
+from .. import times
 from ..language import N_, translations
 from ..set.details import read_details
 from ..set.files import read_removed, read_walk_ins
@@ -32,8 +33,8 @@ def words(gettext):
 
 
 def when(at):
-    """A time of the store as a local date and time; None where there is none."""
-    return datetime.datetime.fromtimestamp(at).replace(microsecond=0) if at else None
+    """A time of the store as this machine's date and time; None where there is none."""
+    return times.local(times.at(at)) if at else None
 
 
 class Report:

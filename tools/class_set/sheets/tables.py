@@ -14,6 +14,7 @@ import sys
 import tempfile
 import time
 
+from .. import times
 from ..errors import Refusal
 from ..names import name_key
 from ..set.files import leftovers
@@ -239,12 +240,16 @@ def write_csv(out_file, columns, rows, line_end='\r\n'):
     writer = csv.DictWriter(out_file, columns, lineterminator=line_end, extrasaction='ignore', restval='')
     writer.writeheader()
     for row in rows:
-        writer.writerow(as_text({k: '' if v is None else v for k, v in row.items()}))
+        writer.writerow(as_text({k: '' if v is None else times.stamp(v) if isinstance(v, datetime.datetime) else v
+                                 for k, v in row.items()}))
 
 
 def keepable(value):
     """A cell's value as a workbook can hold it: text with what it cannot
-    hold shown as U+FFFD (kept by stores from before it was refused)."""
+    hold shown as U+FFFD (kept by stores from before it was refused); a
+    time as this machine's clock shows it, for a spreadsheet has no zones."""
+    if isinstance(value, datetime.datetime) and value.tzinfo is not None:
+        return times.local(value).replace(tzinfo=None)
     return NOT_XML.sub('\ufffd', value) if isinstance(value, str) else value
 
 
@@ -288,7 +293,7 @@ def fit(sheet, rows):
     widths = {}
     for row in rows:
         for i, value in enumerate(row):
-            text = value.isoformat(' ') if isinstance(value, datetime.datetime) else str(value or '')
+            text = keepable(value).isoformat(' ') if isinstance(value, datetime.datetime) else str(value or '')
             widths[i] = max(widths.get(i, 0), len(text))
     for i, width in widths.items():
         sheet.column_dimensions[get_column_letter(i + 1)].width = min(WIDEST, width + 2)

@@ -1,13 +1,13 @@
 """The organiser's board, behind the key that serve printed: everyone's
 result, the report as CSV, and everyone's link as CSV or slips to print."""
-import datetime
+
 import hmac
 import io
-import time
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 from flask_babel import get_locale, gettext
 
+from .. import times
 from ..set import grading
 from ..set.details import read_details
 from ..set.files import read_walk_ins
@@ -58,14 +58,14 @@ def show():
     places = room.places - len(people.walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
-                                          now=time.strftime('%H:%M:%S'), space=disk_space(len(people.rows)))))
+                                          now=times.clock(times.now()), space=disk_space(len(people.rows)))))
 
 
 def disk_space(people):
     """What the board says of the disk: (since when it has been full, or
     None; MiB free where that is less than an hour of answers, or None)."""
     found = space(current_app.extensions['room'].store, people)
-    return {'full_since': found.full_since and time.strftime('%H:%M:%S', time.localtime(found.full_since)),
+    return {'full_since': found.full_since and times.clock(times.at(found.full_since)),
             'free': mebibytes(found.free) if found.short else None, 'hour': mebibytes(found.hour)}
 
 
@@ -78,19 +78,19 @@ def wall():
     """The board for the wall: how far the room has got, in large type, and
     its solutions over time; no names, nothing anyone typed."""
     counts, _ = current_app.extensions['standing'].wall()
-    return keyed(Response(render_template('wall.html', counts=counts, now=time.strftime('%H:%M:%S'))))
+    return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()))))
 
 
 @board.get('/board/wall.svg')
 def wall_chart():
-    _, times = current_app.extensions['standing'].wall()
-    response = keyed(Response(solutions_chart(times, gettext), mimetype='image/svg+xml'))
+    _, solved = current_app.extensions['standing'].wall()
+    response = keyed(Response(solutions_chart(solved, gettext), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
     response.headers['Content-Security-Policy'] = "default-src 'none'; style-src 'unsafe-inline'"
     return response
 
 
-def solutions_chart(times, gettext):
+def solutions_chart(solved, gettext):
     """The solutions so far over time, as pygal draws them in SVG."""
     import pygal
     from pygal.style import Style
@@ -99,7 +99,9 @@ def solutions_chart(times, gettext):
     chart = pygal.DateTimeLine(width=900, height=340, show_legend=False, js=[], style=style, fill=True,
                                title=gettext('Solutions over time'), no_data_text=gettext('No solutions yet'),
                                x_value_formatter=lambda at: at.strftime('%H:%M'), dots_size=3)
-    chart.add(gettext('Solved'), [(datetime.datetime.fromtimestamp(at), i) for i, at in enumerate(times, 1)])
+    # pygal takes a time without a zone for UTC and shows it as it is: the local clock.
+    chart.add(gettext('Solved'), [(times.local(times.at(at)).replace(tzinfo=None), i)
+                                  for i, at in enumerate(solved, 1)])
     return chart.render()
 
 
@@ -120,7 +122,7 @@ def report_csv():
 def tried_csv():
     """Every answer under a name on nobody's list: when, the name, from where."""
     text = io.StringIO()
-    write_csv(text, ['time', 'name', 'address'], ({'time': time.strftime('%Y-%m-%d %H:%M:%S', time.localtime(a.time)),
+    write_csv(text, ['time', 'name', 'address'], ({'time': times.stamp(times.at(a.time)),
                                                    'name': a.typed, 'address': a.client}
                                                   for a in current_app.extensions['room'].store.answers()
                                                   if a.person is None))
@@ -154,4 +156,4 @@ def slips_css():
 
 def walk_ins():
     """[(name, time, address)] of those who enrolled at the page."""
-    return [(w.name, w.time, w.address) for w in read_walk_ins(current_app.extensions['room'].out)]
+    return [(w.name, times.said(w.time), w.address) for w in read_walk_ins(current_app.extensions['room'].out)]

@@ -4,8 +4,8 @@ SHA256SUMS line, key and walkins.csv line are added to the set in place
 (see in_place), whole or not at all, at the cost of one person."""
 import collections
 import shutil
-import time
 
+from .. import times
 from ..errors import Refusal
 from ..language import N_
 from ..names import clean_name, folder_for, looks_like, mixes_scripts, name_key
@@ -63,7 +63,7 @@ def enrol(out, typed, jobs, address, room):
             raise Refusal(N_('"%(name)s" looks like the name of someone on the list with parts of it left out. '
                              'If that is you, ask the organiser for your slip.'), name=name)
         row, key = place(out, new_rows(now.rows, [(name, folder)])[0], jobs,
-                         (time.strftime('%Y-%m-%d %H:%M:%S'), address))
+                         (times.stamp(), address))
         room.store.enrolled(address, row.name, row.folder)
         return row, key
 

@@ -5,8 +5,8 @@ touches is counted again. A page of the board then costs its own people."""
 import collections
 import contextlib
 import threading
-import time
 
+from .. import times
 from ..names import name_key
 from ..set import grading
 from ..set.details import read_details, told_apart
@@ -22,7 +22,8 @@ PASSED = 50  # passwords passed around shown, the first; the report has them all
 
 
 def clock(at):
-    return time.strftime('%H:%M:%S', time.localtime(at)) if at else ''
+    """The time of day of the store's seconds since the epoch."""
+    return times.clock(times.at(at))
 
 
 def cut(text, most=TRIED_LENGTH):

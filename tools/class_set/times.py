@@ -1,0 +1,76 @@
+"""One kind of time. An instant is an aware datetime, in UTC inside (the
+store keeps seconds since the epoch, which are UTC too); it goes to a file
+in one ISO 8601 form with its offset, and is shown in this machine's
+zone. Times that older sets wrote without a zone are read as this
+machine's local time, here and nowhere else."""
+import datetime
+import os
+import time
+import zoneinfo
+
+UTC = datetime.timezone.utc
+
+
+def local_zone():
+    """This machine's zone, daylight saving and all: TZ where it names one,
+    else the system's (/etc/localtime), else its offset now."""
+    with_name = os.environ.get('TZ', '').lstrip(':')
+    try:
+        if with_name:
+            return zoneinfo.ZoneInfo(with_name)
+        with open('/etc/localtime', 'rb') as f:
+            return zoneinfo.ZoneInfo.from_file(f, key='localtime')
+    except (OSError, ValueError, zoneinfo.ZoneInfoNotFoundError):
+        return datetime.timezone(datetime.timedelta(seconds=-time.timezone), time.tzname[0])
+
+
+def now():
+    """This instant."""
+    return datetime.datetime.now(UTC)
+
+
+def at(seconds):
+    """The instant of seconds since the epoch (the store's); None for None."""
+    return None if seconds is None else datetime.datetime.fromtimestamp(seconds, UTC)
+
+
+def stamp(instant=None):
+    """An instant as files hold it: ISO 8601, to the second, with the offset
+    of this machine's zone then (2026-12-08T14:05:31+03:00)."""
+    return (instant or now()).astimezone(local_zone()).replace(microsecond=0).isoformat()
+
+
+def read(text):
+    """The instant a file's time says; None where it says none. A time
+    without an offset (written by an older set) is this machine's local
+    time, the first of the two in the hour a clock goes back."""
+    try:
+        found = datetime.datetime.fromisoformat(text.strip())
+    except (AttributeError, ValueError):
+        return None
+    if found.tzinfo is None:
+        found = found.replace(tzinfo=local_zone(), fold=0)
+    return found.astimezone(UTC)
+
+
+def local(instant):
+    """An instant in this machine's zone, to the second; None for None."""
+    return None if instant is None else instant.astimezone(local_zone()).replace(microsecond=0)
+
+
+def clock(instant, seconds=True):
+    """The time of day of an instant in this machine's zone: 14:05:31 (or 14:05); '' for None."""
+    return '' if instant is None else local(instant).strftime('%H:%M:%S' if seconds else '%H:%M')
+
+
+def said(text):
+    """A file's time as a message says it: 2026-12-08 14:05:31, this
+    machine's clock; the text as it is where it is no time."""
+    found = read(text)
+    return local(found).strftime('%Y-%m-%d %H:%M:%S') if found else text
+
+
+def kept(text):
+    """A file's time as a report holds it: the instant where it says one,
+    else its text ('?': a time not kept)."""
+    return read(text) or text
