@@ -7,7 +7,8 @@ import threading
 
 from class_set.names import folder_for
 from class_set.set.records import ALPHABET, Row, rows_text
-from class_set.set.files import HANDOUT, RECORDS, SUMS, write_private, sums_text
+from class_set.set import sums
+from class_set.set.files import HANDOUT, RECORDS, write_private
 
 
 def stand_in(name, password, mask, size=17408):
@@ -39,7 +40,7 @@ def lay_out(out, people, mask=7, size=17408):
             p.write(data)
         rows.append(Row(name, folder, password, mask, hashlib.sha256(data).hexdigest()))
     write_private(os.path.join(out, RECORDS), rows_text(rows))
-    write_private(os.path.join(out, SUMS), sums_text(rows))
+    sums.write(out, rows)
     return people
 
 

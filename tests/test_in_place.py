@@ -17,9 +17,10 @@ from class_set.set.in_place import add_person, remove_people
 from class_set.set.details import read_details
 from class_set.errors import Refusal
 from class_set.set.keys import read_keys, with_keys
-from class_set.set.removals import removal_texts
+from class_set.set.removing import removal_texts
 from class_set.set.records import Row
-from class_set.set.files import read_removed
+from class_set.set import removals
+from class_set.set.walkins import WalkIn
 from class_set.set.folder import locked, read_served, read_set
 from stand_in_set import stand_in
 from conftest import PEOPLE, organiser, page_app
@@ -58,7 +59,7 @@ def test_a_walk_in_killed_at_every_step(make_set, tmp_path, killed_after):
         if name == killed_after:
             raise Killed()
     with pytest.raises(Killed):
-        add_person(out, row, str(program), 'W' * 26, ['Walk In', 'now', '127.0.0.9'], step)
+        add_person(out, row, str(program), 'W' * 26, WalkIn('Walk In', 'now', '127.0.0.9'), step)
 
     committed = killed_after == 'answers.csv'
     for read in (read_served, read_set):  # what serve reads, and what grade and who read
@@ -102,7 +103,7 @@ def test_a_removal_killed_at_every_step(make_set, killed_after):
         return
     assert [r.name for r in read_set(out)] == ['Анна Петрова', '<b>Carl</b>'], killed_after
     assert set(read_keys(out, read_set(out))) == {r.folder for r in read_set(out)}
-    assert [r.name for r in read_removed(out)] == ['Bob']
+    assert [r.name for r in removals.read(out)] == ['Bob']
     assert not [name for name in after if name.startswith(('handout/Bob', '.change', '.new-'))]
 
 

@@ -19,11 +19,13 @@ keep it so):
 - programs/: making programs: compiling (the release preset), template
   (programs written from reference builds), placing (programs put into a
   set), verifying (every program under Wine).
-- set/: the set on disk, a module for each of its files: files (their
-  names, CSV text, writes, the lock), records (answers.csv), keys,
-  details, removals, in_place (one person added or removed in place),
-  swap (a new set put in place), folder (the set read, checked, laid out,
-  locked), store (checkins.sqlite), grading (whose each answer is).
+- set/: the set on disk, a module for each of its files, which writes,
+  reads and searches it: records (answers.csv), keys, details, walkins,
+  removals (removed.csv), sums (SHA256SUMS), store (checkins.sqlite),
+  journal (.change); and files (their names, CSV text, writes, the lock),
+  in_place (one person added or removed in place), removing (a removal's
+  texts), swap (a new set put in place), folder (the set read, checked,
+  laid out, locked), grading (whose each answer is).
 - Below them all: errors (Refusal, Failure and the exit codes), language
   (English and Russian), names (comparing names, their folders), times
   (one kind of time: instants, as files hold them and as people read

@@ -1,7 +1,7 @@
 """`build`: one program per newcomer of the roster, added to the set in
 one swap."""
 import collections
-import dataclasses
+
 import os
 import shutil
 import time
@@ -12,8 +12,9 @@ from ..names import check_folders, check_newcomers, name_key
 from ..programs.compiling import work_place
 from ..programs.placing import add_people
 from ..programs.verifying import verify_command
+from ..set import removals, walkins
 from ..set.details import merged, read_details
-from ..set.files import DETAILS, WALK_INS, WalkIn, csv_text, header_of, read_removed, read_walk_ins, replace_private
+from ..set.files import DETAILS, replace_private
 from ..set.folder import is_new, locked, read_set, resolve
 from ..set.keys import with_keys
 from ..set.records import new_rows
@@ -184,10 +185,10 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
     with locked(out):
         rows, details = [] if is_new(out) else read_set(out), read_details(out)
         found = match(roster.people, rows, details.ids)
-        out_of_it = removed_earlier([p for i, p in enumerate(roster.people) if i not in found], rows, read_removed(out))
+        out_of_it = removed_earlier([p for i, p in enumerate(roster.people) if i not in found], rows, removals.read(out))
         people = [p for p in roster.people if p not in out_of_it]
         newcomers, found = newcomers_of(roster_path, people, rows, details.ids, out)
-        walk_ins = read_walk_ins(out)
+        walk_ins = walkins.read(out)
         listed = walk_ins_listed(roster_path, out, people, rows, found, walk_ins)
         check_room(roster_path, out, len(newcomers))
         folder_of = {p.where: f for p, f in newcomers} | {people[i].where: r.folder for i, r in found.items()}
@@ -202,9 +203,8 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
             if details.ids or details.columns:
                 replace_private(os.path.join(out, DETAILS), details.text())
         if listed:  # after the swap, where there was one: no longer walk-ins
-            replace_private(os.path.join(out, WALK_INS), csv_text(header_of(WalkIn), [
-                dataclasses.astuple(w) for w in walk_ins if name_key(w.name) not in
-                {name_key(walk_in.name) for walk_in, _ in listed.values()}]))
+            walkins.write(out, [w for w in walk_ins if name_key(w.name) not in
+                                {name_key(walk_in.name) for walk_in, _ in listed.values()}])
     for walk_in, person in listed.values():
         print(f'{walk_in.name}, who enrolled at the page {times.said(walk_in.time) or "before"}, is "{person.name}" of the '
               f'roster ({roster_path}:{person.where}) from now on: the same folder, program, password, link and '

@@ -5,11 +5,11 @@ import os
 from ..errors import OK, Refusal
 from ..names import check_newcomers
 from ..programs.placing import place
+from ..set import removals
 from ..set.details import found_as, read_details, the_one
-from ..set.files import HANDOUT, read_removed
+from ..set.files import HANDOUT
 from ..set.folder import locked, read_records
 from ..set.records import new_rows
-from ..set.removals import kept_row
 from .links import links_advice
 from .options import by_option, out_argument, positive
 
@@ -38,7 +38,7 @@ def restore_command(out, wanted, jobs, by=None):
     and program), their roster columns, and a new key."""
     with locked(out):
         rows, details = read_records(out), read_details(out)
-        gone = {r.folder: r for r in read_removed(out) if r.folder not in {row.folder for row in rows}}
+        gone = {r.folder: r for r in removals.read(out) if r.folder not in {row.folder for row in rows}}
         back = [removed_named(list(gone.values()), details, text, by) for text in wanted]
         check_newcomers([(r.name, details.ids.get(r.folder, '')) for r in rows],
                         [(r.folder, r.name, r.id) for r in back], lambda folder: f'{out}/removed.csv, {folder}')
@@ -47,7 +47,7 @@ def restore_command(out, wanted, jobs, by=None):
                 raise Refusal(f'"{person.name}": their folder {person.folder} is someone else\'s now; nothing was '
                               'changed')
         for person in back:
-            kept = kept_row(person)
+            kept = removals.kept_row(person)
             row = kept or new_rows(rows, [(person.name, person.folder)])[0]
             place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
             rows.append(row)

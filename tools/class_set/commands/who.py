@@ -2,8 +2,8 @@
 from .. import times
 from ..errors import FAILED, OK
 from ..names import name_key
+from ..set import removals, walkins
 from ..set.details import read_details, told_apart
-from ..set.files import read_removed, read_walk_ins
 from ..set.folder import read_set, steady
 from .options import out_argument
 
@@ -31,11 +31,11 @@ def whose_password(out, rows, word):
     """Say whose password `word` is, in the set's `rows` or of those removed."""
     for row in rows:
         if row.password == word:
-            walked_in = name_key(row.name) in {name_key(w.name) for w in read_walk_ins(out)}
+            walked_in = name_key(row.name) in {name_key(w.name) for w in walkins.read(out)}
             shown = told_apart(rows, read_details(out))[row.folder]
             print(f'{shown} (walk-in)' if walked_in else shown)
             return OK
-    for gone in read_removed(out):
+    for gone in removals.read(out):
         if gone.password == word:
             print(f'{gone.name} ({gone.folder}), removed {times.said(gone.time)}')
             return OK

@@ -9,6 +9,7 @@ from ..set.folder import program_path, write_set
 from ..set.in_place import add_person
 from ..set.keys import new_key, read_keys, write_keys
 from ..set.swap import replacing
+from ..set.walkins import WalkIn
 from .compiling import work_folder
 from .template import write_programs
 
@@ -45,7 +46,7 @@ def place(out, row, jobs, walk_in=None):
             raise Refusal(f'the program written for "{row.name}" is not the one they had (its sha256 differs); '
                           'nothing was changed')
         key = new_key()
-        add_person(out, written, program, key, [written.name, *walk_in] if walk_in else None)
+        add_person(out, written, program, key, WalkIn(written.name, *walk_in) if walk_in else None)
         return written, key
     finally:
         shutil.rmtree(work, ignore_errors=True)

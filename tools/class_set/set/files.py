@@ -1,10 +1,11 @@
 """The set's own files in OUT: their names, how their CSV text is written
 (UTF-8, lines ending in CR LF, a header first), how each is written for
-the organiser's eyes only and is on disk when the write returns, the line
-of handout/SHA256SUMS, the two small files of people who came and went
-(walkins.csv, removed.csv), and the lock on a file that a change of the
-set may swap away. The names on disk stay as they were, for sets already
-made: answers.csv holds the set's records, whose password is whose."""
+the organiser's eyes only and is on disk when the write returns, and the
+lock on a file that a change of the set may swap away. Each file has a
+module of its own that writes, reads and searches it: records
+(answers.csv), keys, details, walk_ins, removed, sums (SHA256SUMS); the
+store (checkins.sqlite). The names on disk stay as they were, for sets
+already made: answers.csv holds the set's records, whose password is whose."""
 import contextlib
 import csv
 import dataclasses
@@ -73,16 +74,6 @@ def append_synced(path, text):
         os.fsync(f.fileno())
 
 
-def sums_line(sha256, folder):
-    """A program's line of handout/SHA256SUMS, as sha256sum -c reads it."""
-    return f'{sha256}  {folder}/{PROGRAM}\n'
-
-
-def sums_text(rows):
-    """handout/SHA256SUMS whole, in the order of the folders."""
-    return ''.join(sums_line(row.sha256, row.folder) for row in sorted(rows, key=lambda r: r.folder))
-
-
 def whole_records(path, offset=0):
     """(records, end): the CSV records of a file of the set from byte
     `offset` on, and the byte where they end. Lines are appended whole or
@@ -110,47 +101,6 @@ def records_of(path, kind):
 
 def header_of(kind):
     return [field.name for field in dataclasses.fields(kind)]
-
-
-@dataclasses.dataclass(frozen=True)
-class WalkIn:
-    """Someone who enrolled at the page (walkins.csv): when, and from which
-    address. A set from before it kept only the names."""
-    name: str
-    time: str = ''
-    address: str = ''
-
-
-def read_walk_ins(out):
-    return records_of(os.path.join(out, WALK_INS), WalkIn)
-
-
-@dataclasses.dataclass(frozen=True)
-class Removed:
-    """Someone taken out of the set (removed.csv): their record as it was,
-    when, and for a walk-in when and from where they enrolled. Files from
-    before passwords were kept here have only the first four fields. A
-    person restored is back in answers.csv; their lines here stay, as what was."""
-    name: str
-    folder: str
-    id: str = ''
-    time: str = ''
-    password: str = ''
-    mask: str = ''
-    sha256: str = ''
-    enrolled: str = ''
-    address: str = ''
-
-
-def read_removed(out):
-    return records_of(os.path.join(out, REMOVED), Removed)
-
-
-def removed_after(out, offset):
-    """([Removed], end): those removed.csv gained after byte `offset`."""
-    table, end = whole_records(os.path.join(out, REMOVED), offset)
-    return [Removed(*fields[:len(header_of(Removed))]) for fields in table
-            if len(fields) > 1 and fields[:2] != header_of(Removed)[:2]], end
 
 
 def same_file(path, fd):

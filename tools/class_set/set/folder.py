@@ -11,9 +11,11 @@ import sys
 from ..errors import Refusal
 from ..judge_code import held
 from ..names import check_folders
-from .files import HANDOUT, KEYS, PROGRAM, RECORDS, SUMS, leftovers, locked_where, sums_text, write_private
-from .in_place import in_flight, recover
-from .records import read_rows, rows_text
+from . import sums
+from .files import HANDOUT, KEYS, PROGRAM, RECORDS, SUMS, leftovers, locked_where
+from .in_place import recover
+from .journal import in_flight
+from .records import read_rows, write_rows
 
 
 # What build writes in OUT; anything else there is kept as it is.
@@ -111,8 +113,8 @@ def write_set(root, rows, programs):
             shutil.copyfile(programs[row.folder], target)
         # The password can be read back out of a program: the organiser's alone.
         os.chmod(target, 0o600)
-    write_private(os.path.join(root, SUMS), sums_text(rows))
-    write_private(os.path.join(root, RECORDS), rows_text(rows))
+    sums.write(root, rows)
+    write_rows(root, rows)
 
 
 def sweep(out):

@@ -18,35 +18,14 @@ import os
 import shutil
 import tempfile
 
-from .files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, WalkIn, append_synced, csv_line, \
-    header_of, leftovers, sums_line, write_private
+from . import sums, walkins
+from .files import HANDOUT, JOURNAL, KEYS, PROGRAM, RECORDS, SUMS, WALK_INS, append_synced, leftovers, write_private
+from .journal import size_of, write_journal
+from .keys import append_key
+from .records import append_row
 
 
 APPENDED = (RECORDS, KEYS, WALK_INS, SUMS)
-
-
-def in_flight(out):
-    """The folders of a change under way (or interrupted): none, the one being added, or those removed."""
-    try:
-        with open(os.path.join(out, JOURNAL), encoding='utf-8') as f:
-            journal = json.load(f)
-        return frozenset(journal.get('folders') or [journal['folder']])
-    except (FileNotFoundError, ValueError, KeyError, TypeError, AttributeError):
-        return frozenset()
-
-
-def size_of(path):
-    try:
-        return os.path.getsize(path)
-    except FileNotFoundError:
-        return None
-
-
-def write_journal(out, journal):
-    path = os.path.join(out, JOURNAL)
-    if os.path.exists(path):
-        os.unlink(path)
-    write_private(path, json.dumps(journal))
 
 
 def recover(out):
@@ -128,8 +107,7 @@ def finish_removal(out, journal, step=lambda name: None):
 
 def add_person(out, row, program, key, walk_in=None, step=lambda name: None):
     """Add one person to the set OUT (locked) in place: `row` (complete),
-    the path of its `program`, its `key` and, for a walk-in, its
-    walkins.csv fields. `step` is told each step as it is done."""
+    the path of its `program`, its `key` and, for a walk-in, its WalkIn. `step` is told each step as it is done."""
     sizes = {name: size_of(os.path.join(out, name)) for name in APPENDED}
     write_journal(out, {'folder': row.folder, 'sizes': sizes})
     step('journal')
@@ -138,15 +116,13 @@ def add_person(out, row, program, key, walk_in=None, step=lambda name: None):
     os.chmod(os.path.join(staged, PROGRAM), 0o600)
     os.rename(staged, os.path.join(out, HANDOUT, row.folder))
     step('program')
-    append_synced(os.path.join(out, SUMS), sums_line(row.sha256, row.folder))
+    sums.append(out, row)
     step(SUMS)
-    append_synced(os.path.join(out, KEYS), csv_line([row.name, key, row.folder]))
+    append_key(out, row, key)
     step(KEYS)
     if walk_in is not None:
-        if sizes[WALK_INS] is None:
-            write_private(os.path.join(out, WALK_INS), csv_line(header_of(WalkIn)))
-        append_synced(os.path.join(out, WALK_INS), csv_line(walk_in))
+        walkins.append(out, walk_in)
     step(WALK_INS)
-    append_synced(os.path.join(out, RECORDS), csv_line(row.fields()))
+    append_row(out, row)
     step(RECORDS)
     os.unlink(os.path.join(out, JOURNAL))

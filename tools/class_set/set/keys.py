@@ -7,7 +7,7 @@ import secrets
 
 from ..errors import Refusal
 from .files import KEYS, append_synced, csv_line, csv_text, replace_private, whole_records
-from .in_place import in_flight
+from .journal import in_flight
 
 
 

@@ -2,11 +2,12 @@
 import csv
 import dataclasses
 import io
+import os
 import secrets
 
 from ..errors import Refusal
 from ..names import MAX_NAME, folder_for
-from .files import csv_line, csv_text, whole_records
+from .files import RECORDS, append_synced, csv_line, csv_text, whole_records, write_private
 
 
 # Room for the longest name that build takes, in any of the fields.
@@ -112,6 +113,16 @@ def rows_text(rows):
 def row_line(row):
     """A row's line of answers.csv."""
     return csv_line(row.fields())
+
+
+def write_rows(root, rows):
+    """answers.csv of a set laid out anew in `root`."""
+    write_private(os.path.join(root, RECORDS), rows_text(rows))
+
+
+def append_row(out, row):
+    """A newcomer's line at the end of answers.csv, on disk when this returns."""
+    append_synced(os.path.join(out, RECORDS), row_line(row))
 
 
 def new_rows(rows, named):

@@ -1,64 +1,53 @@
-"""removed.csv and the set's files without the people removed."""
-
+"""OUT/removed.csv: those taken out of the set, each as they were; its
+one writer, its reader and its finder. A person restored is back in
+answers.csv; their lines here stay, as what was."""
 import dataclasses
 import os
 
-from .. import times
-from ..names import name_key
-from .files import RECORDS, REMOVED, Removed, SUMS, WALK_INS, WalkIn, csv_text, header_of, read_removed, \
-    read_walk_ins, sums_line, sums_text
-from .folder import read_records
-from .records import Row, row_line, rows_text
+from .files import REMOVED, csv_text, header_of, records_of, whole_records
+from .records import Row
+
+
+@dataclasses.dataclass(frozen=True)
+class Removed:
+    """Someone taken out of the set (removed.csv): their record as it was,
+    when, and for a walk-in when and from where they enrolled. Files from
+    before passwords were kept here have only the first four fields."""
+    name: str
+    folder: str
+    id: str = ''
+    time: str = ''
+    password: str = ''
+    mask: str = ''
+    sha256: str = ''
+    enrolled: str = ''
+    address: str = ''
+
+
+def read(out):
+    """[Removed] of the set OUT, in the order they went; [] where nobody went."""
+    return records_of(os.path.join(out, REMOVED), Removed)
+
+
+def read_after(out, offset):
+    """([Removed], end): those removed.csv gained after byte `offset`."""
+    table, end = whole_records(os.path.join(out, REMOVED), offset)
+    return [Removed(*fields[:len(header_of(Removed))]) for fields in table
+            if len(fields) > 1 and fields[:2] != header_of(Removed)[:2]], end
+
+
+def text(removed):
+    """removed.csv whole: its staged text in a removal's journal."""
+    return csv_text(header_of(Removed), [dataclasses.astuple(r) for r in removed])
+
+
+def find(removed, folder):
+    """The last line of a folder in removed.csv (a removal of one restored
+    and removed again says most); None where it has none."""
+    return next((r for r in reversed(removed) if r.folder == folder), None)
 
 
 def kept_row(person):
     """A removed person's row of answers.csv as it was; None where removed.csv did not keep it."""
     return Row(person.name, person.folder, person.password, int(person.mask), person.sha256) if person.password \
         else None
-
-
-def removal_texts(out, details, gone):
-    """The set's files as they are without the people `gone` ({folder: row}),
-    in the order they are put in place, answers.csv last. The records lose
-    their lines, the rest of them as it was: what a page that reads the set
-    knows of the others stays true."""
-    stamp = times.stamp()
-    walk_ins = read_walk_ins(out)
-    enrolled = {name_key(w.name): w for w in walk_ins}
-    removed = [dataclasses.astuple(r) for r in read_removed(out)]
-    removed += [dataclasses.astuple(Removed(r.name, r.folder, details.ids.get(r.folder, ''), stamp, r.password,
-                                            str(r.mask), r.sha256, *walk_in_of(enrolled.get(name_key(r.name)))))
-                for r in gone.values()]
-    leaving = {name_key(r.name) for r in gone.values()}
-    texts = {}
-    if os.path.exists(os.path.join(out, WALK_INS)):
-        texts[WALK_INS] = csv_text(header_of(WalkIn), [dataclasses.astuple(w) for w in walk_ins
-                                                      if name_key(w.name) not in leaving])
-
-    def kept():  # read only where a file is not as build writes it
-        return [r for r in read_records(out) if r.folder not in gone]
-    texts[SUMS] = without(out, SUMS, [sums_line(r.sha256, r.folder) for r in gone.values()]) or sums_text(kept())
-    texts[REMOVED] = csv_text(header_of(Removed), removed)
-    texts[RECORDS] = without(out, RECORDS, [row_line(r) for r in gone.values()]) or rows_text(kept())
-    return texts
-
-
-def walk_in_of(walk_in):
-    """(when, from where) a walk-in enrolled; ('', '') for someone of the roster."""
-    return (walk_in.time or '?', walk_in.address) if walk_in else ('', '')
-
-
-def without(out, name, lines):
-    """The text of a file of OUT less `lines`, each of which it holds once,
-    as a line of its own; None where it does not."""
-    try:
-        with open(os.path.join(out, name), encoding='utf-8', newline='') as f:
-            text = f.read()
-    except FileNotFoundError:
-        return None
-    for cut in lines:
-        at = text.find('\n' + cut) + 1
-        if at == 0 or text.find('\n' + cut, at) != -1:
-            return None
-        text = text[:at] + text[at + len(cut):]
-    return text

@@ -5,8 +5,8 @@ import os
 
 from ..language import translations
 from ..names import name_key
+from ..set import walkins
 from ..set.details import read_details, told_apart
-from ..set.files import read_walk_ins
 from ..set.keys import grouped
 from .tables import workbook, write_csv
 
@@ -25,7 +25,7 @@ def people_links(rows, keys, base, details, everyone=None):
 def links_table(out, rows, links):
     """(columns, rows by column) of the links: name, link, 'yes' for a
     walk-in, and the roster's other columns."""
-    details, walked_in = read_details(out), {name_key(w.name) for w in read_walk_ins(out)}
+    details, walked_in = read_details(out), {name_key(w.name) for w in walkins.read(out)}
     return ['name', 'link', 'walk_in', *details.columns], [
         [name, link, 'yes' if name_key(row.name) in walked_in else '', *details.of(row.folder).values()]
         for row, (name, link) in zip(rows, links)]

@@ -8,8 +8,8 @@ import sys
 
 from .. import times
 from ..language import N_, translations
+from ..set import removals, walkins
 from ..set.details import read_details
-from ..set.files import read_removed, read_walk_ins
 from ..set.grading import grade
 from .tables import is_workbook, whole_file, workbook, write_csv
 
@@ -93,5 +93,5 @@ def graded(out, rows, answers, trust_names=False, downloads=None):
     """The Report of the answers for the set OUT: grade's, with the
     roster's other columns and, where known, when each downloaded."""
     details = read_details(out)
-    result = grade(rows, answers, details, read_removed(out), [w.name for w in read_walk_ins(out)], trust_names)
+    result = grade(rows, answers, details, removals.read(out), [w.name for w in walkins.read(out)], trust_names)
     return Report(result, details, downloads or {})

@@ -15,9 +15,9 @@ from werkzeug.exceptions import HTTPException, default_exceptions
 from werkzeug.middleware.proxy_fix import ProxyFix
 
 from ..language import LANGUAGES, N_, compiled
+from ..limits import DEFAULTS as LIMITS
 from ..set.store import Busy, DiskFull
 from .board import board
-from ..limits import DEFAULTS as LIMITS
 from .page import page
 from .problems import keyed, problem
 from .room import LIMIT, Room, Unavailable

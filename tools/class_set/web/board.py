@@ -9,8 +9,8 @@ from flask_babel import get_locale, gettext
 
 from .. import times
 from ..set import grading
+from ..set import walkins
 from ..set.details import read_details
-from ..set.files import read_walk_ins
 from ..set.store import space
 from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
@@ -156,4 +156,4 @@ def slips_css():
 
 def walk_ins():
     """[(name, time, address)] of those who enrolled at the page."""
-    return [(w.name, times.said(w.time), w.address) for w in read_walk_ins(current_app.extensions['room'].out)]
+    return [(w.name, times.said(w.time), w.address) for w in walkins.read(current_app.extensions['room'].out)]

@@ -12,7 +12,7 @@ from ..names import clean_name, folder_for, looks_like, mixes_scripts, name_key
 from ..programs.compiling import work_folder
 from ..programs.placing import add_people, place
 from ..programs.template import load_templates
-from ..set.files import read_removed, read_walk_ins
+from ..set import removals, walkins
 from ..set.folder import is_new, locked, records_path
 from ..set.records import new_rows
 
@@ -43,7 +43,7 @@ def enrol(out, typed, jobs, address, room):
         now = room.people()
         if len(now.walk_ins) >= room.places:
             raise Refusal(N_('The list is full: no places are left.'))
-        enrolled_here = max(room.store.enrolments(address), sum(w.address == address for w in read_walk_ins(out)))
+        enrolled_here = max(room.store.enrolments(address), sum(w.address == address for w in walkins.read(out)))
         if enrolled_here >= room.per_address:
             raise Refusal(N_('Enough people have enrolled from this computer. Ask the organiser.'))
         folder = folder_for(name)
@@ -53,7 +53,7 @@ def enrol(out, typed, jobs, address, room):
         if name_key(name) in now.ids:
             raise Refusal(N_('"%(name)s" is the number of someone on the list, not a name. Type your name.'),
                           name=name)
-        gone = read_removed(out)  # a removal stays: nobody takes a removed person's name or folder at the door
+        gone = removals.read(out)  # a removal stays: nobody takes a removed person's name or folder at the door
         taken = now.by_name.keys() | {name_key(r.name) for r in gone}
         folders = {r.folder.casefold() for r in now.rows} | {r.folder.casefold() for r in gone}
         if looks_like(name) & taken or folder.casefold() in folders:

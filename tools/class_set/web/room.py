@@ -8,10 +8,11 @@ from typing import NamedTuple
 
 from ..errors import Refusal
 from ..names import name_key
+from ..set import removals, walkins
 from ..set.details import read_details, told_apart
-from ..set.files import KEYS, RECORDS, REMOVED, WALK_INS, read_walk_ins, removed_after
+from ..set.files import KEYS, RECORDS, REMOVED, WALK_INS
 from ..set.folder import program_path, read_served
-from ..set.in_place import size_of
+from ..set.journal import size_of
 from ..set.keys import keys_after, read_keys
 from ..set.records import Row, read_rows_after, row_line
 from ..set.store import Budget, Checkins, Spending
@@ -115,7 +116,7 @@ class Room:
                 if any(r.folder not in self.key_of for r in added):
                     self.read_keys()  # someone's key was read while their row was still to come
                 if stamp.walk_ins != old.walk_ins:
-                    self.walk_ins = [w.name for w in read_walk_ins(self.out)]
+                    self.walk_ins = [w.name for w in walkins.read(self.out)]
             except (Refusal, OSError, ValueError) as why:
                 self.stamp = None  # read it all again next time
                 raise Unavailable() from why
@@ -158,7 +159,7 @@ class Room:
         removed = self.stamp_of(REMOVED)
         if removed == self.removed:
             return False
-        taken, end = removed_after(self.out, self.removed_at)
+        taken, end = removals.read_after(self.out, self.removed_at)
         gone = {r.folder for r in taken}
         rows = [self.by_folder[f] for f in gone if f in self.by_folder]
         left = self.records_at - sum(len(row_line(r).encode()) for r in rows)

@@ -9,8 +9,9 @@ import threading
 from .. import times
 from ..names import name_key
 from ..set import grading
+from ..set import removals
 from ..set.details import read_details, told_apart
-from ..set.files import DETAILS, REMOVED, read_removed
+from ..set.files import DETAILS, REMOVED
 from ..set.store import Via
 
 
@@ -61,7 +62,7 @@ class Standing:
     def start(self, people, base):
         """Everything counted afresh, for these people and this base."""
         self.people, self.base, self.details = people, base, read_details(self.room.out)
-        self.found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
+        self.found = grading.lookup(people.rows, self.details.ids, removals.read(self.room.out), people.by_name)
         self.result, self.last = grading.Tally(), 0
         self.answers, self.given = [], []  # each answer (Handed), and whose it was found to be
         self.by_key, self.by_folder, self.by_word = (collections.defaultdict(list) for _ in range(3))
@@ -95,7 +96,7 @@ class Standing:
         answer is, and what it says, worked out again for those it touches."""
         if base[0] != self.base[0]:
             self.details = read_details(self.room.out)
-        found = grading.lookup(people.rows, self.details.ids, read_removed(self.room.out), people.by_name)
+        found = grading.lookup(people.rows, self.details.ids, removals.read(self.room.out), people.by_name)
         old = self.found
         changed = [m for f in old.by_folder.keys() | found.by_folder.keys()
                    if old.by_folder.get(f) != found.by_folder.get(f)
