@@ -97,14 +97,12 @@ def test_keys_of_a_set_from_before_namesakes(make_set):
     assert with_keys(out, rows) == keys
 
 
-def test_one_person_is_found_without_reading_everyone(make_set, monkeypatch):
-    import class_set.set.details as details
-    from class_set.set.details import one_person, read_details
+def test_one_person_is_found_without_reading_everyone(make_set):
+    from class_set.set import people
+    from class_set.set.folder import read_records
     out = make_set([('Ann, the elder', 'Ab3De'), ('Bob', 'Fg4Hj'), ('x,Bob,y', 'Km5Np'), ('"Bob"', 'Pq6Rs')])
-    found = read_details(out)
-    read = details.read_records
-    monkeypatch.setattr(details, 'read_records', lambda *args, **kw: pytest.fail('every row was read'))
-    assert [one_person(out, found, f).password for f in ('Bob', 'Ann, the elder', 'x,Bob,y', '_Bob_')] == \
-        ['Fg4Hj', 'Ab3De', 'Km5Np', 'Pq6Rs'], 'a folder, quoted or not, found by its own field'
-    monkeypatch.setattr(details, 'read_records', read)
-    assert one_person(out, found, ' bob ').password == 'Fg4Hj', 'a name as people type it: everyone read'
+    everyone = lambda: pytest.fail('every row was read')  # noqa: E731
+    assert [people.find_one(out, f, everyone=everyone).password for f in ('Bob', 'Ann, the elder', 'x,Bob,y', '_Bob_')] \
+        == ['Fg4Hj', 'Ab3De', 'Km5Np', 'Pq6Rs'], 'a folder, quoted or not, found by its own field'
+    found = people.find_one(out, ' bob ', everyone=lambda: people.read(out, read_records(out)))
+    assert found.password == 'Fg4Hj', 'a name as people type it: everyone read'

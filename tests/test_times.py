@@ -10,7 +10,7 @@ import time
 import pytest
 
 from class_set import times
-from class_set.set.grading import removal_time
+from class_set.set.people import removal_time
 from conftest import organiser, page_app, read_csv
 
 UTC = datetime.timezone.utc

@@ -1,7 +1,6 @@
 """`build`: one program per newcomer of the roster, added to the set in
 one swap."""
 import collections
-
 import os
 import shutil
 import time
@@ -13,8 +12,7 @@ from ..programs.compiling import work_place
 from ..programs.placing import add_people
 from ..programs.verifying import verify_command
 from ..set import removals, walkins
-from ..set.details import merged, read_details
-from ..set.files import DETAILS, replace_private
+from ..set.details import merged, read_details, write_details
 from ..set.folder import is_new, locked, read_set, resolve
 from ..set.keys import with_keys
 from ..set.records import new_rows
@@ -196,12 +194,11 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
         start = time.monotonic()
         if newcomers:
             added = new_rows(rows, [(p.name, folder) for p, folder in newcomers])
-            rows += add_people(out, rows, added, jobs, {DETAILS: details.text()} if details.ids or details.columns
-                               else None)
+            rows += add_people(out, rows, added, jobs, details if details.ids or details.columns else None)
         elif rows:
             with_keys(out, rows)  # a set made before people had keys
             if details.ids or details.columns:
-                replace_private(os.path.join(out, DETAILS), details.text())
+                write_details(out, details)
         if listed:  # after the swap, where there was one: no longer walk-ins
             walkins.write(out, [w for w in walk_ins if name_key(w.name) not in
                                 {name_key(walk_in.name) for walk_in, _ in listed.values()}])

@@ -3,6 +3,7 @@ import os
 import sys
 
 from ..errors import OK, Refusal
+from ..set import people
 from ..set.folder import read_set, records_path, steady
 from ..set.grading import Handed, from_store
 from ..set.store import Checkins
@@ -83,11 +84,11 @@ def grade_command(out, answers_path, name_column='name', word_column='password',
     if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
         raise Refusal(f'{output}: that is the answers file itself')
     with steady(out):  # no remove or restore half-seen
-        rows = read_set(out)
+        everyone = people.read(out, read_set(out), keys={})  # their links' keys are not graded
         if from_checkins:
             store, answers = checked_in(out)
             downloads = store.downloads()
-        report = graded(out, rows, answers, trust_names, downloads)
+        report = graded(out, everyone, answers, trust_names, downloads)
     said = write_report(report, output, out, language, points)
     strangers = report.grade.strangers
     more = [f'... and {len(strangers) - MOST_SAID} more answers under names that match no one person '

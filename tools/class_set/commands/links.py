@@ -6,7 +6,7 @@ import urllib.parse
 from ..address import room_base, unreachable
 from ..errors import OK, Refusal, argument
 from ..language import translations
-from ..set.details import person_named, read_details
+from ..set import people
 from ..set.folder import locked, read_set
 from ..set.keys import with_keys
 from ..set.store import Checkins, remembered_base
@@ -57,21 +57,20 @@ def links_advice(out, folder):
 def links_command(out, base, output, slips, language='en', only=None):
     base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
-        everyone = read_set(out)
-        keys = with_keys(out, everyone)
-        details = read_details(out)
-        rows = [person_named(everyone, details, only)] if only else everyone
+        rows = read_set(out)
+        everyone = people.read(out, rows, with_keys(out, rows))
+        chosen = [everyone.find(only)] if only else list(everyone.here)
         Checkins(out).remember_base(base)
-    links = people_links(rows, keys, base, details, everyone)
+    links = people_links(chosen, base, everyone.here)
     if slips is not None:
         with whole_file(slips, out) as f:
             f.write(slips_page(links, language=language))
     if is_workbook(output):
         with whole_file(output, out, binary=True) as f:
-            f.write(links_workbook(out, rows, links, translations(language).gettext))
+            f.write(links_workbook(out, chosen, links, translations(language).gettext))
     else:
         with whole_file(output or '-', out) as f:
-            f.write(links_csv(out, rows, links))
+            f.write(links_csv(out, chosen, links))
     said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
             f'slips to {slips}' if slips else '']
     print(', '.join(s for s in said if s), file=sys.stderr)

@@ -2,7 +2,7 @@
 import os
 
 from ..errors import OK
-from ..set.details import one_person, read_details
+from ..set import people
 from ..set.files import KEYS
 from ..set.folder import locked, read_records
 from ..set.keys import append_key, new_key, with_keys
@@ -29,7 +29,8 @@ def run(args):
 def rekey_command(out, name, by=None):
     """A new key for one person: their old link stops working at once."""
     with locked(out):
-        person = one_person(out, read_details(out), name, by)  # a key changes, and nothing in handout/
+        # A key changes, and nothing in handout/: one person read where that will do.
+        person = people.find_one(out, name, by, lambda: people.read(out, read_records(out)))
         if not os.path.exists(os.path.join(out, KEYS)):
             # A set made before keys: everyone's, before one is replaced.
             with_keys(out, read_records(out))

@@ -6,9 +6,8 @@ and a later build keeps them out. `restore` brings them back."""
 import os
 
 from ..errors import OK, argument
-from ..set import removing
-from ..set.details import one_person, read_details
-from ..set.folder import locked
+from ..set import people, removing
+from ..set.folder import locked, read_records
 from ..set.in_place import remove_people
 from ..set.keys import end_keys
 from .options import by_option, out_argument
@@ -33,12 +32,11 @@ def run(args):
 
 def remove_command(out, wanted, by=None):
     with locked(out):
-        details = read_details(out)
         gone = {}
         for text in wanted:
-            row = one_person(out, details, text, by)
-            gone[row.folder] = row
-        remove_people(out, removing.removal_texts(out, details, gone), list(gone), end_keys(gone.values()))
+            person = people.find_one(out, text, by, lambda: people.read(out, read_records(out)))
+            gone[person.folder] = person
+        remove_people(out, removing.removal_texts(out, gone), list(gone), end_keys(gone.values()))
     for row in gone.values():
         print(f'removed {row.name} ({row.folder}): their link no longer works; what they handed in stays, '
               f'and grade reports it as removed. class-set restore {out} --by folder {argument(row.folder)} brings '

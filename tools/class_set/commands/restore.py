@@ -5,8 +5,7 @@ import os
 from ..errors import OK, Refusal
 from ..names import check_newcomers
 from ..programs.placing import place
-from ..set import removals
-from ..set.details import found_as, read_details, the_one
+from ..set import people
 from ..set.files import HANDOUT
 from ..set.folder import locked, read_records
 from ..set.records import new_rows
@@ -37,19 +36,19 @@ def restore_command(out, wanted, jobs, by=None):
     """Bring removed people back: their row as it was (the same password
     and program), their roster columns, and a new key."""
     with locked(out):
-        rows, details = read_records(out), read_details(out)
-        gone = {r.folder: r for r in removals.read(out) if r.folder not in {row.folder for row in rows}}
-        back = [removed_named(list(gone.values()), details, text, by) for text in wanted]
-        check_newcomers([(r.name, details.ids.get(r.folder, '')) for r in rows],
-                        [(r.folder, r.name, r.id) for r in back], lambda folder: f'{out}/removed.csv, {folder}')
+        rows = read_records(out)
+        everyone = people.read(out, rows)
+        back = [removed_named(everyone, text, by) for text in wanted]
+        check_newcomers([(p.name, p.id) for p in everyone.here],
+                        [(p.folder, p.name, p.id) for p in back], lambda folder: f'{out}/removed.csv, {folder}')
         for person in back:
             if os.path.exists(os.path.join(out, HANDOUT, person.folder)):
                 raise Refusal(f'"{person.name}": their folder {person.folder} is someone else\'s now; nothing was '
                               'changed')
         for person in back:
-            kept = removals.kept_row(person)
+            kept = person.row if person.password else None  # removed.csv kept their record
             row = kept or new_rows(rows, [(person.name, person.folder)])[0]
-            place(out, row, jobs, (person.enrolled, person.address) if person.enrolled else None)
+            place(out, row, jobs, (person.walk_in.time, person.walk_in.address) if person.walk_in else None)
             rows.append(row)
             said = 'their own password' if kept else 'a new password (removed.csv did not keep theirs)'
             print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
@@ -57,11 +56,9 @@ def restore_command(out, wanted, jobs, by=None):
     return OK
 
 
-def removed_named(gone, details, wanted, by):
-    """The one of those removed that `wanted` names, as person_named does."""
-    found = found_as(gone, details, wanted)
-    found['id'] += [r for r in gone if r.id and r.id == wanted.strip() and r not in found['id']]
+def removed_named(everyone, wanted, by):
+    """The one of those removed and not back whom `wanted` names, as People.find finds them."""
     try:
-        return the_one(found if by is None else {by: found[by]}, wanted, details)
+        return everyone.find(wanted, by, among=list(everyone.gone_by_folder.values()))
     except Refusal as why:
         raise Refusal(f'{why} of those removed (removed.csv)')

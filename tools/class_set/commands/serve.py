@@ -70,7 +70,7 @@ def tell(app, hosts, port, key):
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
     room = app.extensions['room']
-    found = space(room.store, len(room.people().rows))
+    found = space(room.store, len(room.people().here))
     if found.short:
         print(f'Little room left on the disk of {app.config["OUT"]}: {found.free // 2**20} MiB, less than an hour of '
               f'answers at this room\'s rate takes ({found.hour // 2**20} MiB). Free some space before people '

@@ -1,9 +1,7 @@
 """`who`: whose password a word is."""
 from .. import times
 from ..errors import FAILED, OK
-from ..names import name_key
-from ..set import removals, walkins
-from ..set.details import read_details, told_apart
+from ..set import people, removals
 from ..set.folder import read_set, steady
 from .options import out_argument
 
@@ -24,16 +22,15 @@ def run(args):
 
 def who_command(out, word):
     with steady(out):
-        return whose_password(out, read_set(out), word)
+        return whose_password(out, people.read(out, read_set(out), keys={}), word)
 
 
-def whose_password(out, rows, word):
-    """Say whose password `word` is, in the set's `rows` or of those removed."""
-    for row in rows:
-        if row.password == word:
-            walked_in = name_key(row.name) in {name_key(w.name) for w in walkins.read(out)}
-            shown = told_apart(rows, read_details(out))[row.folder]
-            print(f'{shown} (walk-in)' if walked_in else shown)
+def whose_password(out, everyone, word):
+    """Say whose password `word` is, of the set's People or of those removed."""
+    for person in everyone.here:
+        if person.password == word:
+            shown = everyone.shown(person)
+            print(f'{shown} (walk-in)' if person.walk_in else shown)
             return OK
     for gone in removals.read(out):
         if gone.password == word:

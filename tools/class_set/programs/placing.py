@@ -1,10 +1,10 @@
 """People's programs written and put into a set."""
 
-import os
+
 import shutil
 
 from ..errors import Refusal
-from ..set.files import write_private
+from ..set.details import write_details
 from ..set.folder import program_path, write_set
 from ..set.in_place import add_person
 from ..set.keys import new_key, read_keys, write_keys
@@ -14,10 +14,10 @@ from .compiling import work_folder
 from .template import write_programs
 
 
-def add_people(out, rows, added, jobs, files=None):
+def add_people(out, rows, added, jobs, details=None):
     """Write the programs of `added` (rows without a sha256 yet), and swap
-    in the set with them and with `files` ({name: text}) beside the
-    records; return the added rows, complete."""
+    in the set with them and, where given, these Details; return the
+    added rows, complete."""
     work, lock = work_folder()
     try:
         added, written = write_programs(work, added, jobs)
@@ -27,8 +27,8 @@ def add_people(out, rows, added, jobs, files=None):
             write_set(new, rows + added, programs)
             keys = read_keys(out, rows)
             write_keys(new, rows + added, {r.folder: keys.get(r.folder) or new_key() for r in rows + added})
-            for file_name, text in (files or {}).items():
-                write_private(os.path.join(new, file_name), text)
+            if details is not None:
+                write_details(new, details, new=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
         lock.close()

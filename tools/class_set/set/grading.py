@@ -8,8 +8,8 @@ import enum
 from typing import NamedTuple
 
 from .. import times
-from ..names import CONTROL, name_key
-from .details import told_apart
+from ..names import CONTROL
+from .people import People, gone, labels
 from .store import Via
 
 
@@ -40,92 +40,49 @@ class Handed(NamedTuple):
         return Via.LINK if self.folder else Via.NAME
 
 
-class Member(NamedTuple):
-    """Someone answers can be for: a person of the set, or one removed
-    (`removed`: when, as removed.csv says it; `until`: the same as a time).
-    A tuple: a big room makes one for everyone on every recount."""
-    name: str
-    folder: str
-    password: str
-    removed: str = ''
-    until: float | None = None
-
-
-def removal_time(text):
-    """Seconds since the epoch of a removal's time in removed.csv; None where it says none."""
-    found = times.read(text)
-    return found and found.timestamp()
-
-
 @dataclasses.dataclass
 class Lookup:
-    """The people as answers are matched to them: the set's rows by name as
-    people type it (`by_key`) and those removed (`gone_by_key`), everyone by
-    folder, whose password each word is (`owners`) and was until when
-    (`owned`), and by id (made where first asked for)."""
-    members: list
-    by_key: dict
-    gone_by_key: dict
-    by_folder: dict
+    """The people as answers are matched to them (People: the set's, and
+    those removed and not back), whose password each word is (`owners`)
+    and was until when (`owned`: Persons as they were when they went)."""
+    people: People
     owners: dict
     owned: dict
-    ids: dict
-    removed: list
-    made_by_id: dict = None
 
     @property
-    def by_id(self):
-        if self.made_by_id is None:
-            self.made_by_id = {i: self.by_folder[f] for f, i in self.ids.items() if i and f in self.by_folder}
-            self.made_by_id.update((r.id, self.by_folder[r.folder]) for r in self.removed
-                                   if r.id and r.folder in self.by_folder and self.by_folder[r.folder].removed)
-        return self.made_by_id
+    def members(self):
+        """Everyone answers can be for: the set's people in its order, then those removed."""
+        return list(self.people.here) + list(self.people.gone_by_folder.values())
 
 
-def lookup(rows, ids, removed, people=None):
-    """The set's rows, and those removed and not back. `people`: the rows
-    by name_key, where the caller has them already."""
-    here = [Member(r.name, r.folder, r.password) for r in rows]
-    by_folder = {m.folder: m for m in here}
-    gone = {}
-    for r in removed:  # the last removal of a folder says most
-        if r.folder not in by_folder:
-            gone[r.folder] = Member(r.name, r.folder, r.password, r.time or '?', removal_time(r.time))
-    if people is None:
-        people = {}
-        for row in rows:
-            people.setdefault(name_key(row.name), []).append(row)
-    gone_by_key, owned = {}, {}
-    for m in gone.values():
-        gone_by_key.setdefault(name_key(m.name), []).append(m)
-        if m.password:
-            owned.setdefault(m.password, []).append(m)
-    for r in removed:  # a password someone had before being removed and brought back with another
-        if r.folder in by_folder and r.password and r.password != by_folder[r.folder].password:
-            owned.setdefault(r.password, []).append(Member(r.name, r.folder, r.password, r.time,
-                                                           removal_time(r.time)))
-    owners = {m.password: m for m in here}
-    by_folder.update(gone)
-    return Lookup(here + list(gone.values()), people, gone_by_key, by_folder, owners, owned, ids, list(removed))
+def lookup(people, removed=()):
+    """The Lookup of People; `removed`: removed.csv's lines, for the
+    passwords that people restored with another one had before."""
+    owned = {}
+    for p in people.gone_by_folder.values():
+        if p.password:
+            owned.setdefault(p.password, []).append(p)
+    for r in removed:
+        here = people.by_folder.get(r.folder)
+        if here is not None and r.password and r.password != here.password:
+            owned.setdefault(r.password, []).append(gone(r))
+    return Lookup(people, {p.password: p for p in people.here}, owned)
 
 
 def whose(answer, found):
-    """The Member an answer is for, or the Nobody why there is none."""
+    """The Person an answer is for, or the Nobody why there is none."""
     if answer.folder:  # through a personal link: sure
-        return found.by_folder.get(answer.folder, Nobody.NOT_LISTED)
-    if answer.id and answer.id in found.by_id:
-        return found.by_id[answer.id]
-    key = name_key(answer.name)
-    # The set's before those removed; .get: a walk-in may join the rows before they are counted afresh.
-    matched = [found.by_folder[r.folder] for r in found.by_key.get(key, ()) if r.folder in found.by_folder] \
-        or found.gone_by_key.get(key, [])
+        return found.people.folder(answer.folder) or Nobody.NOT_LISTED
+    if answer.id and answer.id in found.people.by_id:
+        return found.people.by_id[answer.id]
+    matched = found.people.named(answer.name)  # the set's, else those removed
     if len(matched) == 1:
         return matched[0]
     return Nobody.AMBIGUOUS if matched else Nobody.NOT_LISTED
 
 
 def owner(found, word, at):
-    """The Member whose password `word` is, or was at time `at` (any time
+    """The Person whose password `word` is, or was at time `at` (any time
     where not known); a removal is stamped to the second."""
     word = word.strip()
     if word in found.owners:
@@ -168,7 +125,7 @@ def count(result, found, answer, trust_names=False):
 
 
 def credit(result, found, answer, member, trust_names=False):
-    """One answer (Handed) of `member` into the Tally."""
+    """One answer (Handed) of `member` (a Person) into the Tally."""
     result.counts[member.folder] += 1
     result.ways.setdefault(member.folder, set()).add(answer.via)
     theirs = owner(found, answer.word, answer.time)
@@ -196,8 +153,8 @@ def passed_to(result):
     return found
 
 
-def report_row(member, result, label, order, walked_in, received):
-    """The report's row of one person (a Member): a dict by the report's
+def report_row(member, result, label, order, received):
+    """The report's row of one person (a Person): a dict by the report's
     columns, and 'label'; `received`: passed_to's."""
     f = member.folder
     theirs = sorted(result.handed_in.get(f, ()), key=order.get)
@@ -208,7 +165,7 @@ def report_row(member, result, label, order, walked_in, received):
             'handed_in_others': '; '.join(label[p] for p in theirs),
             'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
             'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
-            'walk_in': 'yes' if name_key(member.name) in walked_in else '', 'removed': times.kept(member.removed),
+            'walk_in': 'yes' if member.walk_in else '', 'removed': times.kept(member.removed),
             'solved_at': result.solved.get(f)}
 
 
@@ -264,16 +221,15 @@ class Grade:
         return said + (f', {counts["removed"]} removed' if counts['removed'] else '')
 
 
-def grade(rows, answers, details, removed=(), walk_ins=(), trust_names=False):
-    """A Grade of [Handed] against the set's rows and those removed."""
-    found, result = lookup(rows, details.ids, removed), Tally()
+def grade(people, answers, removed=(), trust_names=False):
+    """A Grade of [Handed] against People; `removed`: removed.csv's lines."""
+    found, result = lookup(people, removed), Tally()
     for answer in answers:
         count(result, found, answer, trust_names)
     members = found.members
-    order, label = {m.folder: i for i, m in enumerate(members)}, told_apart(members, details)
-    walked_in = {name_key(name) for name in walk_ins}
+    order, label = {m.folder: i for i, m in enumerate(members)}, labels(members)
     received = passed_to(result)
-    report = [report_row(m, result, label, order, walked_in, received) for m in members]
+    report = [report_row(m, result, label, order, received) for m in members]
     report += [{'name': for_terminal(name), 'label': for_terminal(name), 'folder': '', 'result': Nobody.NOT_LISTED.value,
                 'answers': n, 'removed': ''} for name, n in result.others.items()]
     return Grade(report, passed_around(result, label, order), result.strangers)

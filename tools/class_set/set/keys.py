@@ -104,9 +104,11 @@ def end_keys(rows):
 
 
 def append_key(out, row, key):
-    """A new key for one person, at the end of keys.csv: a later line for a
-    folder is its key, so this costs one line however large the set."""
-    append_synced(os.path.join(out, KEYS), csv_line([row.name, key, row.folder]))
+    """A new key for one person, at the end of keys.csv (its header first
+    where it is new): a later line for a folder is its key, so this costs
+    one line however large the set."""
+    path = os.path.join(out, KEYS)
+    append_synced(path, ('' if os.path.exists(path) else csv_line(HEADER)) + csv_line([row.name, key, row.folder]))
 
 
 def with_keys(out, rows):

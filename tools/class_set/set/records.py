@@ -136,3 +136,17 @@ def new_rows(rows, named):
         taken.add(password)
         added.append(Row(name, folder, password, 1 + secrets.randbelow(255)))
     return added
+
+
+def folded(text):
+    return ' '.join(text.split()).casefold().replace('ё', 'е')
+
+
+def named_so(out, wanted):
+    """How many lines of answers.csv hold `wanted` as the name (in any case,
+    ё as е): where none does, it is nobody's name but one written with
+    look-alike letters, which enrolment refuses."""
+    with open(os.path.join(out, RECORDS), encoding='utf-8') as f:
+        text = f.read().casefold().replace('ё', 'е')
+    typed = folded(wanted)
+    return text.count(f'\n{typed},') + text.count(f'\n"{typed}",')

@@ -9,15 +9,15 @@ from .files import RECORDS, REMOVED, SUMS, WALK_INS
 from .folder import read_records
 
 
-def removal_texts(out, details, gone):
-    """The set's files as they are without the people `gone` ({folder: row}),
+def removal_texts(out, gone):
+    """The set's files as they are without the people `gone` ({folder: Person}),
     in the order they are put in place, answers.csv last. The records lose
     their lines, the rest of them as it was: what a page that reads the set
     knows of the others stays true."""
     stamp = times.stamp()
     walk_ins = walkins.read(out)
     removed = removals.read(out) + [
-        removals.Removed(r.name, r.folder, details.ids.get(r.folder, ''), stamp, r.password, str(r.mask), r.sha256,
+        removals.Removed(r.name, r.folder, r.id, stamp, r.password, str(r.mask), r.sha256,
                          *walk_in_of(walkins.find(walk_ins, r.name))) for r in gone.values()]
     leaving = {name_key(r.name) for r in gone.values()}
     texts = {}
@@ -28,7 +28,7 @@ def removal_texts(out, details, gone):
         return [r for r in read_records(out) if r.folder not in gone]
     texts[SUMS] = without(out, SUMS, [sums.line(r) for r in gone.values()]) or sums.text(kept())
     texts[REMOVED] = removals.text(removed)
-    texts[RECORDS] = without(out, RECORDS, [records.row_line(r) for r in gone.values()]) or records.rows_text(kept())
+    texts[RECORDS] = without(out, RECORDS, [records.row_line(p.row) for p in gone.values()]) or records.rows_text(kept())
     return texts
 
 

@@ -4,45 +4,44 @@ import io
 import os
 
 from ..language import translations
-from ..names import name_key
-from ..set import walkins
-from ..set.details import read_details, told_apart
+from ..set.details import read_details
 from ..set.keys import grouped
+from ..set.people import labels
 from .tables import workbook, write_csv
 
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
 
 
-def people_links(rows, keys, base, details, everyone=None):
-    """[(name, link)] in the set's order; the name as people are shown,
-    namesakes told apart (among `everyone`, the set's rows, where `rows`
-    are some of them)."""
-    shown_as = told_apart(everyone or rows, details)
-    return [(shown_as[row.folder], f'{base}p/{grouped(keys[row.folder])}') for row in rows]
+def people_links(people, base, everyone=None):
+    """[(name, link)] of each Person, in the set's order; the name as people
+    are shown, namesakes told apart (among `everyone`, the set's people,
+    where `people` are some of them)."""
+    shown_as = labels(everyone or people)
+    return [(shown_as[p.folder], f'{base}p/{grouped(p.key)}') for p in people]
 
 
-def links_table(out, rows, links):
+def links_table(out, people, links):
     """(columns, rows by column) of the links: name, link, 'yes' for a
     walk-in, and the roster's other columns."""
-    details, walked_in = read_details(out), {name_key(w.name) for w in walkins.read(out)}
-    return ['name', 'link', 'walk_in', *details.columns], [
-        [name, link, 'yes' if name_key(row.name) in walked_in else '', *details.of(row.folder).values()]
-        for row, (name, link) in zip(rows, links)]
+    columns = read_details(out).columns
+    return ['name', 'link', 'walk_in', *columns], [
+        [name, link, 'yes' if p.walk_in else '', *(p.value(c) for c in columns)]
+        for p, (name, link) in zip(people, links)]
 
 
-def links_workbook(out, rows, links, gettext):
+def links_workbook(out, people, links, gettext):
     """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
-    columns, table = links_table(out, rows, links)
+    columns, table = links_table(out, people, links)
     header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *columns[3:]]
     return workbook(gettext('Links'), header, [[name, link, gettext('yes') if walk_in else '', *others]
                                                for name, link, walk_in, *others in table])
 
 
-def links_csv(out, rows, links):
+def links_csv(out, people, links):
     """name, link, whether a walk-in, and the roster's other columns: for a
     mail merge, sorted by group or sent to each e-mail."""
-    columns, table = links_table(out, rows, links)
+    columns, table = links_table(out, people, links)
     text = io.StringIO()
     write_csv(text, columns, (dict(zip(columns, values)) for values in table))
     return text.getvalue()

@@ -8,7 +8,7 @@ import sys
 
 from .. import times
 from ..language import N_, translations
-from ..set import removals, walkins
+from ..set import removals
 from ..set.details import read_details
 from ..set.grading import grade
 from .tables import is_workbook, whole_file, workbook, write_csv
@@ -89,9 +89,8 @@ def write_report(report, output, out, language=None, points=1):
     return []
 
 
-def graded(out, rows, answers, trust_names=False, downloads=None):
-    """The Report of the answers for the set OUT: grade's, with the
-    roster's other columns and, where known, when each downloaded."""
-    details = read_details(out)
-    result = grade(rows, answers, details, removals.read(out), [w.name for w in walkins.read(out)], trust_names)
-    return Report(result, details, downloads or {})
+def graded(out, people, answers, trust_names=False, downloads=None):
+    """The Report of the answers for the set OUT and its People: grade's,
+    with the roster's other columns and, where known, when each downloaded."""
+    result = grade(people, answers, removals.read(out), trust_names)
+    return Report(result, read_details(out), downloads or {})

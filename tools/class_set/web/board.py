@@ -10,7 +10,6 @@ from flask_babel import get_locale, gettext
 from .. import times
 from ..set import grading
 from ..set import walkins
-from ..set.details import read_details
 from ..set.store import space
 from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
@@ -42,7 +41,7 @@ def board_report():
     """grade's Report from the check-ins, with when each downloaded."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
-    return graded(room.out, people.rows, grading.from_store(answers), downloads=room.store.downloads())
+    return graded(room.out, people, grading.from_store(answers), downloads=room.store.downloads())
 
 
 def attachment(text, mimetype, filename):
@@ -58,7 +57,7 @@ def show():
     places = room.places - len(people.walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
-                                          now=times.clock(times.now()), space=disk_space(len(people.rows)))))
+                                          now=times.clock(times.now()), space=disk_space(len(people.here)))))
 
 
 def disk_space(people):
@@ -134,9 +133,8 @@ def everyones_links():
     never one that a client's Host header chose."""
     room = current_app.extensions['room']
     people = room.people()
-    keys = {row.folder: key for key, row in list(people.by_key.items())}
-    rows = [row for row in people.rows if row.folder in keys]  # a walk-in whose key is a moment behind: next time
-    return rows, people_links(rows, keys, current_app.config['BASE'].rstrip('/') + '/', read_details(room.out))
+    linked = [p for p in people.here if p.key]  # a walk-in whose key is a moment behind: next time
+    return linked, people_links(linked, current_app.config['BASE'].rstrip('/') + '/', people.here)
 
 
 @board.get('/board/links.csv')

@@ -54,15 +54,15 @@ def enrol(out, typed, jobs, address, room):
             raise Refusal(N_('"%(name)s" is the number of someone on the list, not a name. Type your name.'),
                           name=name)
         gone = removals.read(out)  # a removal stays: nobody takes a removed person's name or folder at the door
-        taken = now.by_name.keys() | {name_key(r.name) for r in gone}
-        folders = {r.folder.casefold() for r in now.rows} | {r.folder.casefold() for r in gone}
+        taken = now.named_here.keys() | {name_key(r.name) for r in gone}
+        folders = {p.folder.casefold() for p in now.here} | {r.folder.casefold() for r in gone}
         if looks_like(name) & taken or folder.casefold() in folders:
             raise Refusal(N_('"%(name)s" is taken: someone on the list has that name, or one that looks the '
                              'same. Write it another way.'), name=name)
-        if part_of_a_name(name, now.by_name):
+        if part_of_a_name(name, now.named_here):
             raise Refusal(N_('"%(name)s" looks like the name of someone on the list with parts of it left out. '
                              'If that is you, ask the organiser for your slip.'), name=name)
-        row, key = place(out, new_rows(now.rows, [(name, folder)])[0], jobs,
+        row, key = place(out, new_rows(now.here, [(name, folder)])[0], jobs,
                          (times.stamp(), address))
         room.store.enrolled(address, row.name, row.folder)
         return row, key

@@ -66,12 +66,12 @@ def spent_page(wait, message, title=N_('Too many answers')):
 
 
 def person_of(key):
-    """The row whose key this is, as people type it; 404 as for any unknown page otherwise."""
+    """The Person whose key this is, as people type it; 404 as for any unknown page otherwise."""
     # A lookup of all 128 bits: nothing to learn from how long a wrong one takes.
-    row = current_app.extensions['room'].people().by_key.get(as_typed(key))
-    if row is None:
+    person = current_app.extensions['room'].people().by_key.get(as_typed(key))
+    if person is None:
         abort(404)
-    return row
+    return person
 
 
 @page.context_processor
@@ -121,7 +121,7 @@ def answer():
     if refused:
         return refused
     name, word = fields
-    matched = room.people().by_name.get(name_key(name), [])
+    matched = room.people().named_here.get(name_key(name), ())
     if len(matched) > 1:  # namesakes: never credited to one of them
         return render_template('answer.html', name=name, message=gettext(
             'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
@@ -142,7 +142,7 @@ def answer():
 
 @page.get('/p/<key>')
 def personal(key):
-    return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].shown(person_of(key)),
+    return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].people().shown(person_of(key)),
                                           key=key)))
 
 
@@ -158,7 +158,7 @@ def personal_answer(key):
                                  budget=room.budget(Spending.LINK, person.folder))
     except TooMany as spent:
         return spent_page(spent.wait, OF_YOURS)
-    return keyed(Response(render_template('personal.html', name=room.shown(person), key=key,
+    return keyed(Response(render_template('personal.html', name=room.people().shown(person), key=key,
                                           verdict='right' if correct else 'wrong')))
 
 

@@ -1,20 +1,21 @@
 """What the page and the board share: the set as it is now (a build may
 grow it, a key may be replaced, while serve runs), the answers, the limits."""
-import collections
-import dataclasses
+
+
 import os
 import threading
 from typing import NamedTuple
 
 from ..errors import Refusal
 from ..names import name_key
-from ..set import removals, walkins
-from ..set.details import read_details, told_apart
+from ..set import people, removals, walkins
+from ..set.people import People
+from ..set.details import read_details
 from ..set.files import KEYS, RECORDS, REMOVED, WALK_INS
 from ..set.folder import program_path, read_served
 from ..set.journal import size_of
 from ..set.keys import keys_after, read_keys
-from ..set.records import Row, read_rows_after, row_line
+from ..set.records import read_rows_after, row_line
 from ..set.store import Budget, Checkins, Spending
 
 
@@ -44,43 +45,27 @@ class Stamps(NamedTuple):
     walk_ins: Stamp | None
 
 
-@dataclasses.dataclass(frozen=True)
-class People:
-    """The set as the page sees it: its rows, the rows under each name as
-    people type it, the row of each personal key, and the walk-ins; and
-    which version of the rows it is. A walk-in or a new key is added to
-    these in place, so whoever goes through all of a dict here takes a
-    list of it first."""
-    rows: list[Row]
-    by_name: dict[str, list[Row]]
-    by_key: dict[str, Row]
-    walk_ins: list[str]
-    version: int = 0
-    ids: frozenset = frozenset()  # the roster's ids, as name_key has them
-
-
 class Room:
     """The set as the page sees it, the store, and the budgets. Answers
     through a person's own link spend that person's budget alone; answers
     by name, the name's. An address has budgets only for what no person's
     covers (names on nobody's list, enrolments), so that a room behind one
-    address is never locked out by one of its own."""
+    address is never locked out by one of its own.
+
+    What the page's threads read is People, never changed: each change of
+    the set makes a new one, which people() puts in place whole."""
 
     def __init__(self, out, config):
         self.out, self.store, self.places = out, Checkins(out), config['PLACES']
         self.config, self.per_address = config, config['ENROL_PER_ADDRESS']
-        self.stamp, self.lock, self.current, self.version = None, threading.Lock(), None, 0
-        self.rows, self.by_folder, self.by_name, self.by_key, self.key_of, self.walk_ins = [], {}, {}, {}, {}, []
-        self.ids = frozenset()
+        self.stamp, self.lock, self.current = None, threading.Lock(), People(())
+        # Where the files were read up to, and what was read of them; under the lock.
+        self.records_at, self.keys_at, self.removed_at, self.removed = 0, 0, 0, None
+        self.details, self.walk_ins = None, []
 
     def budget(self, kind, who):
         """The Budget of a Spending for `who`: a person's folder or an address."""
         return Budget(kind, who, self.config[RATES[kind]])
-
-    def shown(self, row):
-        """How the page shows a person: their name, namesakes told apart."""
-        same = self.people().by_name.get(name_key(row.name), [])
-        return told_apart(same, read_details(self.out))[row.folder] if len(same) > 1 else row.name
 
     def stamp_of(self, name):
         try:
@@ -92,104 +77,107 @@ class Room:
         return Stamp(here.st_ino, here.st_mtime_ns, here.st_size)
 
     def people(self):
-        """People, each part read again only where its file changed, and
-        only what was appended where it grew in place (a walk-in, a new
-        key), or what removed.csv gained where answers.csv was written anew
-        by a removal: a change of one person costs one person, not the set."""
+        """The set's People as they are now: each part read again only where
+        its file changed, and only what was appended where it grew in place
+        (a walk-in, a new key), or what removed.csv gained where answers.csv
+        was written anew by a removal: a change of one person reads one
+        person, not the set."""
         stamp = Stamps(*(self.stamp_of(name) for name in (RECORDS, KEYS, WALK_INS)))
         with self.lock:
             if stamp == self.stamp:
                 return self.current
             old = self.stamp or Stamps(None, None, None)
             try:
-                rows_again, added = stamp.records != old.records and not grew(old.records, stamp.records), []
-                if rows_again and self.stamp and stamp.records and self.take_removals(stamp.records.size):
-                    rows_again = False  # followed as the removal went
-                if rows_again:
-                    self.read_rows()
-                elif stamp.records != old.records:
-                    added = self.add_rows()  # after a removal: those added that this process had not read
-                if grew(old.keys, stamp.keys) and not rows_again:
-                    self.add_keys()
-                elif stamp.keys != old.keys or rows_again:
-                    self.read_keys()
-                if any(r.folder not in self.key_of for r in added):
-                    self.read_keys()  # someone's key was read while their row was still to come
-                if stamp.walk_ins != old.walk_ins:
-                    self.walk_ins = [w.name for w in walkins.read(self.out)]
+                self.current = self.follow(old, stamp)
             except (Refusal, OSError, ValueError) as why:
                 self.stamp = None  # read it all again next time
                 raise Unavailable() from why
             self.stamp = stamp
-            self.current = People(self.rows, self.by_name, self.by_key, self.walk_ins, self.version, self.ids)
             return self.current
+
+    def follow(self, old, stamp):
+        """The People that the files say now, from those of `old`'s stamps."""
+        now = self.people_now(old, stamp)
+        if stamp.walk_ins != old.walk_ins:
+            now = now.changed(walk_ins=self.walk_ins)
+        return now
+
+    def people_now(self, old, stamp):
+        """People with who is here and their keys as the files say now."""
+        if stamp.walk_ins != old.walk_ins:
+            self.walk_ins = walkins.read(self.out)
+        now = self.current
+        rows_again = stamp.records != old.records and not grew(old.records, stamp.records)
+        # A removal in place only appends to keys.csv; a build writes it anew.
+        if rows_again and self.stamp and stamp.records and (stamp.keys == old.keys or grew(old.keys, stamp.keys)):
+            taken = self.take_removals(stamp.records.size)
+            if taken is not None:  # followed as the removal went
+                now, rows_again = taken, False
+        if rows_again:
+            return self.read_all()
+        if stamp.records != old.records:  # after a removal: those added that this process had not read
+            now = self.add_rows(now)
+        return self.keys_on(now, old, stamp)
 
     # Where a file is read whole, what it held before is where its appended
     # lines start: a line appended meanwhile is then read twice, and taken once.
 
-    def read_rows(self):
+    def read_all(self):
         self.removed = self.stamp_of(REMOVED)
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.records_at = os.path.getsize(os.path.join(self.out, RECORDS))
-        self.rows = read_served(self.out)  # build checked every program
-        self.ids = frozenset(name_key(i) for i in read_details(self.out).ids.values())
-        self.version += 1
-        self.by_folder = {r.folder: r for r in self.rows}
-        self.by_name = collections.defaultdict(list)
-        for row in self.rows:
-            self.by_name[name_key(row.name)].append(row)
+        self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
+        rows = read_served(self.out)  # build checked every program
+        self.details = read_details(self.out)
+        return people.read(self.out, rows, read_keys(self.out, rows), self.details, self.current.version + 1)
 
-    def add_rows(self):
+    def add_rows(self, now):
+        """People with the rows appended to answers.csv since (walk-ins, people restored)."""
         added, self.records_at = read_rows_after(os.path.join(self.out, RECORDS), self.records_at)
-        added = [row for row in added if row.folder not in self.by_folder]
+        added = [row for row in added if row.folder not in now.by_folder]
+        enrolled = {name_key(w.name): w for w in self.walk_ins}
         for row in added:
             if not os.path.isfile(program_path(self.out, row)):
                 raise Refusal(f'{program_path(self.out, row)} is missing')
-            self.by_folder[row.folder] = row
-            self.by_name[name_key(row.name)].append(row)
-        self.rows.extend(added)
-        self.version += bool(added)
-        return added
+        if not added:
+            return now
+        keys = read_keys(self.out, now.here + tuple(row for row in added))  # theirs came before their rows
+        self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
+        return now.changed(added=[people.person(row, self.details, keys.get(row.folder, ''),
+                                                enrolled.get(name_key(row.name))) for row in added])
 
     def take_removals(self, size):
-        """Where answers.csv was written anew by a removal: only the people
-        it added to removed.csv go, if what is left of what this process
-        read fits in answers.csv as it is now (`size` bytes); what follows
-        that is walk-ins it had not read yet. False where it was another change."""
+        """Where answers.csv was written anew by a removal: People without
+        those it added to removed.csv, if what is left of what this
+        process read fits in answers.csv as it is now (`size` bytes); what
+        follows that is walk-ins it had not read yet. None where it was
+        another change."""
         removed = self.stamp_of(REMOVED)
         if removed == self.removed:
-            return False
+            return None
         taken, end = removals.read_after(self.out, self.removed_at)
         gone = {r.folder for r in taken}
-        rows = [self.by_folder[f] for f in gone if f in self.by_folder]
-        left = self.records_at - sum(len(row_line(r).encode()) for r in rows)
+        now = self.current
+        leaving = [now.by_folder[f] for f in gone if f in now.by_folder]
+        left = self.records_at - sum(len(row_line(p.row).encode()) for p in leaving)
         if not gone or left > size:  # those gone that it had not read (walk-ins) were after `left`
-            return False
-        for row in rows:
-            del self.by_folder[row.folder]
-            self.by_key.pop(self.key_of.pop(row.folder, None), None)
-            self.by_name[name_key(row.name)].remove(row)
-            if not self.by_name[name_key(row.name)]:
-                del self.by_name[name_key(row.name)]
-        self.rows = [r for r in self.rows if r.folder not in gone]
-        self.version += 1
+            return None
         self.records_at, self.removed_at, self.removed = left, end, removed
-        return True
+        last = {p.folder: p for p in now.gone} | {r.folder: people.gone(r, self.details) for r in taken}
+        return now.changed(left=gone, gone=list(last.values()))
 
-    def read_keys(self):
+    def keys_on(self, now, old, stamp):
+        """People with the keys as keys.csv says them now: what it gained,
+        where it grew, or all of them where it was written anew."""
+        if stamp.keys == old.keys:
+            return now
+        if grew(old.keys, stamp.keys):
+            added, self.keys_at = keys_after(self.out, self.keys_at)
+            changes = {line.folder: line.key for line in added if line.folder in now.by_folder}
+            return now.changed(keys=changes) if changes else now
         self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
-        keys = read_keys(self.out, self.rows)
-        self.key_of = dict(keys)
-        self.by_key = {keys[r.folder]: r for r in self.rows if r.folder in keys}
-
-    def add_keys(self):
-        added, self.keys_at = keys_after(self.out, self.keys_at)
-        for line in added:
-            if line.ends:  # a removal ended it
-                self.by_key.pop(self.key_of.pop(line.folder, None), None)
-            elif line.folder in self.by_folder and self.key_of.get(line.folder) != line.key:
-                self.by_key.pop(self.key_of.get(line.folder), None)
-                self.key_of[line.folder], self.by_key[line.key] = line.key, self.by_folder[line.folder]
+        keys = read_keys(self.out, now.here)
+        return now.changed(keys={p.folder: keys.get(p.folder, '') for p in now.here})
 
 
 def grew(old, new):

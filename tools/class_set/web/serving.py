@@ -196,9 +196,9 @@ def ready(app):
     room = app.extensions['room']
     try:
         people = room.people()
-        if len(people.by_key) < len(people.rows):
+        if len(people.by_key) < len(people.here):
             with locked(room.out):
-                with_keys(room.out, room.people().rows)  # the set as it is now that it is locked
+                with_keys(room.out, [p.row for p in room.people().here])  # the set as it is now that it is locked
             room.people()
     except Unavailable as problem_reading:
         raise problem_reading.__cause__  # at the start it is no passing moment: say why

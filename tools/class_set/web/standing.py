@@ -10,8 +10,8 @@ from .. import times
 from ..names import name_key
 from ..set import grading
 from ..set import removals
-from ..set.details import read_details, told_apart
 from ..set.files import DETAILS, REMOVED
+from ..set.people import Person, labels
 from ..set.store import Via
 
 
@@ -20,6 +20,12 @@ TRIED = 50  # names on nobody's list shown, the latest; the board's CSV has them
 TRIED_LENGTH = 80  # characters of each shown
 BATCH = 5000  # answers read from the store at once
 PASSED = 50  # passwords passed around shown, the first; the report has them all
+
+
+def same_person(one, other):
+    """Whether two Persons (or None) are one to the board: what grading
+    reads of them is alike; a new key is no change of the people."""
+    return (one and one._replace(key='')) == (other and other._replace(key=''))
 
 
 def clock(at):
@@ -32,19 +38,18 @@ def cut(text, most=TRIED_LENGTH):
 
 
 class Labels:
-    """How each person is shown, as told_apart says, worked out for those
-    shown only: a page of the board shows 200 of a room of 100,000."""
+    """How each person is shown, as people.labels says, worked out for
+    those shown only: a page of the board shows 200 of a room of 100,000."""
 
-    def __init__(self, found, details):
-        self.found, self.details, self.made = found, details, {}
+    def __init__(self, people):
+        self.people, self.made = people, {}
 
     def __getitem__(self, folder):
         if folder not in self.made:
-            member = self.found.by_folder[folder]
-            key = name_key(member.name)
-            same = [self.found.by_folder[r.folder] for r in self.found.by_key.get(key, ())
-                    if r.folder in self.found.by_folder] + self.found.gone_by_key.get(key, [])
-            self.made.update(told_apart(same, self.details) if len(same) > 1 else {folder: member.name})
+            person = self.people.folder(folder)
+            key = name_key(person.name)
+            same = self.people.named_here.get(key, ()) + self.people.named_gone.get(key, ())
+            self.made.update(labels(same) if len(same) > 1 else {folder: person.name})
         return self.made[folder]
 
 
@@ -61,8 +66,8 @@ class Standing:
 
     def start(self, people, base):
         """Everything counted afresh, for these people and this base."""
-        self.people, self.base, self.details = people, base, read_details(self.room.out)
-        self.found = grading.lookup(people.rows, self.details.ids, removals.read(self.room.out), people.by_name)
+        self.people, self.base = people, base
+        self.found = grading.lookup(people, removals.read(self.room.out))
         self.result, self.last = grading.Tally(), 0
         self.answers, self.given = [], []  # each answer (Handed), and whose it was found to be
         self.by_key, self.by_folder, self.by_word = (collections.defaultdict(list) for _ in range(3))
@@ -79,7 +84,7 @@ class Standing:
         self.given.append(member)
         if not handed.folder:
             self.by_key[name_key(handed.name)].append(at)
-        if isinstance(member, grading.Member):
+        if isinstance(member, Person):
             self.by_folder[member.folder].append(at)
         if len(handed.word.strip()) == 5:  # could be someone's password
             self.by_word[handed.word.strip()].append(at)
@@ -88,19 +93,18 @@ class Standing:
     def credit(self, handed, member):
         if member is grading.Nobody.NOT_LISTED:
             self.result.others[handed.name.strip()] += 1
-        elif isinstance(member, grading.Member):
+        elif isinstance(member, Person):
             grading.credit(self.result, self.found, handed, member)
 
     def update(self, people, base):
         """The people changed (someone came, went or came back): whose each
         answer is, and what it says, worked out again for those it touches."""
-        if base[0] != self.base[0]:
-            self.details = read_details(self.room.out)
-        found = grading.lookup(people.rows, self.details.ids, removals.read(self.room.out), people.by_name)
-        old = self.found
-        changed = [m for f in old.by_folder.keys() | found.by_folder.keys()
-                   if old.by_folder.get(f) != found.by_folder.get(f)
-                   for m in (old.by_folder.get(f), found.by_folder.get(f)) if m is not None]
+        found = grading.lookup(people, removals.read(self.room.out))
+        old = self.found.people
+        folders = {p.folder for p in old.here} | set(old.gone_by_folder) | {p.folder for p in people.here} \
+            | set(people.gone_by_folder)
+        changed = [p for f in folders if not same_person(old.folder(f), people.folder(f))
+                   for p in (old.folder(f), people.folder(f)) if p is not None]
         touched = set()
         for member in changed:
             touched.update(self.by_key.get(name_key(member.name), ()), self.by_folder.get(member.folder, ()),
@@ -112,12 +116,12 @@ class Standing:
             for member, step in ((before, -1), (now, 1)):
                 if member is grading.Nobody.NOT_LISTED:
                     self.result.others[self.answers[at].name.strip()] += step
-                elif isinstance(member, grading.Member):
+                elif isinstance(member, Person):
                     again.add(member.folder)
             if before != now:
-                if isinstance(before, grading.Member):
+                if isinstance(before, Person):
                     self.by_folder[before.folder].remove(at)
-                if isinstance(now, grading.Member):
+                if isinstance(now, Person):
                     self.by_folder[now.folder].append(at)
                 self.given[at] = now
         self.result.others = +self.result.others  # names no longer on nobody's list
@@ -141,13 +145,11 @@ class Standing:
         """The people's order, how each is shown, name keys by folder, or
         the roster's other columns as people type them."""
         if what not in self.made:
-            members, details = self.found.members, self.details
-            make = {'order': lambda: {m.folder: i for i, m in enumerate(members)},
-                    'label': lambda: Labels(self.found, details),
-                    'keys': lambda: {row.folder: key for key, found in list(self.people.by_name.items())
-                                     for row in found},
-                    'columns': lambda: {f: [name_key(v) for v in values.values() if v]
-                                        for f, values in details.values.items()}}
+            people = self.found.people
+            make = {'order': lambda: {m.folder: i for i, m in enumerate(self.found.members)},
+                    'label': lambda: Labels(people),
+                    'keys': lambda: {p.folder: key for key, same in people.named_here.items() for p in same},
+                    'columns': lambda: {p.folder: [name_key(v) for _, v in p.columns if v] for p in people.here}}
             self.made[what] = make[what]()
         return self.made[what]
 
@@ -179,15 +181,13 @@ class Standing:
         empty), with how many pages there are and which this is."""
         with self.lock:
             people = self.follow()
-            found = self.search(people.rows, query)
+            found = self.search(people.here, query)
             pages = max(1, -(-len(found) // PAGE))
             page = min(max(1, page), pages)
-            walked_in = {name_key(name) for name in people.walk_ins}
             order, label = self.made_once('order'), self.made_once('label')
-            members = self.found.by_folder
             received = grading.passed_to(self.result)
-            shown = [grading.report_row(members[row.folder], self.result, label, order, walked_in, received)
-                     for row in found[(page - 1) * PAGE:page * PAGE] if row.folder in members]
+            shown = [grading.report_row(p, self.result, label, order, received)
+                     for p in found[(page - 1) * PAGE:page * PAGE]]
             passed = grading.passed_around(self.result, label, order, PASSED)
             passes = grading.passed_count(self.result)
             counts = self.counts(people)
@@ -205,25 +205,24 @@ class Standing:
         first solved, in order; no names, nothing typed."""
         with self.lock:
             people = self.follow()
-            members = self.found.by_folder
-            times = sorted(at for f, at in self.result.solved.items() if at and not members[f].removed)
-            return self.counts(people), times
+            members = self.found.people
+            solved = sorted(at for f, at in self.result.solved.items() if at and not members.folder(f).removed)
+            return self.counts(people), solved
 
     def counts(self, people):
         """solved, wrong and none among the people of the set, and their answers in all."""
-        members = self.found.by_folder
-        answered = {f: n for f, n in self.result.counts.items() if not members[f].removed}
-        solved = sum(1 for f in self.result.solved if not members[f].removed)
+        members = self.found.people
+        answered = {f: n for f, n in self.result.counts.items() if not members.folder(f).removed}
+        solved = sum(1 for f in self.result.solved if not members.folder(f).removed)
         wrong = sum(1 for f in answered if f not in self.result.solved)
-        return {'solved': solved, 'wrong': wrong, 'none': len(people.rows) - solved - wrong,
-                'people': len(people.rows), 'answers': sum(answered.values())}
+        return {'solved': solved, 'wrong': wrong, 'none': len(people.here) - solved - wrong,
+                'people': len(people.here), 'answers': sum(answered.values())}
 
-    def search(self, rows, query):
-        """The rows whose name, or one of the roster's other columns (a
-        group), holds `query` as people type it."""
+    def search(self, people, query):
+        """Those of `people` whose name, or one of the roster's other columns
+        (a group), holds `query` as people type it."""
         if not query:
-            return rows
+            return list(people)
         wanted, keys, columns = name_key(query), self.made_once('keys'), self.made_once('columns')
-        # .get: a walk-in may join the rows while they are searched, before they are counted afresh.
-        return [row for row in rows if wanted in keys.get(row.folder, '')
-                or any(wanted in value for value in columns.get(row.folder, ()))]
+        return [p for p in people if wanted in keys.get(p.folder, '')
+                or any(wanted in value for value in columns.get(p.folder, ()))]
