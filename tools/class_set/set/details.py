@@ -13,9 +13,11 @@ from .files import DETAILS, csv_text, replace_private, write_private
 
 @dataclasses.dataclass
 class Details:
-    columns: list  # the roster's other columns, in order
-    ids: dict  # folder: id
-    values: dict  # folder: {column: value}
+    """details.csv: the roster's other columns in order, each person's id
+    and each person's values, by folder."""
+    columns: list[str]
+    ids: dict[str, str]
+    values: dict[str, dict[str, str]]
 
     def of(self, folder):
         """The columns' values of one person, '' where they have none."""

@@ -9,7 +9,7 @@ from typing import NamedTuple
 
 from .. import times
 from ..names import CONTROL
-from .people import People, gone, labels
+from .people import People, Person, gone, labels
 from .store import Via
 
 
@@ -18,6 +18,40 @@ class Nobody(enum.Enum):
     """Why an answer is for no one person."""
     AMBIGUOUS = 'ambiguous'
     NOT_LISTED = 'not on the list'
+
+
+class Result(enum.Enum):
+    """What a person's answers came to; a name on nobody's list has its own."""
+    SOLVED = 'solved'
+    WRONG = 'wrong'
+    NONE = 'none'
+    NOT_LISTED = 'not on the list'
+
+
+@dataclasses.dataclass(frozen=True)
+class Row:
+    """The report's row of a person, or of a name on nobody's list that
+    answered (`folder` ''): how they are shown, what their answers came
+    to, how many and how they came (`ways`: Via), whose passwords they
+    handed in and who handed in theirs (by their labels), whether a
+    walk-in, when removed (an instant, '?' where not kept, None while in
+    the set), and when they first solved it (seconds since the epoch)."""
+    name: str
+    label: str
+    folder: str
+    result: Result
+    answers: int
+    ways: tuple = ()
+    handed_in_others: str = ''
+    others_handed_in_theirs: str = ''
+    claimed_by_name: str = ''
+    walk_in: bool = False
+    removed: object = None
+    solved_at: float | None = None
+
+    @property
+    def answered_by(self):
+        return ', '.join(way.value for way in self.ways)
 
 
 class Handed(NamedTuple):
@@ -46,8 +80,8 @@ class Lookup:
     those removed and not back), whose password each word is (`owners`)
     and was until when (`owned`: Persons as they were when they went)."""
     people: People
-    owners: dict
-    owned: dict
+    owners: dict[str, Person]
+    owned: dict[str, list[Person]]
 
     @property
     def members(self):
@@ -96,14 +130,19 @@ def owner(found, word, at):
 @dataclasses.dataclass
 class Tally:
     """What the answers said of each person (by folder) and of the names
-    nobody on the list has."""
-    counts: collections.Counter = dataclasses.field(default_factory=collections.Counter)
-    solved: dict = dataclasses.field(default_factory=dict)  # folder: when first (None: not known)
-    handed_in: dict = dataclasses.field(default_factory=dict)  # folder: {folders of others' passwords}
-    claimed: dict = dataclasses.field(default_factory=dict)  # the same, by name only: unconfirmed
-    ways: dict = dataclasses.field(default_factory=dict)  # folder: {Via}
-    others: collections.Counter = dataclasses.field(default_factory=collections.Counter)  # name: answers
-    strangers: list = dataclasses.field(default_factory=list)
+    nobody on the list has: each person's answers, when they first solved
+    it (None where not known), the folders of others' passwords they
+    handed in through their link (`handed_in`) or that came by their name
+    (`claimed`: unconfirmed), how their answers came, the answers under
+    each name on nobody's list, and a line for each answer that matched
+    nobody or more than one person."""
+    counts: collections.Counter[str] = dataclasses.field(default_factory=collections.Counter)
+    solved: dict[str, float | None] = dataclasses.field(default_factory=dict)
+    handed_in: dict[str, set[str]] = dataclasses.field(default_factory=dict)
+    claimed: dict[str, set[str]] = dataclasses.field(default_factory=dict)
+    ways: dict[str, set[Via]] = dataclasses.field(default_factory=dict)
+    others: collections.Counter[str] = dataclasses.field(default_factory=collections.Counter)
+    strangers: list[str] = dataclasses.field(default_factory=list)
 
 
 def for_terminal(name):
@@ -141,7 +180,8 @@ def credit(result, found, answer, member, trust_names=False):
 
 
 def outcome(result, folder):
-    return 'solved' if folder in result.solved else 'wrong' if result.counts[folder] else 'none'
+    """The Result of a person's answers, by their folder."""
+    return Result.SOLVED if folder in result.solved else Result.WRONG if result.counts[folder] else Result.NONE
 
 
 def passed_to(result):
@@ -154,19 +194,15 @@ def passed_to(result):
 
 
 def report_row(member, result, label, order, received):
-    """The report's row of one person (a Person): a dict by the report's
-    columns, and 'label'; `received`: passed_to's."""
+    """The report's Row of one person (a Person); `received`: passed_to's."""
     f = member.folder
     theirs = sorted(result.handed_in.get(f, ()), key=order.get)
     by_others = sorted(received.get(f, ()), key=order.get)
-    ways = sorted(w.value for w in result.ways.get(f, ()))
-    return {'name': member.name, 'label': label[f], 'folder': f, 'result': outcome(result, f),
-            'answers': result.counts[f], 'ways': ways, 'answered_by': ', '.join(ways),
-            'handed_in_others': '; '.join(label[p] for p in theirs),
-            'others_handed_in_theirs': '; '.join(label[p] for p in by_others),
-            'claimed_by_name': '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)),
-            'walk_in': 'yes' if member.walk_in else '', 'removed': times.kept(member.removed),
-            'solved_at': result.solved.get(f)}
+    return Row(member.name, label[f], f, outcome(result, f), result.counts[f],
+               tuple(sorted(result.ways.get(f, ()), key=lambda way: way.value)),
+               '; '.join(label[p] for p in theirs), '; '.join(label[p] for p in by_others),
+               '; '.join(label[p] for p in sorted(result.claimed.get(f, ()), key=order.get)), bool(member.walk_in),
+               times.kept(member.removed) or None, result.solved.get(f))
 
 
 @dataclasses.dataclass(frozen=True)
@@ -195,6 +231,9 @@ def passed_count(result):
     return sum(len(folders) for passed in (result.handed_in, result.claimed) for folders in passed.values())
 
 
+HERE = (Result.SOLVED, Result.WRONG, Result.NONE)  # what a person of the set's answers come to
+
+
 @dataclasses.dataclass
 class Grade:
     """What the answers said: the report's rows (the people, then those
@@ -208,16 +247,16 @@ class Grade:
     def counts(self):
         """Each result among the people of the set, and how many people,
         removed, answers, and names on nobody's list that answered."""
-        here = [r for r in self.rows if r['folder'] and not r['removed']]
-        found = {outcome: sum(r['result'] == outcome for r in here) for outcome in ('solved', 'wrong', 'none')}
-        return found | {'removed': sum(1 for r in self.rows if r['removed']), 'people': len(here),
-                        'answers': sum(r['answers'] for r in self.rows),
-                        'not on the list': sum(1 for r in self.rows if not r['folder'])}
+        here = [r for r in self.rows if r.folder and not r.removed]
+        found = {result.value: sum(r.result is result for r in here) for result in HERE}
+        return found | {'removed': sum(1 for r in self.rows if r.removed), 'people': len(here),
+                        'answers': sum(r.answers for r in self.rows),
+                        'not on the list': sum(1 for r in self.rows if not r.folder)}
 
     def summary(self):
         """solved, wrong and none among the people of the set (and how many removed)."""
         counts = self.counts()
-        said = ', '.join(f'{counts[outcome]} {outcome}' for outcome in ('solved', 'wrong', 'none'))
+        said = ', '.join(f'{counts[result.value]} {result.value}' for result in HERE)
         return said + (f', {counts["removed"]} removed' if counts['removed'] else '')
 
 
@@ -230,8 +269,7 @@ def grade(people, answers, removed=(), trust_names=False):
     order, label = {m.folder: i for i, m in enumerate(members)}, labels(members)
     received = passed_to(result)
     report = [report_row(m, result, label, order, received) for m in members]
-    report += [{'name': for_terminal(name), 'label': for_terminal(name), 'folder': '', 'result': Nobody.NOT_LISTED.value,
-                'answers': n, 'removed': ''} for name, n in result.others.items()]
+    report += [Row(for_terminal(name), for_terminal(name), '', Result.NOT_LISTED, n) for name, n in result.others.items()]
     return Grade(report, passed_around(result, label, order), result.strangers)
 
 

@@ -10,7 +10,7 @@ from .. import times
 from ..language import N_, translations
 from ..set import removals
 from ..set.details import read_details
-from ..set.grading import grade
+from ..set.grading import Result, grade
 from .tables import is_workbook, whole_file, workbook, write_csv
 
 
@@ -37,6 +37,14 @@ def when(at):
     return times.local(times.at(at)) if at else None
 
 
+def cells(row):
+    """The report's own columns of a Row, as its sheet holds them."""
+    return {'name': row.name, 'folder': row.folder, 'result': row.result.value, 'answers': row.answers,
+            'answered_by': row.answered_by, 'handed_in_others': row.handed_in_others,
+            'others_handed_in_theirs': row.others_handed_in_theirs, 'claimed_by_name': row.claimed_by_name,
+            'walk_in': 'yes' if row.walk_in else '', 'removed': row.removed or ''}
+
+
 class Report:
     """A Grade with the roster's other columns (`details`) and when each
     first downloaded their program (`downloads`: by folder, or by name in
@@ -47,14 +55,15 @@ class Report:
         self.columns = COLUMNS + details.columns
 
     def rows(self, points=1):
-        """The report's rows, by column: times as datetimes, counts and points as numbers."""
+        """The report's rows as its sheet's cells, by column: times as
+        datetimes, counts and points as numbers."""
         for row in self.grade.rows:
-            downloaded = self.downloads.get(row['folder']) or self.downloads.get(row['name']) if row['folder'] else None
-            solved = row.get('solved_at')
+            downloaded = self.downloads.get(row.folder) or self.downloads.get(row.name) if row.folder else None
+            solved = row.solved_at
             minutes = round((solved - downloaded) / 60, 1) if solved and downloaded and solved >= downloaded else None
-            yield {**dict.fromkeys(self.columns, ''), **row, **self.details.of(row['folder']),
+            yield {**dict.fromkeys(self.columns, ''), **cells(row), **self.details.of(row.folder),
                    'solved_at': when(solved), 'downloaded': when(downloaded), 'minutes': minutes,
-                   'points': (points if row['result'] == 'solved' else 0) if row['folder'] else None}
+                   'points': (points if row.result is Result.SOLVED else 0) if row.folder else None}
 
     def csv(self, out_file, points=1, line_end='\r\n'):
         write_csv(out_file, self.columns, self.rows(points), line_end)

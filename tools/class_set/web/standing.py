@@ -5,6 +5,7 @@ touches is counted again. A page of the board then costs its own people."""
 import collections
 import contextlib
 import threading
+from typing import NamedTuple
 
 from .. import times
 from ..names import name_key
@@ -35,6 +36,14 @@ def clock(at):
 
 def cut(text, most=TRIED_LENGTH):
     return text if len(text) <= most else text[:most - 1] + '…'
+
+
+class Line(NamedTuple):
+    """A line of the board's table: a report Row, with when they solved it
+    and first downloaded their program as the board says a time."""
+    row: grading.Row
+    solved_at: str
+    downloaded: str
 
 
 class Labels:
@@ -192,13 +201,11 @@ class Standing:
             passes = grading.passed_count(self.result)
             counts = self.counts(people)
             tried, tries = list(reversed(self.tried)), self.tries
-        downloads = self.room.store.downloads([r['folder'] for r in shown] + [r['name'] for r in shown])
-        for row in shown:
-            f = row['folder']
-            row.update(solved_at=clock(row['solved_at']), downloaded=clock(downloads.get(f) or downloads.get(row['name'])))
-        return {'report': shown, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'passes': passes,
-                'tried': tried,
-                'tries': tries}
+        downloads = self.room.store.downloads([r.folder for r in shown] + [r.name for r in shown])
+        lines = [Line(row, clock(row.solved_at), clock(downloads.get(row.folder) or downloads.get(row.name)))
+                 for row in shown]
+        return {'report': lines, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'passes': passes,
+                'tried': tried, 'tries': tries}
 
     def wall(self):
         """What the wall shows: the counts, and when each person of the set
