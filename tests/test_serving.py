@@ -356,3 +356,27 @@ def test_a_port_in_use_is_said_in_one_line_with_who_holds_it(make_set, class_set
 def test_workers_need_a_proxy_and_take_no_option_they_would_ignore(make_set, class_set, options, said):
     status, printed, problems = class_set('serve', make_set(), '--port', str(free_port()), *options)
     assert status == 2 and problems.count('\n') == 1 and said in problems and printed == '', problems
+
+
+def test_what_the_servers_rely_on_is_there(make_set):
+    """An upgrade of waitress or gunicorn that takes away what the page
+    relies on fails here, naming it."""
+    from gunicorn import util
+    from gunicorn.app.base import BaseApplication
+    from gunicorn.workers.gthread import ThreadWorker
+    from waitress.task import ErrorTask
+    from class_set.web import serving, workers
+    server = serving.listen(page_app({'OUT': make_set()}), '127.0.0.1', free_port(), LIMITS)
+    mine, theirs = socket.socketpair()
+    try:
+        channel = serving.RoomChannel(server, mine, ('127.0.0.1', 1), server.adj, map={})
+        found = {'HTTPChannel': channel, 'BaseWSGIServer': server, 'ErrorTask': ErrorTask}
+        missing = [what for what in serving.RELIED_ON if not hasattr(found[what.split('.')[0]], what.split('.')[1])]
+        assert missing == [], f'waitress (written against {serving.WAITRESS}) no longer has {missing}'
+    finally:
+        channel.close()
+        theirs.close()
+        server.close()
+    found = {'ThreadWorker': ThreadWorker, 'util': util, 'BaseApplication': BaseApplication}
+    missing = [what for what in workers.RELIED_ON if not hasattr(found[what.split('.')[0]], what.split('.')[1])]
+    assert missing == [], f'gunicorn (written against {workers.GUNICORN}) no longer has {missing}'

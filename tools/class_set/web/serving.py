@@ -1,10 +1,10 @@
-"""`serve`: the page and the board on the room's network. One process,
-waitress with its threads, serves a room; past one process, gunicorn
-(workers.py). In one process every connection is bounded by what it
-holds: a request must arrive whole within a deadline however slowly it
-trickles, a body over the page's limit is refused before it is stored,
-an idle connection is closed, and a full room makes place by closing
-its longest idle connection rather than keeping anyone out."""
+"""The page and the board on the room's network. One process, waitress
+with its threads, serves a room; past one process, gunicorn (workers.py).
+In one process every connection is bounded by what it holds: a request
+must arrive whole within a deadline however slowly it trickles, a body
+over the page's limit is refused before it is stored, an idle connection
+is closed, and a full room makes place by closing the request that crawls
+slowest, or its longest idle connection, rather than keeping anyone out."""
 import errno
 import resource
 import socket
@@ -23,6 +23,26 @@ from . import server_problem
 from .enrolment import open_set
 from .room import LIMIT, Unavailable
 
+
+
+# Written against waitress 2.1.2 (Debian 12). Beyond its documented
+# options, the server below relies on these of its classes and instances;
+# a test checks each is there, naming what an upgrade took away.
+WAITRESS = '2.1.2'
+RELIED_ON = {
+    'HTTPChannel.received': 'called with each piece of a request as it arrives; returns the bytes it took',
+    'HTTPChannel.request': 'the request still arriving, None between requests',
+    'HTTPChannel.requests': 'the requests being served',
+    'HTTPChannel.total_outbufs_len': 'bytes still to send',
+    'HTTPChannel.will_close': 'set, the channel is closed at the next turn of the loop',
+    'HTTPChannel.last_activity': 'when it last sent or received',
+    'HTTPChannel.handle_close': 'closes it now',
+    'BaseWSGIServer.active_channels': 'the open channels, by descriptor',
+    'BaseWSGIServer.maintenance': 'called every cleanup_interval with the time',
+    'BaseWSGIServer.handle_accept': 'takes a new connection and makes its channel',
+    'BaseWSGIServer.accept': 'the new connection, to refuse it',
+    'ErrorTask.execute': "writes the answer to a request waitress could not take (status, headers, body)",
+}
 
 
 class RoomErrorTask(ErrorTask):
@@ -70,27 +90,21 @@ class RoomChannel(HTTPChannel):
 class RoomServer(TcpWSGIServer):
     """waitress's server, with a deadline for each request, at most
     `slow` requests arriving at once from one address (the oldest gives
-    way), and a full room that makes place for a new connection (see
-    giving_way)."""
+    way), and a room of `room` connections that makes place for a new
+    one when full (see giving_way). waitress's own connection_limit is
+    set above the room's: it stops taking connections only past that."""
     channel_class = RoomChannel
 
-    def __init__(self, page, *args, deadline, slow, **kw):
-        self.page, self.deadline, self.slow = page, deadline, slow
+    def __init__(self, page, *args, room, deadline, slow, **kw):
+        self.page, self.room, self.deadline, self.slow = page, room, deadline, slow
         super().__init__(page, *args, **kw)
 
     def channels(self):
-        return [c for c in list(self._map.values()) if isinstance(c, RoomChannel)]
-
-    def readable(self):
-        now = time.time()
-        if now >= self.next_channel_cleanup:
-            self.next_channel_cleanup = now + self.adj.cleanup_interval
-            self.maintenance(now)
-        return self.accepting
+        return [c for c in list(self.active_channels.values()) if isinstance(c, RoomChannel)]
 
     def handle_accept(self):
         held = self.channels()
-        if len(held) >= self.adj.connection_limit:
+        if len(held) >= self.room:
             way = giving_way(held, time.time())
             if way is None:
                 self.refuse()
@@ -145,7 +159,7 @@ def listen(app, host, port, limits):
     (requests arriving at once from one address), idle_timeout."""
     room, dispatcher = {}, ThreadedTaskDispatcher()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-    wanted = limits['connections'] + 64  # and the set's files, the store, the threads' own
+    wanted = 2 * limits['connections'] + 64  # and the set's files, the store, the threads' own
     if soft < wanted:
         resource.setrlimit(resource.RLIMIT_NOFILE, (wanted if hard == resource.RLIM_INFINITY else min(hard, wanted),
                                                     hard))
@@ -154,11 +168,11 @@ def listen(app, host, port, limits):
                           # The page reads a proxy's headers only from the one --trusted-proxy names.
                           clear_untrusted_proxy_headers=False,
                           # waitress refuses a body of max_request_body_size bytes or more
-                          max_request_body_size=LIMIT + 1, connection_limit=limits['connections'],
+                          max_request_body_size=LIMIT + 1, connection_limit=2 * limits['connections'],
                           channel_timeout=limits['idle_timeout'], cleanup_interval=1, asyncore_use_poll=True)
         dispatcher.set_thread_count(adj.threads)
-        servers = [RoomServer(app, room, dispatcher=dispatcher, adj=adj, sockinfo=info, deadline=limits['deadline'],
-                              slow=limits['slow']) for info in adj.listen]
+        servers = [RoomServer(app, room, dispatcher=dispatcher, adj=adj, sockinfo=info, room=limits['connections'],
+                              deadline=limits['deadline'], slow=limits['slow']) for info in adj.listen]
     except (OSError, ValueError) as e:
         for server in list(room.values()):  # each closed leaves the map
             server.close()

@@ -13,6 +13,16 @@ from gunicorn.workers.gthread import ThreadWorker
 from . import server_problem
 from .room import Unavailable
 
+# Written against gunicorn 20.1.0 (Debian 12); beyond its settings this
+# relies on these, which a test checks are there.
+GUNICORN = '20.1.0'
+RELIED_ON = {
+    'ThreadWorker.handle_error': 'called with (req, client, addr, exc) for a request it could not take',
+    'ThreadWorker.load_wsgi': 'sets self.wsgi, the application the worker loaded',
+    'util.write_nonblock': 'writes bytes to a client socket',
+    'BaseApplication.load_config': 'where the settings are set, from self.cfg',
+    'BaseApplication.load': 'returns the application, in each worker',
+}
 
 
 class Worker(ThreadWorker):
