@@ -190,7 +190,7 @@ def test_grade_reads_one_state_while_people_go_and_come_back(make_set, stand_in_
     changing = threading.Thread(target=change)
     changing.start()
     try:
-        while len(changes) < 200 and changing.is_alive():
+        while len(changes) < 100 and changing.is_alive():
             report = tmp_path / 'report.csv'
             try:
                 with contextlib.redirect_stderr(io.StringIO()):

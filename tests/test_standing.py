@@ -56,11 +56,11 @@ def test_the_standing_kept_up_is_the_standing_counted_afresh(built_from, stand_i
 
 
 def test_a_change_of_the_people_costs_the_answers_it_touches(make_set, class_set, monkeypatch):
-    people = numbered(200)
+    people = numbered(100)
     app = page_app({'OUT': make_set(people), 'NAME_RATE': 10**6, 'CLIENT_RATE': 10**6})
     client = organiser(app)
-    for i in range(2000):
-        name, password = people[i % 200]
+    for i in range(800):
+        name, password = people[i % 100]
         client.post('/', data={'name': name, 'word': password if i % 5 == 0 else f'guess {i}'})
     client.get('/board')
     looked = []
@@ -68,7 +68,7 @@ def test_a_change_of_the_people_costs_the_answers_it_touches(make_set, class_set
     monkeypatch.setattr(grading, 'whose', lambda answer, found: looked.append(answer) or whose(answer, found))
     assert class_set('remove', app.config['OUT'], 'Person 7')[0] == 0
     assert '<td>Person 7</td>' not in client.get('/board?q=Person+7').text
-    assert 0 < len(looked) <= 10, f'{len(looked)} answers looked at again for one person of 200'
+    assert 0 < len(looked) <= 10, f'{len(looked)} answers of 800 looked at again for one person of 100'
 
 
 def test_the_board_shows_the_first_passwords_passed_and_how_many(make_set):

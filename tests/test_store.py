@@ -109,7 +109,7 @@ def test_a_store_held_too_long_is_called_busy_not_broken(app, class_set, monkeyp
     out = app.config['OUT']
     monkeypatch.setattr(store_module, 'BUSY_WAIT', 0.2)
     app.extensions['room'].store.db.execute('PRAGMA busy_timeout = 200')
-    with held(out, 2):
+    with held(out, 0.8):
         status, _, said = class_set('board-key', out)
         response = app.test_client().post('/', data={'name': 'Bob', 'word': 'x'})
     assert status == 1 and 'busy: another program has held it' in said and 'not a store' not in said, said
