@@ -74,6 +74,48 @@ def test_no_import_circle():
         assert circle(module, [module]) is None
 
 
+# The layers, from the bottom: a module imports from its own layer or those
+# below it, and programs and sheets, side by side, not from each other.
+LAYERS = {'set': 1, 'programs': 2, 'sheets': 2, 'web': 3, 'commands': 4, '__main__': 5}
+
+
+def layer(module):
+    return LAYERS.get(module.split('.')[0], 0)  # errors, names, times and the like: the ground
+
+
+def all_imports_of(module, tree):
+    """The class_set modules that `module` imports anywhere in it, in functions too."""
+    package = module.split('.')[:-1] if not MODULE_IS_PACKAGE.get(module) else module.split('.')
+    found = set()
+    for node in ast.walk(tree):
+        if isinstance(node, ast.ImportFrom) and node.level:
+            base = package[:len(package) - node.level + 1] if node.level > 1 else package
+            target = '.'.join(base + ([node.module] if node.module else []))
+            found |= {target} if node.module else {'.'.join(base + [a.name]) for a in node.names}
+    return found
+
+
+MODULE_IS_PACKAGE = {}
+
+
+def test_imports_run_down_the_layers():
+    found = modules()
+    MODULE_IS_PACKAGE.update({m: os.path.exists(os.path.join(PACKAGE, *m.split('.'), '__init__.py')) for m in found})
+    upward = [f'{module} imports {target}' for module, tree in found.items()
+              for target in all_imports_of(module, tree) if target in found and target.split('.')[0] != module.split('.')[0]
+              and (layer(target) > layer(module) or layer(target) == layer(module) != 0)]
+    assert upward == []
+
+
+def test_the_judge_includes_nothing_of_the_window():
+    for path in tracked('entry'):
+        with open(os.path.join(ROOT, path), encoding='utf-8', errors='replace') as f:
+            included = re.findall(r'#include\s+"([^"]+)"', f.read())
+        above = [name for name in included for folder in ('shell', 'driver')
+                 if os.path.exists(os.path.join(ROOT, folder, name))]
+        assert above == [], f'{path} includes the window\'s {above}'
+
+
 def test_no_side_door_onto_the_import_path():
     for path in tracked('tools', 'tests', 'bench'):
         if path.endswith('.py'):
