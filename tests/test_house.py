@@ -132,3 +132,18 @@ def test_no_function_of_the_tools_over_fifty_lines():
             long += [f'{path}: {node.name}, {node.end_lineno - node.lineno + 1} lines' for node in ast.walk(tree)
                      if isinstance(node, ast.FunctionDef) and node.end_lineno - node.lineno >= 50]
     assert long == []
+
+
+def test_every_public_function_says_what_it_does():
+    found = []
+    for path in tracked('tools/class_set'):
+        if path.endswith('.py'):
+            with open(os.path.join(ROOT, path), encoding='utf-8') as f:
+                tree = ast.parse(f.read())
+            for node in tree.body:
+                inside = node.body if isinstance(node, ast.ClassDef) else []
+                for each in [node, *inside]:
+                    if isinstance(each, (ast.FunctionDef, ast.ClassDef)) and not each.name.startswith('_') \
+                            and not ast.get_docstring(each):
+                        found.append(f'{path}:{each.lineno} {each.name}')
+    assert found == []

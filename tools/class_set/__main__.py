@@ -20,6 +20,7 @@ def parser():
 
 
 def main(argv=None):
+    """Run the command `argv` (the command line's, by default) names; its exit code."""
     args = parser().parse_args(argv)
     try:
         return args.run(args)

@@ -7,6 +7,8 @@ import dataclasses
 
 @dataclasses.dataclass(frozen=True)
 class Limit:
+    """A limit of serve's: its option, its key in the config, its default, what it means; and where,
+    under --workers, nginx keeps it instead."""
     flag: str
     key: str  # the page's config (upper case), or the server's (lower case)
     default: int

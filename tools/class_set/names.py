@@ -37,6 +37,7 @@ def default_ignorable():
 
 
 def char_class(ranges):
+    """A regular expression class of the [(first, last)] code points."""
     return re.compile('[' + ''.join(re.escape(chr(a)) + (f'-{re.escape(chr(b))}' if b > a else '')
                                     for a, b in ranges) + ']')
 

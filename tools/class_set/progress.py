@@ -12,6 +12,7 @@ class Progress:
         self.tty = sys.stderr.isatty()
 
     def step(self):
+        """One more done; said where a tenth more is, or on a terminal each time."""
         self.done += 1
         if not self.tty and self.done != self.total and self.done % max(1, self.total // 10):
             return
@@ -32,6 +33,7 @@ class Reading:
         self.start = self.next = clock() + self.QUIET
 
     def step(self):
+        """One more row read; said past the first seconds, every few seconds."""
         self.rows += 1
         if self.rows % 1000 == 0 and self.clock() >= self.next:
             self.next = self.clock() + self.EVERY

@@ -11,14 +11,17 @@ DESCRIPTION = ("Prints the address that the room's browsers reach serve --host 0
 
 
 def options(parser):
+    """address' options."""
     parser.add_argument('--port', type=port, default=8000, metavar='N', help='default: %(default)s')
 
 
 def run(args):
+    """Say this machine's address on the room's network."""
     return address_command(port=args.port)
 
 
 def address_command(port):
+    """Print the addresses the room reaches serve --host 0.0.0.0 at, on `port`."""
     found = addresses()
     if not found:
         raise Refusal('this machine has no IPv4 address: is it on the room\'s network?')

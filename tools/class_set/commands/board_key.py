@@ -14,10 +14,12 @@ DESCRIPTION = ('Gives the board of the set OUT a new key, at once, also on a run
 
 
 def options(parser):
+    """board-key's options."""
     out_argument(parser)
 
 
 def run(args):
+    """Give the board a new key."""
     return board_key_command(os.path.realpath(args.out))
 
 

@@ -29,6 +29,7 @@ DESCRIPTION = ('Builds OUT/handout/<folder>/PassWord.exe for every name of ROSTE
 
 
 def options(parser):
+    """build's options."""
     out_argument(parser, first='ROSTER')
     parser.add_argument('--verify', action='store_true',
                         help='then run every program under Wine (exit code 3 where 32-bit programs cannot run)')
@@ -43,6 +44,7 @@ def options(parser):
 
 
 def run(args):
+    """Build the set, then verify it where asked."""
     rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
                          id_column=args.id_column)
     if not args.verify:
@@ -170,6 +172,7 @@ def nearest(path):
 
 
 def gib(size):
+    """A size as a message says it: GiB, or MiB under one."""
     return f'{size / 2**30:.1f} GiB' if size >= 2**30 else f'{size / 2**20:.0f} MiB'
 
 

@@ -20,6 +20,7 @@ DESCRIPTION = ('For every person of the set OUT: solved (an answer was their own
 
 
 def options(parser):
+    """grade's options."""
     out_argument(parser)
     parser.add_argument('answers', metavar='ANSWERS', nargs='?',
                         help='CSV with a header row, comma, semicolon or tab separated')
@@ -42,6 +43,7 @@ def options(parser):
 
 
 def run(args):
+    """Grade the answers of a file or of the store."""
     if (args.answers is None) == (not args.from_checkins):
         args.parser.error('grade takes ANSWERS or --from-checkins, one of the two')
     return grade_command(args.out, args.answers, name_column=args.name_column, word_column=args.word_column,
@@ -75,6 +77,8 @@ def checked_in(out):
 
 def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
                   encoding=None, id_column=None, trust_names=False, language=None, points=1):
+    """Grade the answers for the set OUT; the report to `output` or standard output, its summary on
+    standard error."""
     records_path(out)
     downloads = None
     if not from_checkins:

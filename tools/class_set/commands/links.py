@@ -23,6 +23,7 @@ DESCRIPTION = ("Writes a CSV of name and link (BASE/p/KEY, the person's own page
 
 
 def options(parser):
+    """links' options."""
     out_argument(parser)
     parser.add_argument('--base', required=True, metavar='URL',
                         help="the check-in page's address as the room reaches it, e.g. http://ADDRESS:8000/ as "
@@ -37,6 +38,7 @@ def options(parser):
 
 
 def run(args):
+    """Write everyone's link, or one person's."""
     return links_command(os.path.realpath(args.out), base=args.base, output=args.output, slips=args.slips,
                          language=args.language or 'en', only=args.only)
 
@@ -55,6 +57,7 @@ def links_advice(out, folder):
 
 
 def links_command(out, base, output, slips, language='en', only=None):
+    """Write the links of the set OUT on `base`: CSV or workbook, and slips where asked."""
     base = room_base(8000) if base == 'auto' else checked_base(base)
     with locked(out):
         rows = read_set(out)

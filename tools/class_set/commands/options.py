@@ -28,6 +28,7 @@ def out_argument(parser, first=None):
 
 
 def language_option(parser, what):
+    """--language: `what` in Russian or English."""
     parser.add_argument('--language', choices=('en', 'ru'), metavar='ru|en',
                         help=f'{what} in this language (default: ' + ('the browser\'s' if 'pages' in what else 'en') + ')')
 
@@ -39,5 +40,6 @@ def file_options(parser, what, id_help):
 
 
 def by_option(parser):
+    """--by: what a NAME is, where it could be more than one."""
     parser.add_argument('--by', choices=('id', 'name', 'folder'),
                         help='NAME is an id, a name or a folder, where it could be more than one')

@@ -17,12 +17,14 @@ DESCRIPTION = ('Gives NAME a new key: their old link stops working at once, also
 
 
 def options(parser):
+    """rekey's options."""
     out_argument(parser)
     parser.add_argument('name', metavar='NAME', help='a name as people type it, an id or a folder')
     by_option(parser)
 
 
 def run(args):
+    """Give one person a new key."""
     return rekey_command(os.path.realpath(args.out), name=args.name, by=args.by)
 
 

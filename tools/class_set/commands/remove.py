@@ -21,16 +21,19 @@ DESCRIPTION = ("Takes each NAME out of the set OUT: their program, folder, key a
 
 
 def options(parser):
+    """remove's options."""
     out_argument(parser)
     parser.add_argument('names', metavar='NAME', nargs='+', help='a name as people type it, an id or a folder')
     by_option(parser)
 
 
 def run(args):
+    """Take people out of the set."""
     return remove_command(os.path.realpath(args.out), wanted=args.names, by=args.by)
 
 
 def remove_command(out, wanted, by=None):
+    """Take the people `wanted` names out of the set OUT, in place, all or nothing."""
     with locked(out):
         gone = {}
         for text in wanted:

@@ -21,6 +21,7 @@ DESCRIPTION = ("Brings each NAME, removed from the set OUT, back: their own pass
 
 
 def options(parser):
+    """restore's options."""
     out_argument(parser)
     parser.add_argument('names', metavar='NAME', nargs='+',
                         help='a name as people type it, an id or a folder, of someone removed')
@@ -29,6 +30,7 @@ def options(parser):
 
 
 def run(args):
+    """Bring removed people back."""
     return restore_command(os.path.realpath(args.out), wanted=args.names, jobs=args.jobs, by=args.by)
 
 

@@ -18,6 +18,7 @@ DESCRIPTION = ('Serves a page where people hand in the password they found, and 
 
 
 def options(parser):
+    """serve's options: where it listens, who may enrol, and its limits."""
     out_argument(parser)
     parser.add_argument('--host', default='127.0.0.1', metavar='ADDR',
                         help='the address to listen on; 0.0.0.0 opens it to the room (default: %(default)s)')
@@ -43,6 +44,7 @@ def options(parser):
 
 
 def run(args):
+    """Serve the page; --workers only behind a proxy, and no limit given that it would ignore."""
     if args.workers and args.workers > 1:
         if not args.trusted_proxy:
             raise Refusal('--workers runs gunicorn, which holds a slow sender\'s request in a thread of its own: put a '

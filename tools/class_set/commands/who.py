@@ -12,15 +12,19 @@ DESCRIPTION = "Prints whose password WORD is in the set OUT; exits 1 when it is 
 
 
 def options(parser):
+    """who's options."""
     out_argument(parser)
     parser.add_argument('word', metavar='WORD')
 
 
 def run(args):
+    """Say whose password the word is."""
     return who_command(args.out, word=args.word)
 
 
 def who_command(out, word):
+    """Say whose password `word` is in the set OUT, read as one state; FAILED where it is
+    nobody's."""
     with steady(out):
         return whose_password(out, people.read(out, read_set(out), keys={}), word)
 

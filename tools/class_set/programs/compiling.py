@@ -47,6 +47,7 @@ def work_folder():
 
 
 def folder_size(top):
+    """Bytes that the files under `top` take on disk."""
     return sum(os.lstat(os.path.join(root, name)).st_blocks * 512
                for root, _, names in os.walk(top) for name in names)
 

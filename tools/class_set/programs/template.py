@@ -59,6 +59,7 @@ def pe_checksum(data, at):
 
 
 def masked(password, mask):
+    """The masked words of a password, one per character."""
     return [ord(c) ^ mask for c in password]
 
 
@@ -85,6 +86,8 @@ class Template:
         self.judge = self.judge_code(maps[0], objdump)
 
     def write(self, password, mask):
+        """A program for (password, mask): the reference program with its masked words, mask and
+        checksum."""
         data = bytearray(self.data)
         for values, places in zip(masked(password, mask) + [mask], self.places):
             for at in places:

@@ -100,6 +100,7 @@ def records_of(path, kind):
 
 
 def header_of(kind):
+    """The header of a file whose rows are `kind` (a dataclass): its fields."""
     return [field.name for field in dataclasses.fields(kind)]
 
 

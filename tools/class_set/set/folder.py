@@ -34,6 +34,7 @@ def resolve(out):
 
 
 def program_path(out, row):
+    """The path of a row's program in the set OUT."""
     return os.path.join(out, HANDOUT, row.folder, PROGRAM)
 
 

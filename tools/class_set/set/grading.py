@@ -51,6 +51,7 @@ class Row:
 
     @property
     def answered_by(self):
+        """How their answers came, in words: link, name."""
         return ', '.join(way.value for way in self.ways)
 
 
@@ -71,6 +72,7 @@ class Handed(NamedTuple):
 
     @property
     def via(self):
+        """How the answer came: through a link where the folder is known, else by name."""
         return Via.LINK if self.folder else Via.NAME
 
 

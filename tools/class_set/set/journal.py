@@ -18,6 +18,7 @@ def in_flight(out):
 
 
 def size_of(path):
+    """The size of a file; None where there is none."""
     try:
         return os.path.getsize(path)
     except FileNotFoundError:
@@ -25,6 +26,7 @@ def size_of(path):
 
 
 def write_journal(out, journal):
+    """The journal of a change, written anew and on disk."""
     path = os.path.join(out, JOURNAL)
     if os.path.exists(path):
         os.unlink(path)

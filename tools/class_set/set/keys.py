@@ -48,6 +48,7 @@ class KeyLine:
 
     @property
     def ends(self):
+        """Whether it ends the folder's key (a removal)."""
         return self.key == ''
 
 

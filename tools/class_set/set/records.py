@@ -30,6 +30,7 @@ class Row:
     sha256: str = ''
 
     def fields(self):
+        """The fields of its line of answers.csv."""
         return [self.name, self.folder, self.password, str(self.mask), self.sha256]
 
 
@@ -139,6 +140,7 @@ def new_rows(rows, named):
 
 
 def folded(text):
+    """A text in any case and spacing, ё as е: as names are typed into answers.csv."""
     return ' '.join(text.split()).casefold().replace('ё', 'е')
 
 

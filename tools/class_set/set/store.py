@@ -212,6 +212,7 @@ class Checkins:
         self.db, self.fd = db, fd
 
     def disconnect(self):
+        """Close the connection, and then its descriptor."""
         if self.db is not None:
             self.db.close()  # before the descriptor, as above
         if self.fd is not None:
@@ -373,6 +374,7 @@ class Space:
 
     @property
     def short(self):
+        """Whether the disk is full, or holds less than an hour of answers."""
         return self.full_since is not None or self.free < self.hour
 
 

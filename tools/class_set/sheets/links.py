@@ -48,6 +48,7 @@ def links_csv(out, people, links):
 
 
 def slips_style():
+    """The slips' style sheet."""
     with open(os.path.join(TEMPLATES, 'slips.css'), encoding='utf-8') as f:
         return f.read()
 

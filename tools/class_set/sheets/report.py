@@ -29,6 +29,7 @@ WORDED = ('result', 'answered_by', 'walk_in')
 
 
 def words(gettext):
+    """The report's words for people in the reader's language, by what they stand for."""
     return {key: gettext(word) for key, word in WORDS.items()}
 
 
@@ -66,9 +67,12 @@ class Report:
                    'points': (points if row.result is Result.SOLVED else 0) if row.folder else None}
 
     def csv(self, out_file, points=1, line_end='\r\n'):
+        """The report as CSV, for programs: English words, times with their offset."""
         write_csv(out_file, self.columns, self.rows(points), line_end)
 
     def workbook(self, gettext, points=1):
+        """The report as an .xlsx workbook for people, in the reader's language, with a summary
+        sheet."""
         said = words(gettext)
         header = [gettext(HEADERS[c]) if c in HEADERS else c for c in self.columns]
         rows = [[', '.join(said.get(w, w) for w in row[c].split(', ')) if c in WORDED and row[c] else row[c]

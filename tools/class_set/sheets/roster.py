@@ -48,6 +48,7 @@ class Listed:
 
 @dataclasses.dataclass(frozen=True)
 class Roster:
+    """The roster's people (Listed), and its other columns in order."""
     people: list
     columns: list  # the other columns, in the roster's order
 

@@ -300,6 +300,7 @@ def fit(sheet, rows):
 
 
 def is_workbook(path):
+    """Whether a file to write is an .xlsx workbook, by its name."""
     return bool(path) and path.lower().endswith('.xlsx')
 
 

@@ -86,6 +86,7 @@ def speak(app):
 
 
 def origin_of(url):
+    """scheme://host[:port] of an address."""
     parts = urllib.parse.urlsplit(url)
     return f'{parts.scheme}://{parts.netloc}'
 
@@ -121,6 +122,8 @@ def same_origin_only():
 
 
 def headers(response):
+    """Every answer's headers: nosniff, the policy, and those of a page whose address holds a
+    key."""
     response.headers['X-Content-Type-Options'] = 'nosniff'
     response.headers.setdefault('Content-Security-Policy', POLICY)
     if request.path.startswith(('/p/', '/board')):  # errors too: the address holds a key
@@ -129,6 +132,7 @@ def headers(response):
 
 
 def handle_problems(app):
+    """Answer every problem with the page's own problem page, in the reader's language."""
     @app.errorhandler(Unavailable)
     def unavailable(_):
         return problem(503, N_('Just a moment'), N_('The list is being updated. Try again in a few seconds.'),

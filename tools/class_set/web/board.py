@@ -45,11 +45,13 @@ def board_report():
 
 
 def attachment(text, mimetype, filename):
+    """A download: `text` as `filename`, not kept by the browser."""
     return keyed(Response(text, mimetype=mimetype, headers={'Content-Disposition': f'attachment; filename="{filename}"'}))
 
 
 @board.get('/board')
 def show():
+    """The board: the counts, the passwords passed around, names tried, and a page of people."""
     room = current_app.extensions['room']
     shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
                                                      request.args.get('page', 1, type=int))
@@ -69,6 +71,7 @@ def disk_space(people):
 
 
 def mebibytes(size):
+    """A size in MiB as the board says it."""
     return f'{size / 2**20:.1f}' if size < 10 * 2**20 else f'{size // 2**20}'
 
 
@@ -82,6 +85,7 @@ def wall():
 
 @board.get('/board/wall.svg')
 def wall_chart():
+    """The wall's chart of solutions over time, an image of its own."""
     _, solved = current_app.extensions['standing'].wall()
     response = keyed(Response(solutions_chart(solved, gettext), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
@@ -106,12 +110,14 @@ def solutions_chart(solved, gettext):
 
 @board.get('/board/report.xlsx')
 def report_xlsx():
+    """grade's report as a workbook, in the board's language."""
     data = board_report().workbook(gettext)
     return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
 
 
 @board.get('/board.csv')
 def report_csv():
+    """grade's report as CSV."""
     text = io.StringIO()
     board_report().csv(text)
     return attachment(text.getvalue(), 'text/csv', 'report.csv')
@@ -139,16 +145,19 @@ def everyones_links():
 
 @board.get('/board/links.csv')
 def links_download():
+    """Everyone's link as CSV."""
     return attachment(links_csv(current_app.extensions['room'].out, *everyones_links()), 'text/csv', 'links.csv')
 
 
 @board.get('/board/slips')
 def slips():
+    """Everyone's slip, to print."""
     return keyed(Response(slips_page(everyones_links()[1], url_for('board.slips_css'), str(get_locale()))))
 
 
 @board.get('/board/slips.css')
 def slips_css():
+    """The slips' style."""
     return Response(slips_style(), mimetype='text/css')
 
 

@@ -82,11 +82,13 @@ def enrolling():
 
 @page.get('/')
 def form():
+    """The form that asks for a name and the word found."""
     return render_template('answer.html', name='', links_only=current_app.config['LINKS_ONLY'])
 
 
 @page.get('/enrol')
 def enrol_form():
+    """The form of a walk-in, where the room is open."""
     room = current_app.extensions['room']
     if not room.places:
         abort(404)
@@ -95,6 +97,7 @@ def enrol_form():
 
 @page.post('/enrol')
 def enrol():
+    """Enrol a walk-in: their own page, or the form again with why not."""
     room = current_app.extensions['room']
     if not room.places:
         abort(404)
@@ -114,6 +117,7 @@ def enrol():
 
 @page.post('/')
 def answer():
+    """Take an answer by name: kept, and right or not said; never credited to one of namesakes."""
     room = current_app.extensions['room']
     if current_app.config['LINKS_ONLY']:
         abort(404)
@@ -142,12 +146,14 @@ def answer():
 
 @page.get('/p/<key>')
 def personal(key):
+    """A person's own page: their program and the form for the word alone."""
     return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].people().shown(person_of(key)),
                                           key=key)))
 
 
 @page.post('/p/<key>')
 def personal_answer(key):
+    """Take an answer through a person's own link."""
     room = current_app.extensions['room']
     person = person_of(key)
     fields, refused = form_fields(['word'])
@@ -164,6 +170,7 @@ def personal_answer(key):
 
 @page.get('/p/<key>/PassWord.exe')
 def download(key):
+    """A person's own PassWord.exe; when they first downloaded it is noted."""
     room = current_app.extensions['room']
     person = person_of(key)
     if request.method == 'GET':  # a HEAD fetches nothing

@@ -68,6 +68,8 @@ class Room:
         return Budget(kind, who, self.config[RATES[kind]])
 
     def stamp_of(self, name):
+        """The Stamp of a file of the set; None where it is missing; Unavailable where it cannot be
+        looked at."""
         try:
             here = os.stat(os.path.join(self.out, name))
         except FileNotFoundError:
@@ -123,6 +125,7 @@ class Room:
     # lines start: a line appended meanwhile is then read twice, and taken once.
 
     def read_all(self):
+        """People read whole from the set, and where each file was read up to."""
         self.removed = self.stamp_of(REMOVED)
         self.removed_at = size_of(os.path.join(self.out, REMOVED)) or 0
         self.records_at = os.path.getsize(os.path.join(self.out, RECORDS))
@@ -181,6 +184,7 @@ class Room:
 
 
 def grew(old, new):
+    """Whether a file grew in place from stamp `old` to `new`."""
     return new is not None and new.grew_from(old)
 
 

@@ -50,6 +50,7 @@ class RoomErrorTask(ErrorTask):
     words and the reader's language, not waitress's English."""
 
     def execute(self):
+        """Write the page's problem page for the request waitress could not take."""
         status, headers, body = server_problem(self.channel.server.page, self.request.error.code,
                                                self.request.headers.get('ACCEPT_LANGUAGE', ''))
         self.status = status
@@ -68,6 +69,7 @@ class RoomChannel(HTTPChannel):
     error_task_class = RoomErrorTask
 
     def received(self, data):
+        """Take bytes of a request, noting when it began to arrive and how much has come."""
         before = self.request
         taken = super().received(data)
         if self.request is None:
@@ -100,9 +102,11 @@ class RoomServer(TcpWSGIServer):
         super().__init__(page, *args, **kw)
 
     def channels(self):
+        """The open connections."""
         return [c for c in list(self.active_channels.values()) if isinstance(c, RoomChannel)]
 
     def handle_accept(self):
+        """Take a new connection; where the room is full, one gives way first, or it is refused."""
         held = self.channels()
         if len(held) >= self.room:
             way = giving_way(held, time.time())
@@ -128,6 +132,7 @@ class RoomServer(TcpWSGIServer):
             min(arriving, key=lambda c: c.started).will_close = True
 
     def maintenance(self, now):
+        """waitress's maintenance, and a request past its deadline closed."""
         super().maintenance(now)
         for channel in self.channels():
             if channel.started is not None and now - channel.started > self.deadline:

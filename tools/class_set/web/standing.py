@@ -35,6 +35,7 @@ def clock(at):
 
 
 def cut(text, most=TRIED_LENGTH):
+    """A text cut to `most` characters, an ellipsis ending a cut one."""
     return text if len(text) <= most else text[:most - 1] + '…'
 
 
@@ -100,6 +101,7 @@ class Standing:
         self.credit(handed, member)
 
     def credit(self, handed, member):
+        """One answer (Handed) of `member` counted, or under a name on nobody's list."""
         if member is grading.Nobody.NOT_LISTED:
             self.result.others[handed.name.strip()] += 1
         elif isinstance(member, Person):

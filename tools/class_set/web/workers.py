@@ -30,6 +30,7 @@ class Worker(ThreadWorker):
     read is the page's own problem page, not gunicorn's English."""
 
     def handle_error(self, req, client, addr, exc):
+        """Answer a request gunicorn could not take with the page's own problem page."""
         code = 400 if isinstance(exc, (ParseException, ssl.SSLError)) else 500
         if code == 500:
             self.log.exception('unexpected error')
@@ -50,6 +51,7 @@ class Workers(BaseApplication):
         super().__init__()
 
     def load_config(self):
+        """Set gunicorn's settings from ours."""
         for name, value in self.settings.items():
             self.cfg.set(name, value)
 
