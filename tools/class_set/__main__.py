@@ -9,7 +9,7 @@ from .errors import FAILED, INTERRUPTED, REFUSED, Failure, Refusal
 
 
 def parser():
-    """The whole command line, a parser for each command of the table."""
+    """Return the whole command line, a parser for each command of the table."""
     top = argparse.ArgumentParser(prog='class-set', description=__doc__.split('\n\n')[0])
     commands = top.add_subparsers(dest='command', required=True, metavar='COMMAND')
     for command in COMMANDS:

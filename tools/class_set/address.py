@@ -18,7 +18,7 @@ def addresses():
 
 
 def only_here(host):
-    """Whether only this machine can open an address: loopback, or localhost."""
+    """Return whether only this machine can open an address: loopback, or localhost."""
     host = host.strip('[]')
     if host.casefold() in ('localhost', 'localhost.'):
         return True
@@ -29,8 +29,7 @@ def only_here(host):
 
 
 def unreachable(url, what):
-    """One line that says the room cannot open `url` and what to use
-    instead; None where it can."""
+    """Return one line that says the room cannot open `url` and what to use instead; None where it can."""
     if not only_here(urllib.parse.urlsplit(url).hostname or ''):
         return None
     return (f'{what} {url} is this computer\'s own address: no phone or PC in the room can open it. '

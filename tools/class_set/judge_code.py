@@ -10,16 +10,15 @@ UNMASK = re.compile(rb'\x8b\x44\x24(.)(?:\x31\xd2)?(?:\x83\xf0(.)|\x83\xc0(\x80)
 
 
 def shape_of(password, mask):
-    """What makes the compiler emit other instructions: the mask 0x80 (an
-    add) and 0xFF (a not) instead of an xor, and masked words that are all
-    zero (the two copies of the table become one)."""
+    """Return what makes the compiler emit other instructions: the mask 0x80 (an
+    add) and 0xFF (a not) instead of an xor, and masked words that are all zero
+    (the two copies of the table become one)."""
     kind = {0x80: 'add', 0xFF: 'not'}.get(mask, 'xor')
     return kind, all(ord(c) == mask for c in password)
 
 
 def held(program):
-    """(password, mask) that a program's judge holds, or None where the
-    judge is not found in it."""
+    """Return (password, mask) that a program's judge holds, or None where the judge is not found in it."""
     unmask = list(UNMASK.finditer(program))
     masks = {(m.group(2) or m.group(3) or b'\xff')[0] for m in unmask}
     if len(unmask) != 5 or len(masks) != 1:

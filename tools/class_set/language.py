@@ -12,19 +12,19 @@ LANGUAGES = ('en', 'ru')
 
 
 def N_(message):
-    """A message for the catalogs, said in the reader's language where it is shown."""
+    """Return a message for the catalogs, said in the reader's language where it is shown."""
     return message
 
 
 def N_plural(singular, plural):
-    """The same for a message with a number in it."""
+    """Return the same for a message with a number in it."""
     return singular, plural
 CATALOGS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'translations')
 COMPILED = os.path.join(ROOT, 'build', 'class-set', 'translations')
 
 
 def compiled():
-    """The folder of the compiled catalogs, compiled again where a catalog is newer."""
+    """Return the folder of the compiled catalogs, compiled again where a catalog is newer."""
     from babel.messages.mofile import write_mo
     from babel.messages.pofile import read_po
     for language in LANGUAGES[1:]:
@@ -51,6 +51,6 @@ def translations(language):
 
 
 def said(refusal, gettext):
-    """A Refusal's message in the reader's language, its parameters too."""
+    """Return a Refusal's message in the reader's language, its parameters too."""
     params = {k: said(v, gettext) if hasattr(v, 'params') else v for k, v in refusal.params.items()}
     return gettext(refusal.message) % params if params else gettext(refusal.message)

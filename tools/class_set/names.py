@@ -37,13 +37,13 @@ def default_ignorable():
 
 
 def char_class(ranges):
-    """A regular expression class of the [(first, last)] code points."""
+    """Return a regular expression class of the [(first, last)] code points."""
     return re.compile('[' + ''.join(re.escape(chr(a)) + (f'-{re.escape(chr(b))}' if b > a else '')
                                     for a, b in ranges) + ']')
 
 
 def without(ranges, points):
-    """The ranges less the single code points given."""
+    """Return the ranges less the single code points given."""
     for point in points:
         ranges = [piece for a, b in ranges
                   for piece in (((a, point - 1), (point + 1, b)) if a <= point <= b else ((a, b),))
@@ -60,7 +60,7 @@ IGNORED = char_class(IGNORABLE)
 
 
 def folder_for(name):
-    """A folder name that Windows, macOS, Linux and zip all take as it is."""
+    """Return a folder name that Windows, macOS, Linux and zip all take as it is."""
     folder = UNSAFE.sub('_', unicodedata.normalize('NFC', name))
     folder = folder[:MAX_FOLDER]
     while len(folder.encode('utf-8')) > MAX_FOLDER_BYTES:
@@ -92,8 +92,8 @@ IMITATES = re.compile(r'(?:MODIFIER LETTER )?(?:(LATIN|GREEK|CYRILLIC) )?(?:LETT
 
 
 def imitated(code):
-    """The letter that a small capital or a modifier letter stands for, by
-    its name (LATIN LETTER SMALL CAPITAL N: n); None for any other."""
+    """Return the letter that a small capital or a modifier letter stands for,
+    by its name (LATIN LETTER SMALL CAPITAL N: n); None for any other."""
     found = IMITATES.fullmatch(unicodedata.name(chr(code), ''))
     if not found or not unicodedata.name(chr(code)).startswith(('MODIFIER LETTER', 'LATIN LETTER SMALL CAPITAL',
                                                                  'GREEK LETTER SMALL CAPITAL',
@@ -113,10 +113,10 @@ AS_LETTERS = {code: letter for first, last in IMITATORS for code in range(first,
 
 
 def plain(name):
-    """A name as typed, without what people do not see or mean: nothing
-    invisible, small capitals and modifier letters as the letters they
-    stand for, compatibility forms as their letters (NFKC), ё as е (as
-    often written), any run of spaces as one."""
+    """Return a name as typed, without what people do not see or mean: nothing
+    invisible, small capitals and modifier letters as the letters they stand
+    for, compatibility forms as their letters (NFKC), ё as е (as often written),
+    any run of spaces as one."""
     text = unicodedata.normalize('NFKC', IGNORED.sub('', name).translate(AS_LETTERS))
     text = text.replace('ё', 'е').replace('Ё', 'Е')
     return ' '.join(text.split())
@@ -124,31 +124,29 @@ def plain(name):
 
 @functools.lru_cache(maxsize=65536)  # the board meets the same names again and again
 def name_key(name):
-    """A name as people type it, the one way two names are compared: in any
-    case, and letters that look the same (Unicode's confusable skeletons:
-    a Cyrillic а, a Lisu ꓮ, a Greek ν as a, A and v; dashes and
-    apostrophes of every kind alike) as the same. Two names with one key
-    are one person to build, the page, enrolment, grade, remove, rekey
-    and who."""
+    """Return a name as people type it, the one way two names are compared: in
+    any case, and letters that look the same (Unicode's confusable skeletons: a
+    Cyrillic а, a Lisu ꓮ, a Greek ν as a, A and v; dashes and apostrophes of
+    every kind alike) as the same. Two names with one key are one person to
+    build, the page, enrolment, grade, remove, rekey and who."""
     return SKELETONS.getSkeleton(0, plain(name).casefold()).casefold()
 
 
 def looks_like(name):
-    """Every key under which `name` looks like another: name_key, and the
-    skeleton of the name in the case it was typed, for a capital that
-    looks like a letter of another script only as a capital (Н and H)."""
+    """Return every key under which `name` looks like another: name_key, and the
+    skeleton of the name in the case it was typed, for a capital that looks like
+    a letter of another script only as a capital (Н and H)."""
     typed = plain(name)
     return {name_key(name), SKELETONS.getSkeleton(0, typed).casefold()}
 
 
 def mixes_scripts(name):
-    """Whether a name mixes scripts in a way no real name does: Latin with
-    Cyrillic, Latin with Lisu."""
+    """Return whether a name mixes scripts in a way no real name does: Latin with Cyrillic, Latin with Lisu."""
     return bool(MIXES.check(plain(name)))
 
 
 def clean_name(text):
-    """A name as the set keeps it, or a Refusal that says why it is none."""
+    """Return a name as the set keeps it, or a Refusal that says why it is none."""
     line = INVISIBLE.sub('', text).strip()
     # No one's name; an escape sequence would reach the organiser's terminal.
     if CONTROL.search(line):

@@ -30,20 +30,20 @@ def now():
 
 
 def at(seconds):
-    """The instant of seconds since the epoch (the store's); None for None."""
+    """Return the instant of seconds since the epoch (the store's); None for None."""
     return None if seconds is None else datetime.datetime.fromtimestamp(seconds, UTC)
 
 
 def stamp(instant=None):
-    """An instant as files hold it: ISO 8601, to the second, with the offset
-    of this machine's zone then (2026-12-08T14:05:31+03:00)."""
+    """Return an instant as files hold it: ISO 8601, to the second, with the
+    offset of this machine's zone then (2026-12-08T14:05:31+03:00)."""
     return (instant or now()).astimezone(local_zone()).replace(microsecond=0).isoformat()
 
 
 def read(text):
-    """The instant a file's time says; None where it says none. A time
-    without an offset (written by an older set) is this machine's local
-    time, the first of the two in the hour a clock goes back."""
+    """Return the instant a file's time says; None where it says none. A time
+    without an offset (written by an older set) is this machine's local time,
+    the first of the two in the hour a clock goes back."""
     try:
         found = datetime.datetime.fromisoformat(text.strip())
     except (AttributeError, ValueError):
@@ -54,23 +54,23 @@ def read(text):
 
 
 def local(instant):
-    """An instant in this machine's zone, to the second; None for None."""
+    """Return an instant in this machine's zone, to the second; None for None."""
     return None if instant is None else instant.astimezone(local_zone()).replace(microsecond=0)
 
 
 def clock(instant, seconds=True):
-    """The time of day of an instant in this machine's zone: 14:05:31 (or 14:05); '' for None."""
+    """Return the time of day of an instant in this machine's zone: 14:05:31 (or 14:05); '' for None."""
     return '' if instant is None else local(instant).strftime('%H:%M:%S' if seconds else '%H:%M')
 
 
 def said(text):
-    """A file's time as a message says it: 2026-12-08 14:05:31, this
+    """Return a file's time as a message says it: 2026-12-08 14:05:31, this
     machine's clock; the text as it is where it is no time."""
     found = read(text)
     return local(found).strftime('%Y-%m-%d %H:%M:%S') if found else text
 
 
 def kept(text):
-    """A file's time as a report holds it: the instant where it says one,
+    """Return a file's time as a report holds it: the instant where it says one,
     else its text ('?': a time not kept)."""
     return read(text) or text

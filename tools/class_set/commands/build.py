@@ -53,10 +53,10 @@ def run(args):
 
 
 def walk_ins_listed(roster, out, people, rows, found, walk_ins):
-    """{folder: (WalkIn, Listed)} of the walk-ins that the roster now lists
-    (`found` matched them to their rows, by name): each is that person of
-    the roster from now on. One that more than one of the roster could be
-    is refused, with the way on."""
+    """Return {folder: (WalkIn, Listed)} of the walk-ins that the roster now
+    lists (`found` matched them to their rows, by name): each is that person of
+    the roster from now on. One that more than one of the roster could be is
+    refused, with the way on."""
     enrolled = {name_key(w.name): w for w in walk_ins}
     named = collections.Counter(name_key(p.name) for p in people)
     listed = {}
@@ -74,8 +74,8 @@ def walk_ins_listed(roster, out, people, rows, found, walk_ins):
 
 
 def match(people, rows, ids):
-    """{roster index: row} of the people the set has already: by name, and
-    by id where the set keeps ids; each row one person's."""
+    """Return {roster index: row} of the people the set has already: by name,
+    and by id where the set keeps ids; each row one person's."""
     by_name = {}
     for row in rows:
         by_name.setdefault(name_key(row.name), []).append(row)
@@ -91,8 +91,7 @@ def match(people, rows, ids):
 
 
 def advice(command, out, folders, most=10):
-    """A command to copy that names people by their folders: the first
-    `most` of them."""
+    """Return a command to copy that names people by their folders: the first `most` of them."""
     named = ' '.join(argument(folder) for folder in folders[:most])
     return f'class-set {command} {out} --by folder {named}{" ..." if len(folders) > most else ""}'
 
@@ -119,10 +118,10 @@ def newcomers_of(roster, people, rows, ids, out):
 
 
 def removed_earlier(people, rows, removed):
-    """{person: their line of removed.csv} of the roster's `people` who
-    were removed from the set and are not back: the same id where both
-    have one, else the same name; a walk-in, who had no id, is none of the
-    roster's people with ids."""
+    """Return {person: their line of removed.csv} of the roster's `people` who
+    were removed from the set and are not back: the same id where both have one,
+    else the same name; a walk-in, who had no id, is none of the roster's people
+    with ids."""
     here = {r.folder for r in rows}
     gone = [r for r in removed if r.folder not in here]
     by_name = collections.defaultdict(list)
@@ -144,7 +143,7 @@ PROGRAM_BYTES = 20 * 1024
 
 
 def free_space(path):
-    """Bytes free for us where `path` is or would be made."""
+    """Return bytes free for us where `path` is or would be made."""
     return shutil.disk_usage(nearest(path)).free
 
 
@@ -172,7 +171,7 @@ def nearest(path):
 
 
 def gib(size):
-    """A size as a message says it: GiB, or MiB under one."""
+    """Return a size as a message says it: GiB, or MiB under one."""
     return f'{size / 2**30:.1f} GiB' if size >= 2**30 else f'{size / 2**20:.0f} MiB'
 
 

@@ -56,8 +56,7 @@ MOST_SAID = 10  # answers under names that match nobody, said on the terminal; t
 
 
 def read_answers(path, name_column, word_column, encoding=None, id_column=None):
-    """[Handed] from a table as forms and spreadsheets export it (see
-    files.read_table), with a header row."""
+    """Return [Handed] from a table as forms and spreadsheets export it (see files.read_table), with a header row."""
     table = read_table(path, encoding, 'answers')
     header = table[0][1]
     name_at, word_at = (column(header, wanted, f'{path}:1') for wanted in (name_column, word_column))
@@ -67,7 +66,7 @@ def read_answers(path, name_column, word_column, encoding=None, id_column=None):
 
 
 def checked_in(out):
-    """(the store, [Handed] through serve) of OUT/checkins.sqlite."""
+    """Return (the store, [Handed] through serve) of OUT/checkins.sqlite."""
     try:
         store = Checkins(out, create=False)
     except FileNotFoundError:

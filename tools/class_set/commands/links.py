@@ -44,7 +44,7 @@ def run(args):
 
 
 def checked_base(base):
-    """The page's address as people's browsers reach it: http or https."""
+    """Return the page's address as people's browsers reach it: http or https."""
     parts = urllib.parse.urlsplit(base)
     if parts.scheme not in ('http', 'https') or not parts.netloc or parts.query or parts.fragment:
         raise Refusal(f'--base {base}: not an http or https address, such as http://ADDRESS:8000/')
@@ -52,7 +52,7 @@ def checked_base(base):
 
 
 def links_advice(out, folder):
-    """The command to copy that prints one person's link and slip."""
+    """Return the command to copy that prints one person's link and slip."""
     return f'class-set links {out} --base {remembered_base(out) or "auto"} --only {argument(folder)} --slips slip.html'
 
 

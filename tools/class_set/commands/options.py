@@ -7,14 +7,14 @@ ENCODING_HELP = ("{} is in this encoding, for instance cp1251 (default: UTF-8, o
 
 
 def positive(text):
-    """A whole number from 1 up, as an option's type."""
+    """Return a whole number from 1 up, as an option's type."""
     if not text.isdigit() or int(text) < 1:
         raise argparse.ArgumentTypeError(f'expected a whole number from 1 up, got {text!r}')
     return int(text)
 
 
 def port(text):
-    """A port from 1 to 65535, as an option's type."""
+    """Return a port from 1 to 65535, as an option's type."""
     if not text.isdigit() or not 1 <= int(text) <= 65535:
         raise argparse.ArgumentTypeError(f'expected a port from 1 to 65535, got {text!r}')
     return int(text)

@@ -59,7 +59,7 @@ def restore_command(out, wanted, jobs, by=None):
 
 
 def removed_named(everyone, wanted, by):
-    """The one of those removed and not back whom `wanted` names, as People.find finds them."""
+    """Return the one of those removed and not back whom `wanted` names, as People.find finds them."""
     try:
         return everyone.find(wanted, by, among=list(everyone.gone_by_folder.values()))
     except Refusal as why:

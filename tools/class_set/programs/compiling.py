@@ -20,14 +20,14 @@ WORK = os.path.join(ROOT, 'build', 'class-set')
 
 
 def work_place():
-    """Where programs are written before they join a set (made if missing)."""
+    """Return where programs are written before they join a set (made if missing)."""
     os.makedirs(WORK, exist_ok=True)
     return WORK
 
 
 def work_folder():
-    """A work folder of this build's own, locked while it lives, so that two
-    builds from one checkout never share one; folders whose build is gone
+    """Return a work folder of this build's own, locked while it lives, so that
+    two builds from one checkout never share one; folders whose build is gone
     are removed."""
     os.makedirs(WORK, exist_ok=True)
     for stale in leftovers(WORK, 'work-'):
@@ -47,13 +47,13 @@ def work_folder():
 
 
 def folder_size(top):
-    """Bytes that the files under `top` take on disk."""
+    """Return bytes that the files under `top` take on disk."""
     return sum(os.lstat(os.path.join(root, name)).st_blocks * 512
                for root, _, names in os.walk(top) for name in names)
 
 
 def configure(work, people):
-    """The release preset configured in `work` for [(password, mask)]."""
+    """Return the release preset configured in `work` for [(password, mask)]."""
     with open(os.path.join(work, 'people.txt'), 'w') as f:
         for i, (password, mask) in enumerate(people):
             f.write(f'p{i} {password} {mask}\n')

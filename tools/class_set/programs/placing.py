@@ -36,9 +36,9 @@ def add_people(out, rows, added, jobs, details=None):
 
 
 def place(out, row, jobs, walk_in=None):
-    """(row, key): someone's program written and added in place, at the
-    cost of one person however large the set, with a new key; `walk_in`:
-    when and from where they enrolled, for a walk-in. Call with the set locked."""
+    """Return (row, key): someone's program written and added in place, at the
+    cost of one person however large the set, with a new key; `walk_in`: when
+    and from where they enrolled, for a walk-in. Call with the set locked."""
     work, lock = work_folder()
     try:
         [written], [program] = write_programs(work, [row], jobs)

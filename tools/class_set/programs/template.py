@@ -46,7 +46,7 @@ def checksum_at(data):
 
 
 def pe_checksum(data, at):
-    """The PE checksum: 16-bit words added with end-around carry, the
+    """Return the PE checksum: 16-bit words added with end-around carry, the
     field itself as zero, plus the file's length."""
     words = bytearray(data)
     words[at:at + 4] = bytes(4)
@@ -59,7 +59,7 @@ def pe_checksum(data, at):
 
 
 def masked(password, mask):
-    """The masked words of a password, one per character."""
+    """Return the masked words of a password, one per character."""
     return [ord(c) ^ mask for c in password]
 
 
@@ -86,8 +86,7 @@ class Template:
         self.judge = self.judge_code(maps[0], objdump)
 
     def write(self, password, mask):
-        """A program for (password, mask): the reference program with its masked words, mask and
-        checksum."""
+        """Return a program for (password, mask): the reference program with its masked words, mask and checksum."""
         data = bytearray(self.data)
         for values, places in zip(masked(password, mask) + [mask], self.places):
             for at in places:
@@ -96,8 +95,7 @@ class Template:
         return bytes(data)
 
     def judge_code(self, map_path, objdump):
-        """[(file offset, is immediate)] of the judge's code, from the
-        disassembly of the reference program."""
+        """Return [(file offset, is immediate)] of the judge's code, from the disassembly of the reference program."""
         path = os.path.splitext(map_path)[0] + '.exe'
         base = scan_password.image_base(path)
         code = []
@@ -109,7 +107,7 @@ class Template:
         return code
 
     def holds(self, program, password):
-        """Where a program written from the template holds its password in
+        """Return where a program written from the template holds its password in
         plain form: as a string anywhere, or as immediates of the judge."""
         plain = password.encode('latin-1')
         if plain in program:
@@ -121,7 +119,7 @@ class Template:
 
 
 def file_offset(data, rva):
-    """The file offset of a relative virtual address, through the section table."""
+    """Return the file offset of a relative virtual address, through the section table."""
     pe = struct.unpack_from('<I', data, 0x3C)[0]
     sections, optional = struct.unpack_from('<H', data, pe + 6)[0], struct.unpack_from('<H', data, pe + 20)[0]
     for i in range(sections):
@@ -148,8 +146,8 @@ TOOLCHAIN = ('gcc-mingw-w64-i686-posix', 'g++-mingw-w64-i686-posix', 'binutils-m
 
 
 def fingerprint(root):
-    """A name for the reference programs of this checkout and toolchain: the
-    sources they are built from, the packages that build them, and
+    """Return a name for the reference programs of this checkout and toolchain:
+    the sources they are built from, the packages that build them, and
     SOURCE_DATE_EPOCH, which goes into their header."""
     digest = hashlib.sha256()
     for top in SOURCES:
@@ -168,8 +166,8 @@ def fingerprint(root):
 
 
 def load_templates(work, shapes, jobs):
-    """{shape: Template}, building (in `work`) the reference programs of the
-    shapes that this checkout and toolchain have none of yet."""
+    """Return {shape: Template}, building (in `work`) the reference programs of
+    the shapes that this checkout and toolchain have none of yet."""
     shapes = sorted(shapes)
     # Reference programs are kept for the next build of the same sources and toolchain.
     cache = os.path.join(WORK, 'templates', fingerprint(ROOT))
@@ -204,8 +202,8 @@ def keep_references(built, folder, cache):
 
 
 def write_programs(work, added, jobs):
-    """The newcomers' programs, written from templates, each checked for its
-    own password before it is kept: ([rows with their sha256], [paths])."""
+    """Return the newcomers' programs, written from templates, each checked for
+    its own password before it is kept: ([rows with their sha256], [paths])."""
     templates = load_templates(work, {shape_of(r.password, r.mask) for r in added}, jobs)
     folder = os.path.join(work, 'programs')
     os.mkdir(folder)

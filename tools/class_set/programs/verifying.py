@@ -76,7 +76,7 @@ def verifier(work):
 
 
 def list_programs(work, out, rows):
-    """The verifier's list: each program copied under an ASCII name (Wine
+    """Return the verifier's list: each program copied under an ASCII name (Wine
     starts them through the ANSI code page), its password, and the next
     person's, which must fail."""
     programs = os.path.join(work, 'programs')

@@ -20,7 +20,7 @@ class Details:
     values: dict[str, dict[str, str]]
 
     def of(self, folder):
-        """The columns' values of one person, '' where they have none."""
+        """Return the columns' values of one person, '' where they have none."""
         return {c: self.values.get(folder, {}).get(c, '') for c in self.columns}
 
     def text(self):
@@ -36,7 +36,7 @@ def write_details(root, details, new=False):
 
 
 def read_details(out):
-    """The set's Details; none at all for a set built from a list of names."""
+    """Return the set's Details; none at all for a set built from a list of names."""
     path = os.path.join(out, DETAILS)
     try:
         with open(path, newline='', encoding='utf-8') as f:
@@ -58,7 +58,7 @@ def read_details(out):
 
 
 def merged(details, people, folder_of):
-    """The set's Details with the roster's people (Listed) in it: their
+    """Return the set's Details with the roster's people (Listed) in it: their
     values as the roster has them now, new columns after the old ones."""
     columns = list(details.columns)
     for person in people:

@@ -30,14 +30,14 @@ PROGRAM = 'PassWord.exe'
 
 
 def csv_line(fields):
-    """One line of a set's CSV file."""
+    """Return one line of a set's CSV file."""
     text = io.StringIO()
     csv.writer(text, lineterminator='\r\n').writerow(fields)
     return text.getvalue()
 
 
 def csv_text(header, rows):
-    """A set's CSV file whole: the header, then a line a row."""
+    """Return a set's CSV file whole: the header, then a line a row."""
     return csv_line(header) + ''.join(csv_line(row) for row in rows)
 
 
@@ -75,9 +75,9 @@ def append_synced(path, text):
 
 
 def whole_records(path, offset=0):
-    """(records, end): the CSV records of a file of the set from byte
-    `offset` on, and the byte where they end. Lines are appended whole or
-    not at all: a last one still being written is not there yet."""
+    """Return (records, end): the CSV records of a file of the set from byte
+    `offset` on, and the byte where they end. Lines are appended whole or not at
+    all: a last one still being written is not there yet."""
     with open(path, 'rb') as f:
         f.seek(offset)
         data = f.read()
@@ -86,8 +86,8 @@ def whole_records(path, offset=0):
 
 
 def records_of(path, kind):
-    """[kind] of a CSV file of the set, a row each after the header; [] where
-    there is none. Fields a row lacks (a file from before them) are left
+    """Return [kind] of a CSV file of the set, a row each after the header; []
+    where there is none. Fields a row lacks (a file from before them) are left
     to kind's defaults."""
     try:
         with open(path, newline='', encoding='utf-8') as f:
@@ -100,13 +100,12 @@ def records_of(path, kind):
 
 
 def header_of(kind):
-    """The header of a file whose rows are `kind` (a dataclass): its fields."""
+    """Return the header of a file whose rows are `kind` (a dataclass): its fields."""
     return [field.name for field in dataclasses.fields(kind)]
 
 
 def same_file(path, fd):
-    """Whether `path` still names the file open at `fd` (another change may
-    have put a new one in its place)."""
+    """Return whether `path` still names the file open at `fd` (another change may have put a new one in its place)."""
     try:
         here = os.stat(path)
     except FileNotFoundError:
@@ -139,6 +138,6 @@ def locked_where(path, flags, wait=lambda: None, before=lambda: None, mode=fcntl
 
 
 def leftovers(parent, prefix):
-    """The entries of `parent` whose names start with `prefix`, taken
+    """Return the entries of `parent` whose names start with `prefix`, taken
     literally (a name may hold [, ], * or ?)."""
     return [os.path.join(parent, name) for name in os.listdir(parent) if name.startswith(prefix)]

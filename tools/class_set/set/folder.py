@@ -25,8 +25,8 @@ SYSTEM_FILES = {'.ds_store', 'thumbs.db', 'ehthumbs.db', 'desktop.ini'}
 
 
 def resolve(out):
-    """Where the set is: a link (a set kept on a USB stick) is followed, so
-    that the set changes where it lies."""
+    """Return where the set is: a link (a set kept on a USB stick) is followed,
+    so that the set changes where it lies."""
     out = os.path.realpath(out)
     if os.path.exists(out) and not os.path.isdir(out):
         raise Refusal(f'{out}: not a folder')
@@ -34,17 +34,17 @@ def resolve(out):
 
 
 def program_path(out, row):
-    """The path of a row's program in the set OUT."""
+    """Return the path of a row's program in the set OUT."""
     return os.path.join(out, HANDOUT, row.folder, PROGRAM)
 
 
 def is_new(out):
-    """Whether OUT is a set still to be made: missing, or an empty folder."""
+    """Return whether OUT is a set still to be made: missing, or an empty folder."""
     return not os.path.exists(out) or (os.path.isdir(out) and not os.listdir(out))
 
 
 def records_path(out):
-    """The path of OUT's records; a Refusal where OUT is no set."""
+    """Return the path of OUT's records; a Refusal where OUT is no set."""
     records = os.path.join(out, RECORDS)
     if not (os.path.isfile(records) and os.path.isdir(os.path.join(out, HANDOUT))):
         raise Refusal(f'{out}: not a set made by class-set (no {RECORDS} and {HANDOUT}/)')
@@ -52,13 +52,14 @@ def records_path(out):
 
 
 def read_records(out):
-    """The rows of answers.csv as build wrote them, and nothing of handout/
-    checked: for a change of the records, or a look at who is in the set."""
+    """Return the rows of answers.csv as build wrote them, and nothing of
+    handout/ checked: for a change of the records, or a look at who is in the
+    set."""
     return read_rows(records_path(out), underway=bool(in_flight(out)), checked=False)
 
 
 def read_served(out):
-    """The rows of a set that build checked, each program there: what
+    """Return the rows of a set that build checked, each program there: what
     serve reads, trusting build for their bytes."""
     rows = read_records(out)
     for number, row in enumerate(rows, 2):
@@ -68,9 +69,9 @@ def read_served(out):
 
 
 def read_set(out):
-    """The rows of a set, every one checked against handout/: each program
-    is there, is the one its sha256 names and holds its row's password and
-    mask; every folder is someone's, and no two share a password."""
+    """Return the rows of a set, every one checked against handout/: each
+    program is there, is the one its sha256 names and holds its row's password
+    and mask; every folder is someone's, and no two share a password."""
     records, handout = records_path(out), os.path.join(out, HANDOUT)
     rows = read_rows(records, underway=bool(in_flight(out)))
     for number, row in enumerate(rows, 2):

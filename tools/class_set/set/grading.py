@@ -92,7 +92,7 @@ class Lookup:
 
 
 def lookup(people, removed=()):
-    """The Lookup of People; `removed`: removed.csv's lines, for the
+    """Return the Lookup of People; `removed`: removed.csv's lines, for the
     passwords that people restored with another one had before."""
     owned = {}
     for p in people.gone_by_folder.values():
@@ -106,7 +106,7 @@ def lookup(people, removed=()):
 
 
 def whose(answer, found):
-    """The Person an answer is for, or the Nobody why there is none."""
+    """Return the Person an answer is for, or the Nobody why there is none."""
     if answer.folder:  # through a personal link: sure
         return found.people.folder(answer.folder) or Nobody.NOT_LISTED
     if answer.id and answer.id in found.people.by_id:
@@ -118,7 +118,7 @@ def whose(answer, found):
 
 
 def owner(found, word, at):
-    """The Person whose password `word` is, or was at time `at` (any time
+    """Return the Person whose password `word` is, or was at time `at` (any time
     where not known); a removal is stamped to the second."""
     word = word.strip()
     if word in found.owners:
@@ -182,12 +182,12 @@ def credit(result, found, answer, member, trust_names=False):
 
 
 def outcome(result, folder):
-    """The Result of a person's answers, by their folder."""
+    """Return the Result of a person's answers, by their folder."""
     return Result.SOLVED if folder in result.solved else Result.WRONG if result.counts[folder] else Result.NONE
 
 
 def passed_to(result):
-    """{folder: the folders of those who handed in their password}."""
+    """Return {folder: the folders of those who handed in their password}."""
     found = {}
     for by, folders in result.handed_in.items():
         for folder in folders:
@@ -196,7 +196,7 @@ def passed_to(result):
 
 
 def report_row(member, result, label, order, received):
-    """The report's Row of one person (a Person); `received`: passed_to's."""
+    """Return the report's Row of one person (a Person); `received`: passed_to's."""
     f = member.folder
     theirs = sorted(result.handed_in.get(f, ()), key=order.get)
     by_others = sorted(received.get(f, ()), key=order.get)
@@ -221,7 +221,7 @@ class Passed:
 
 
 def passed_around(result, label, order, most=None):
-    """[Passed] of each password passed around (the first `most`), in the
+    """Return [Passed] of each password passed around (the first `most`), in the
     set's order: proven first, then claimed."""
     pairs = [(proven, a, b) for proven, passed in ((True, result.handed_in), (False, result.claimed))
              for a in sorted(passed, key=order.get) for b in sorted(passed[a], key=order.get)]
@@ -229,7 +229,7 @@ def passed_around(result, label, order, most=None):
 
 
 def passed_count(result):
-    """How many passwords were passed around, proven or claimed."""
+    """Return how many passwords were passed around, proven or claimed."""
     return sum(len(folders) for passed in (result.handed_in, result.claimed) for folders in passed.values())
 
 
@@ -247,7 +247,7 @@ class Grade:
     strangers: list
 
     def counts(self):
-        """Each result among the people of the set, and how many people,
+        """Return each result among the people of the set, and how many people,
         removed, answers, and names on nobody's list that answered."""
         here = [r for r in self.rows if r.folder and not r.removed]
         found = {result.value: sum(r.result is result for r in here) for result in HERE}
@@ -263,7 +263,7 @@ class Grade:
 
 
 def grade(people, answers, removed=(), trust_names=False):
-    """A Grade of [Handed] against People; `removed`: removed.csv's lines."""
+    """Return a Grade of [Handed] against People; `removed`: removed.csv's lines."""
     found, result = lookup(people, removed), Tally()
     for answer in answers:
         count(result, found, answer, trust_names)
@@ -276,7 +276,7 @@ def grade(people, answers, removed=(), trust_names=False):
 
 
 def from_store(answers):
-    """[Handed] of answers kept by serve: by name as typed, or for sure
+    """Return [Handed] of answers kept by serve: by name as typed, or for sure
     through a personal link; judged then against the person they matched."""
     return [Handed(f'check-in {a.id}', a.typed, a.word, (a.folder or '') if a.via is Via.LINK else '', time=a.time,
                    matched=a.folder, correct=a.correct) for a in answers]

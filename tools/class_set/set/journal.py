@@ -8,7 +8,7 @@ from .files import JOURNAL, write_private
 
 
 def in_flight(out):
-    """The folders of a change under way (or interrupted): none, the one being added, or those removed."""
+    """Return the folders of a change under way (or interrupted): none, the one being added, or those removed."""
     try:
         with open(os.path.join(out, JOURNAL), encoding='utf-8') as f:
             journal = json.load(f)
@@ -18,7 +18,7 @@ def in_flight(out):
 
 
 def size_of(path):
-    """The size of a file; None where there is none."""
+    """Return the size of a file; None where there is none."""
     try:
         return os.path.getsize(path)
     except FileNotFoundError:

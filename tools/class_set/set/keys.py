@@ -18,21 +18,21 @@ TYPED = str.maketrans('ILO', '110', '- ')
 
 
 def new_key():
-    """A person's secret: 128 random bits, in 26 characters of Crockford's base32."""
+    """Return a person's secret: 128 random bits, in 26 characters of Crockford's base32."""
     number = secrets.randbits(128)
     return ''.join(CROCKFORD[number >> (5 * i) & 31] for i in reversed(range(26)))
 
 
 def as_typed(key):
-    """A key as people type it: any case, with or without dashes and spaces,
-    look-alikes for what they look like. Keys from before (URL-safe base64,
-    22 characters) stay exactly as they are: their case counts."""
+    """Return a key as people type it: any case, with or without dashes and
+    spaces, look-alikes for what they look like. Keys from before (URL-safe
+    base64, 22 characters) stay exactly as they are: their case counts."""
     plain = key.upper().translate(TYPED)
     return plain if len(plain) == 26 and all(c in CROCKFORD for c in plain) else key
 
 
 def grouped(key):
-    """A key in groups of four, dashes between: easy to read out and type."""
+    """Return a key in groups of four, dashes between: easy to read out and type."""
     if len(key) != 26:
         return key
     return '-'.join(key[i:i + 4] for i in range(0, 26, 4))
@@ -57,7 +57,7 @@ OLD_HEADER = ['name', 'key']  # a set from before namesakes: names were one a pe
 
 
 def read_keys(out, rows):
-    """{folder: key} of OUT/keys.csv; {} where the set has none yet."""
+    """Return {folder: key} of OUT/keys.csv; {} where the set has none yet."""
     path = os.path.join(out, KEYS)
     try:
         table, _ = whole_records(path)  # a new key is appended: one killed half-way is not there yet
@@ -93,14 +93,15 @@ def write_keys(root, rows, keys):
 
 
 def keys_after(out, offset):
-    """([KeyLine], offset): the lines whole after byte `offset` of keys.csv,
-    appended since (someone added, a new key, a key ended), and where they end."""
+    """Return ([KeyLine], offset): the lines whole after byte `offset` of
+    keys.csv, appended since (someone added, a new key, a key ended), and where
+    they end."""
     table, end = whole_records(os.path.join(out, KEYS), offset)
     return [KeyLine(*fields) for fields in table if len(fields) == 3 and fields != HEADER], end
 
 
 def end_keys(rows):
-    """The lines of keys.csv that end the keys of `rows`."""
+    """Return the lines of keys.csv that end the keys of `rows`."""
     return ''.join(csv_line([r.name, '', r.folder]) for r in rows)
 
 
@@ -113,8 +114,7 @@ def append_key(out, row, key):
 
 
 def with_keys(out, rows):
-    """Everyone's key, giving one to whoever has none yet (a set made before
-    keys); call with the set locked."""
+    """Return everyone's key, giving one to whoever has none yet (a set made before keys); call with the set locked."""
     keys = read_keys(out, rows)
     if any(r.folder not in keys for r in rows):
         keys = {r.folder: keys.get(r.folder) or new_key() for r in rows}

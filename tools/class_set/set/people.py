@@ -43,25 +43,25 @@ class Person(NamedTuple):
         return Row(self.name, self.folder, self.password, self.mask, self.sha256)
 
     def value(self, column):
-        """Their value in a column of the roster; '' where they have none."""
+        """Return their value in a column of the roster; '' where they have none."""
         return dict(self.columns).get(column, '')
 
 
 def removal_time(text):
-    """Seconds since the epoch of a removal's time in removed.csv; None where it says none."""
+    """Return seconds since the epoch of a removal's time in removed.csv; None where it says none."""
     found = times.read(text)
     return found and found.timestamp()
 
 
 def person(row, details=None, key='', walk_in=None):
-    """The Person of a row of answers.csv, with the roster's columns of `details`."""
+    """Return the Person of a row of answers.csv, with the roster's columns of `details`."""
     return Person(row.name, row.folder, row.password, row.mask, row.sha256,
                   details.ids.get(row.folder, '') if details else '',
                   tuple(details.of(row.folder).items()) if details and details.columns else (), key, walk_in)
 
 
 def gone(record, details=None):
-    """The Person of a line of removed.csv: as they were when they went."""
+    """Return the Person of a line of removed.csv: as they were when they went."""
     walk_in = walkins.WalkIn(record.name, record.enrolled, record.address) if record.enrolled else None
     return Person(record.name, record.folder, record.password, int(record.mask) if record.mask.isdigit() else 0,
                   record.sha256, record.id or (details.ids.get(record.folder, '') if details else ''),
@@ -87,9 +87,9 @@ class People:
         self.named_gone = index(self.gone_by_folder.values())
 
     def changed(self, added=(), left=(), keys=None, gone=None, walk_ins=None):
-        """A new People: `added` here (at the end), the folders `left` gone
-        from here, `keys` {folder: key} given anew, and `gone` (those
-        removed) or `walk_ins` anew where they changed."""
+        """Return a new People: `added` here (at the end), the folders `left` gone
+        from here, `keys` {folder: key} given anew, and `gone` (those removed) or
+        `walk_ins` anew where they changed."""
         keys, left = keys or {}, set(left)
         here = [p._replace(key=keys[p.folder]) if p.folder in keys else p for p in self.here if p.folder not in left]
         fresh = [p._replace(key=keys.get(p.folder, p.key)) for p in added]
@@ -109,20 +109,19 @@ class People:
                       self.version + bool(added or left), named, self.walk_ins if walk_ins is None else walk_ins)
 
     def folder(self, folder):
-        """The Person of a folder, here or gone; None where nobody has it."""
+        """Return the Person of a folder, here or gone; None where nobody has it."""
         return self.by_folder.get(folder) or self.gone_by_folder.get(folder)
 
     def named(self, text):
-        """Those whose name `text` is, as people type it: of the set, else those removed."""
+        """Return those whose name `text` is, as people type it: of the set, else those removed."""
         key = name_key(text)
         return self.named_here.get(key, ()) or self.named_gone.get(key, ())
 
     def find(self, wanted, by=None, among=None):
-        """The one person `wanted` names: their id, their folder, or their
-        name as people type it (only one of these where `by` says which),
-        of the set (or of `among`, those removed); a Refusal that says how
-        to choose where that is nobody, more than one, or an id of one and
-        the name of another."""
+        """Return the one person `wanted` names: their id, their folder, or their
+        name as people type it (only one of these where `by` says which), of the set
+        (or of `among`, those removed); a Refusal that says how to choose where that
+        is nobody, more than one, or an id of one and the name of another."""
         people, typed = self.here if among is None else among, wanted.strip()
         key = name_key(wanted)
         found = {'id': [p for p in people if typed and p.id == typed],
@@ -131,13 +130,13 @@ class People:
         return the_one(found if by is None else {by: found[by]}, wanted)
 
     def shown(self, person):
-        """How a person is shown: their name, namesakes told apart."""
+        """Return how a person is shown: their name, namesakes told apart."""
         same = self.named_here.get(name_key(person.name), ())
         return labels(same)[person.folder] if len(same) > 1 else person.name
 
 
 def index(people):
-    """{name as people type it: (those of that name, in order)}."""
+    """Return {name as people type it: (those of that name, in order)}."""
     found = collections.defaultdict(tuple)
     for p in people:
         found[name_key(p.name)] += (p,)
@@ -145,7 +144,7 @@ def index(people):
 
 
 def the_one(found, wanted):
-    """The one person of {way: [people found that way]}, or a Refusal that says how to choose."""
+    """Return the one person of {way: [people found that way]}, or a Refusal that says how to choose."""
     ways = {}  # folder: (person, the ways they were found)
     for way in ('id', 'name', 'folder'):
         for p in found.get(way, ()):
@@ -163,9 +162,9 @@ def the_one(found, wanted):
 
 
 def labels(people):
-    """{folder: how a person is shown}: their name, and for those whose
-    names look the same, what tells them apart: the roster's id column,
-    or else its first column whose values differ between them."""
+    """Return {folder: how a person is shown}: their name, and for those whose
+    names look the same, what tells them apart: the roster's id column, or else
+    its first column whose values differ between them."""
     shared = collections.defaultdict(list)
     for p in people:
         shared[name_key(p.name)].append(p)
@@ -177,7 +176,7 @@ def labels(people):
 
 
 def apart_by(same):
-    """What tells each of `same` apart: 'column: value', or their folder."""
+    """Return what tells each of `same` apart: 'column: value', or their folder."""
     values = [dict(p.columns) for p in same]
     names = [c for c, _ in same[0].columns]
     ids = [p.id for p in same]
@@ -210,10 +209,10 @@ def read(out, rows, keys=None, details=None, version=0):
 
 
 def find_one(out, wanted, by=None, everyone=None):
-    """The Person of the set OUT whom `wanted` names, as People.find finds
-    them; where that is an id or a folder of one person, and nobody else's
-    name is that text, found without reading everyone's row (a change of
-    one person in a big set). `everyone`: a function that reads them all."""
+    """Return the Person of the set OUT whom `wanted` names, as People.find
+    finds them; where that is an id or a folder of one person, and nobody else's
+    name is that text, found without reading everyone's row (a change of one
+    person in a big set). `everyone`: a function that reads them all."""
     details = read_details(out)
     by_id = [f for f, i in details.ids.items() if wanted.strip() and i == wanted.strip()]
     folder = by_id[0] if len(by_id) == 1 and by in (None, 'id') else wanted if by in (None, 'folder') else None

@@ -30,22 +30,21 @@ class Row:
     sha256: str = ''
 
     def fields(self):
-        """The fields of its line of answers.csv."""
+        """Return the fields of its line of answers.csv."""
         return [self.name, self.folder, self.password, str(self.mask), self.sha256]
 
 
 def folder_fits(folder, name):
-    """The folder build gives the name: the name's own, or for a namesake
-    the name with what tells them apart."""
+    """Return the folder build gives the name: the name's own, or for a namesake the name with what tells them apart."""
     plain = folder_for(name)
     return folder == plain or bool(plain and folder_for(folder) == folder and folder.startswith(plain + ' ('))
 
 
 def read_rows(path, underway=False, checked=True):
-    """The rows of answers.csv, each checked on its own (unless not
-    `checked`: for a change of the records alone); a Refusal names the line
-    that is not as build writes it. `underway`: a change is being made, and
-    a last line not yet whole is not there yet."""
+    """Return the rows of answers.csv, each checked on its own (unless not
+    `checked`: for a change of the records alone); a Refusal names the line that
+    is not as build writes it. `underway`: a change is being made, and a last
+    line not yet whole is not there yet."""
     try:
         with open(path, newline='', encoding='utf-8') as f:
             text = f.read()
@@ -60,7 +59,7 @@ def read_rows(path, underway=False, checked=True):
 
 
 def read_rows_after(path, offset):
-    """(rows, offset): the rows whole after byte `offset` of answers.csv,
+    """Return (rows, offset): the rows whole after byte `offset` of answers.csv,
     appended since (a walk-in), and where they end."""
     try:
         table, end = whole_records(path, offset)
@@ -70,9 +69,9 @@ def read_rows_after(path, offset):
 
 
 def row_of(path, folder):
-    """The row of one folder of answers.csv, found without reading
-    everyone's: its field looked for in the text, and the lines that hold
-    it read; None where that is not exactly one row."""
+    """Return the row of one folder of answers.csv, found without reading
+    everyone's: its field looked for in the text, and the lines that hold it
+    read; None where that is not exactly one row."""
     with open(path, newline='', encoding='utf-8') as f:
         text = f.read()
     field = io.StringIO()
@@ -87,7 +86,7 @@ def row_of(path, folder):
 
 
 def rows_of(table, path, first, checked=True):
-    """[Row] of answers.csv's records, each checked on its own where `checked`."""
+    """Return [Row] of answers.csv's records, each checked on its own where `checked`."""
     if not checked and all(len(fields) == len(HEADER) for fields in table):
         return [Row(name, folder, password, int(mask) if mask.isdigit() else 0, digest)
                 for name, folder, password, mask, digest in table]
@@ -112,7 +111,7 @@ def rows_text(rows):
 
 
 def row_line(row):
-    """A row's line of answers.csv."""
+    """Return a row's line of answers.csv."""
     return csv_line(row.fields())
 
 
@@ -140,13 +139,13 @@ def new_rows(rows, named):
 
 
 def folded(text):
-    """A text in any case and spacing, ё as е: as names are typed into answers.csv."""
+    """Return a text in any case and spacing, ё as е: as names are typed into answers.csv."""
     return ' '.join(text.split()).casefold().replace('ё', 'е')
 
 
 def named_so(out, wanted):
-    """How many lines of answers.csv hold `wanted` as the name (in any case,
-    ё as е): where none does, it is nobody's name but one written with
+    """Return how many lines of answers.csv hold `wanted` as the name (in any
+    case, ё as е): where none does, it is nobody's name but one written with
     look-alike letters, which enrolment refuses."""
     with open(os.path.join(out, RECORDS), encoding='utf-8') as f:
         text = f.read().casefold().replace('ё', 'е')

@@ -25,12 +25,12 @@ class Removed:
 
 
 def read(out):
-    """[Removed] of the set OUT, in the order they went; [] where nobody went."""
+    """Return [Removed] of the set OUT, in the order they went; [] where nobody went."""
     return records_of(os.path.join(out, REMOVED), Removed)
 
 
 def read_after(out, offset):
-    """([Removed], end): those removed.csv gained after byte `offset`."""
+    """Return ([Removed], end): those removed.csv gained after byte `offset`."""
     table, end = whole_records(os.path.join(out, REMOVED), offset)
     return [Removed(*fields[:len(header_of(Removed))]) for fields in table
             if len(fields) > 1 and fields[:2] != header_of(Removed)[:2]], end
@@ -42,12 +42,12 @@ def text(removed):
 
 
 def find(removed, folder):
-    """The last line of a folder in removed.csv (a removal of one restored
-    and removed again says most); None where it has none."""
+    """Return the last line of a folder in removed.csv (a removal of one
+    restored and removed again says most); None where it has none."""
     return next((r for r in reversed(removed) if r.folder == folder), None)
 
 
 def kept_row(person):
-    """A removed person's row of answers.csv as it was; None where removed.csv did not keep it."""
+    """Return a removed person's row of answers.csv as it was; None where removed.csv did not keep it."""
     return Row(person.name, person.folder, person.password, int(person.mask), person.sha256) if person.password \
         else None

@@ -10,9 +10,9 @@ from .folder import read_records
 
 
 def removal_texts(out, gone):
-    """The set's files as they are without the people `gone` ({folder: Person}),
-    in the order they are put in place, answers.csv last. The records lose
-    their lines, the rest of them as it was: what a page that reads the set
+    """Return the set's files as they are without the people `gone` ({folder:
+    Person}), in the order they are put in place, answers.csv last. The records
+    lose their lines, the rest of them as it was: what a page that reads the set
     knows of the others stays true."""
     stamp = times.stamp()
     walk_ins = walkins.read(out)
@@ -33,13 +33,13 @@ def removal_texts(out, gone):
 
 
 def walk_in_of(walk_in):
-    """(when, from where) a walk-in enrolled; ('', '') for someone of the roster."""
+    """Return (when, from where) a walk-in enrolled; ('', '') for someone of the roster."""
     return (walk_in.time or '?', walk_in.address) if walk_in else ('', '')
 
 
 def without(out, name, lines):
-    """The text of a file of OUT less `lines`, each of which it holds once,
-    as a line of its own; None where it does not."""
+    """Return the text of a file of OUT less `lines`, each of which it holds
+    once, as a line of its own; None where it does not."""
     try:
         with open(os.path.join(out, name), encoding='utf-8', newline='') as f:
             text = f.read()

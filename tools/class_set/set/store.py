@@ -118,8 +118,8 @@ class DiskFull(Failure):
 
 
 def store_problem(path, error):
-    """What a failed read or write of the store at `path` means, said truly:
-    only a file that is no SQLite store, or fails its integrity check, is
+    """Return what a failed read or write of the store at `path` means, said
+    truly: only a file that is no SQLite store, or fails its integrity check, is
     called that, and then with what to keep before anything is moved."""
     name = getattr(error, 'sqlite_errorname', '')
     if name.startswith(('SQLITE_BUSY', 'SQLITE_LOCKED')):
@@ -152,7 +152,7 @@ def check(path):
 
 
 def free_space(path):
-    """Bytes free for us on the file system of `path`."""
+    """Return bytes free for us on the file system of `path`."""
     try:
         return shutil.disk_usage(os.path.dirname(path)).free
     except OSError:
@@ -262,7 +262,7 @@ class Checkins:
                 raise problem
 
     def key(self):
-        """The board's key: drawn once, the same after a restart; read
+        """Return the board's key: drawn once, the same after a restart; read
         without a write where it is there (the board opens on a full disk)."""
         with self.reading():
             found = self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()
@@ -273,7 +273,7 @@ class Checkins:
             return self.db.execute("SELECT value FROM settings WHERE name = 'board_key'").fetchone()[0]
 
     def new_key(self):
-        """A new key for the board: the old one stops working at once, also
+        """Return a new key for the board: the old one stops working at once, also
         on a running serve, which reads it on every visit of the board."""
         with self.writing():
             self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
@@ -303,9 +303,9 @@ class Checkins:
             self.spend(budget, time.time() if now is None else now)
 
     def add(self, typed, row, client, word, via=Via.NAME, budget=None):
-        """An answer, handed in by name on the form or through the person's
-        link; `row` None for a name that is on nobody's list. Whether it was
-        right; or TooMany where `budget` is spent, and then it is not kept."""
+        """Return an answer, handed in by name on the form or through the person's
+        link; `row` None for a name that is on nobody's list. Whether it was right;
+        or TooMany where `budget` is spent, and then it is not kept."""
         correct = row is not None and word.strip() == row.password
         now = time.time()
         with self.writing():
@@ -327,8 +327,9 @@ class Checkins:
             self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, time.time()))
 
     def downloads(self, people=None):
-        """{folder (or, kept before namesakes, name): when they first
-        downloaded their program}, of everyone or of `people` (folders and names)."""
+        """Return {folder (or, kept before namesakes, name): when they first
+        downloaded their program}, of everyone or of `people` (folders and
+        names)."""
         with self.reading():
             if people is None:
                 return dict(self.db.execute('SELECT person, time FROM downloads').fetchall())
@@ -341,8 +342,7 @@ class Checkins:
             return found
 
     def answers(self, after=0, most=-1):
-        """[Answer] in the order given; those after the answer with id `after`,
-        at most `most` of them."""
+        """Return [Answer] in the order given; those after the answer with id `after`, at most `most` of them."""
         with self.reading():
             found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
                                     'FROM answers WHERE id > ? ORDER BY id LIMIT ?', (after, most))
@@ -355,7 +355,7 @@ class Checkins:
             self.db.execute('INSERT INTO enrolments VALUES (?, ?, ?, ?)', (time.time(), client, name, folder))
 
     def enrolments(self, client):
-        """How many walk-ins ever enrolled from `client`."""
+        """Return how many walk-ins ever enrolled from `client`."""
         with self.reading():
             return self.db.execute('SELECT COUNT(*) FROM enrolments WHERE client = ?', (client,)).fetchone()[0]
 
@@ -379,9 +379,9 @@ class Space:
 
 
 def space(store, people, now=None):
-    """The Space of a store serving `people`: at the rate of its last
-    thousand answers, or one answer a person every six minutes where that
-    is more (a room that has only started)."""
+    """Return the Space of a store serving `people`: at the rate of its last
+    thousand answers, or one answer a person every six minutes where that is
+    more (a room that has only started)."""
     now = time.time() if now is None else now
     with store.reading():
         first, count = store.db.execute('SELECT MIN(time), COUNT(*) FROM (SELECT time FROM answers '
@@ -392,8 +392,8 @@ def space(store, people, now=None):
 
 
 def remembered_base(out):
-    """The room's address that links or serve was last given, read without
-    making or changing the store; None where there is none."""
+    """Return the room's address that links or serve was last given, read
+    without making or changing the store; None where there is none."""
     path = os.path.join(out, CHECKINS)
     if not os.path.isfile(path):
         return None

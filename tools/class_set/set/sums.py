@@ -6,7 +6,7 @@ from .files import PROGRAM, SUMS, append_synced, write_private
 
 
 def line(row):
-    """A program's line."""
+    """Return a program's line."""
     return f'{row.sha256}  {row.folder}/{PROGRAM}\n'
 
 
@@ -26,12 +26,12 @@ def append(out, row):
 
 
 def read(out):
-    """{folder: sha256} of the set OUT."""
+    """Return {folder: sha256} of the set OUT."""
     with open(os.path.join(out, SUMS), encoding='utf-8') as f:
         return {rest.rsplit('/', 1)[0]: digest for digest, _, rest in (entry.rstrip('\n').partition('  ')
                                                                       for entry in f if entry.strip())}
 
 
 def find(out, folder):
-    """A folder's sha256 as SHA256SUMS says it; None where it has no line."""
+    """Return a folder's sha256 as SHA256SUMS says it; None where it has no line."""
     return read(out).get(folder)

@@ -18,7 +18,7 @@ class WalkIn:
 
 
 def read(out):
-    """[WalkIn] of the set OUT; [] where nobody enrolled."""
+    """Return [WalkIn] of the set OUT; [] where nobody enrolled."""
     return records_of(os.path.join(out, WALK_INS), WalkIn)
 
 
@@ -41,6 +41,6 @@ def append(out, walk_in):
 
 
 def find(walk_ins, name):
-    """The walk-in of `name` as people type it; None where none enrolled so."""
+    """Return the walk-in of `name` as people type it; None where none enrolled so."""
     wanted = name_key(name)
     return next((w for w in walk_ins if name_key(w.name) == wanted), None)

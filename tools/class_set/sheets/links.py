@@ -14,15 +14,15 @@ TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates'
 
 
 def people_links(people, base, everyone=None):
-    """[(name, link)] of each Person, in the set's order; the name as people
-    are shown, namesakes told apart (among `everyone`, the set's people,
+    """Return [(name, link)] of each Person, in the set's order; the name as
+    people are shown, namesakes told apart (among `everyone`, the set's people,
     where `people` are some of them)."""
     shown_as = labels(everyone or people)
     return [(shown_as[p.folder], f'{base}p/{grouped(p.key)}') for p in people]
 
 
 def links_table(out, people, links):
-    """(columns, rows by column) of the links: name, link, 'yes' for a
+    """Return (columns, rows by column) of the links: name, link, 'yes' for a
     walk-in, and the roster's other columns."""
     columns = read_details(out).columns
     return ['name', 'link', 'walk_in', *columns], [
@@ -31,7 +31,7 @@ def links_table(out, people, links):
 
 
 def links_workbook(out, people, links, gettext):
-    """The links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
+    """Return the links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
     columns, table = links_table(out, people, links)
     header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *columns[3:]]
     return workbook(gettext('Links'), header, [[name, link, gettext('yes') if walk_in else '', *others]
@@ -48,7 +48,7 @@ def links_csv(out, people, links):
 
 
 def slips_style():
-    """The slips' style sheet."""
+    """Return the slips' style sheet."""
     with open(os.path.join(TEMPLATES, 'slips.css'), encoding='utf-8') as f:
         return f.read()
 
@@ -57,7 +57,7 @@ SHEET = 8  # slips on an A4 sheet
 
 
 def slip(name, link):
-    """What a slip shows: the name (set smaller where it is long), its
+    """Return what a slip shows: the name (set smaller where it is long), its
     link's address up to the key and the key's groups, the QR code."""
     import segno
     head, key = link.rsplit('/', 1)
@@ -69,10 +69,10 @@ def slip(name, link):
 
 
 def slips_page(links, style_href=None, language='en'):
-    """A printable page of slips, 8 to a sheet: name, link and its QR code,
-    inline SVG, so that it needs no network and nothing but itself; its
-    style inline, or at `style_href` where a page's policy allows no
-    inline style."""
+    """Return a printable page of slips, 8 to a sheet: name, link and its QR
+    code, inline SVG, so that it needs no network and nothing but itself; its
+    style inline, or at `style_href` where a page's policy allows no inline
+    style."""
     import jinja2
     slips = [slip(name, link) for name, link in links]
     environment = jinja2.Environment(loader=jinja2.FileSystemLoader(TEMPLATES), autoescape=True,

@@ -29,17 +29,17 @@ WORDED = ('result', 'answered_by', 'walk_in')
 
 
 def words(gettext):
-    """The report's words for people in the reader's language, by what they stand for."""
+    """Return the report's words for people in the reader's language, by what they stand for."""
     return {key: gettext(word) for key, word in WORDS.items()}
 
 
 def when(at):
-    """A time of the store as this machine's date and time; None where there is none."""
+    """Return a time of the store as this machine's date and time; None where there is none."""
     return times.local(times.at(at)) if at else None
 
 
 def cells(row):
-    """The report's own columns of a Row, as its sheet holds them."""
+    """Return the report's own columns of a Row, as its sheet holds them."""
     return {'name': row.name, 'folder': row.folder, 'result': row.result.value, 'answers': row.answers,
             'answered_by': row.answered_by, 'handed_in_others': row.handed_in_others,
             'others_handed_in_theirs': row.others_handed_in_theirs, 'claimed_by_name': row.claimed_by_name,
@@ -56,8 +56,7 @@ class Report:
         self.columns = COLUMNS + details.columns
 
     def rows(self, points=1):
-        """The report's rows as its sheet's cells, by column: times as
-        datetimes, counts and points as numbers."""
+        """Yield the report's rows as its sheet's cells, by column: times as datetimes, counts and points as numbers."""
         for row in self.grade.rows:
             downloaded = self.downloads.get(row.folder) or self.downloads.get(row.name) if row.folder else None
             solved = row.solved_at
@@ -71,8 +70,7 @@ class Report:
         write_csv(out_file, self.columns, self.rows(points), line_end)
 
     def workbook(self, gettext, points=1):
-        """The report as an .xlsx workbook for people, in the reader's language, with a summary
-        sheet."""
+        """Return the report as an .xlsx workbook for people, in the reader's language, with a summary sheet."""
         said = words(gettext)
         header = [gettext(HEADERS[c]) if c in HEADERS else c for c in self.columns]
         rows = [[', '.join(said.get(w, w) for w in row[c].split(', ')) if c in WORDED and row[c] else row[c]
@@ -103,7 +101,7 @@ def write_report(report, output, out, language=None, points=1):
 
 
 def graded(out, people, answers, trust_names=False, downloads=None):
-    """The Report of the answers for the set OUT and its People: grade's,
+    """Return the Report of the answers for the set OUT and its People: grade's,
     with the roster's other columns and, where known, when each downloaded."""
     result = grade(people, answers, removals.read(out), trust_names)
     return Report(result, read_details(out), downloads or {})

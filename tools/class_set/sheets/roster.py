@@ -19,9 +19,9 @@ PARTS = ('Фамилия', 'Имя', 'Отчество')
 
 
 def table_hint(path, header):
-    """The refusal of a table given as a list of names, with the option
-    that reads it: the column of whole names where the header has one,
-    the parts of the name joined where it has those, else its first."""
+    """Return the refusal of a table given as a list of names, with the option
+    that reads it: the column of whole names where the header has one, the parts
+    of the name joined where it has those, else its first."""
     fields = [h.strip() for h in header if h.strip()]
     keys = {name_key(h): h for h in fields}
     parts = [keys[name_key(p)] for p in PARTS if name_key(p) in keys]
@@ -42,7 +42,7 @@ class Listed:
     details: tuple = ()  # ((column, value), ...)
 
     def folder(self, shared):
-        """Their folder; a name that others share takes the id along."""
+        """Return their folder; a name that others share takes the id along."""
         return folder_for(f'{self.name} ({self.id})' if shared else self.name)
 
 
@@ -54,7 +54,7 @@ class Roster:
 
 
 def looks_like_a_table(lines):
-    """Every line split alike by semicolons or tabs, or by two commas or more."""
+    """Return every line split alike by semicolons or tabs, or by two commas or more."""
     if len(lines) < 2:
         return False
     return any(len({line.count(d) for line in lines}) == 1 and lines[0].count(d) >= least
@@ -62,7 +62,7 @@ def looks_like_a_table(lines):
 
 
 def read_list(path, encoding):
-    """[Listed] of a roster of one name a line; blank lines and # comments skipped."""
+    """Return [Listed] of a roster of one name a line; blank lines and # comments skipped."""
     lines = ((number, line) for number, line in text_lines(path, encoding, 'roster')
              if line.strip() and not INVISIBLE.sub('', line).strip().startswith('#'))
     first = list(itertools.islice(lines, 100))
@@ -82,7 +82,7 @@ def read_list(path, encoding):
 
 
 def read_sheet(path, encoding, name_column, id_column):
-    """[Listed] of a table: the name from one column, or several joined with spaces."""
+    """Return [Listed] of a table: the name from one column, or several joined with spaces."""
     table = table_lines(path, encoding, 'roster')
     line, header = next(table)
     header = [h.strip() for h in header]
@@ -116,8 +116,8 @@ def twice(header, where):
 
 
 def apart(person, other, people):
-    """How to tell two rows of one name apart: a column whose values differ
-    between them, one that is everyone's own (a student number) first."""
+    """Return how to tell two rows of one name apart: a column whose values
+    differ between them, one that is everyone's own (a student number) first."""
     theirs = dict(other.details)
     differ = [c for c, v in person.details if v and theirs.get(c) and v != theirs[c]]
     own = [c for c in differ if len({dict(p.details).get(c) or p.where for p in people}) == len(people)]
@@ -143,7 +143,7 @@ def check_namesakes(path, people, id_column):
 
 
 def read_roster(path, encoding=None, name_column=None, id_column=None):
-    """The Roster, or a Refusal that names the line."""
+    """Return the Roster, or a Refusal that names the line."""
     if (id_column or path.lower().endswith(('.xlsx', '.ods', '.xls'))) and not name_column:
         raise table_hint(path, next(table_lines(path, encoding, 'roster'))[1])
     roster = read_sheet(path, encoding, name_column, id_column) if name_column else read_list(path, encoding)

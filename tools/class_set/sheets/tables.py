@@ -25,10 +25,10 @@ WAYS_OUT = ('save it as UTF-8 (or as "Unicode text"), or name its encoding with 
 
 
 def text_lines(path, encoding, what):
-    """(line number, text) of each line of a text file, one at a time: in
+    """Yield (line number, text) of each line of a text file, one at a time: in
     `encoding` where one is given, else UTF-16 with a byte order mark (a
-    spreadsheet's "Unicode text"), else UTF-8 with or without one. A code
-    page is never guessed."""
+    spreadsheet's "Unicode text"), else UTF-8 with or without one. A code page
+    is never guessed."""
     try:
         f = open(path, 'rb')
     except OSError as e:
@@ -62,7 +62,7 @@ def text_lines(path, encoding, what):
 
 
 def read_text(path, encoding, what):
-    """The whole text of a file, as text_lines reads it."""
+    """Return the whole text of a file, as text_lines reads it."""
     return ''.join(line for _, line in text_lines(path, encoding, what))
 
 
@@ -72,7 +72,7 @@ def delimiter_of(line):
 
 
 def cell_text(value):
-    """A workbook's cell as the text a person sees in it."""
+    """Return a workbook's cell as the text a person sees in it."""
     if value is None:
         return ''
     if isinstance(value, float) and value.is_integer():
@@ -83,8 +83,7 @@ def cell_text(value):
 
 
 def read_workbook(path, what):
-    """(row number, [cell text]) of each row of the first sheet of an .xlsx
-    workbook, one at a time."""
+    """Yield (row number, [cell text]) of each row of the first sheet of an .xlsx workbook, one at a time."""
     import openpyxl
     try:
         book = openpyxl.load_workbook(path, read_only=True, data_only=True)
@@ -101,7 +100,7 @@ MOST_COLUMNS = 1024
 
 
 def read_spreadsheet(path, what):
-    """[(row number, [cell text])] of the first sheet of an OpenDocument
+    """Return [(row number, [cell text])] of the first sheet of an OpenDocument
     spreadsheet (.ods, LibreOffice's own)."""
     from odf.namespaces import OFFICENS, TABLENS
     from odf.opendocument import load
@@ -133,7 +132,7 @@ SAMPLE = 2**20
 
 
 def rows_about(path):
-    """About how many rows a roster has, read from its size and its first
+    """Return about how many rows a roster has, read from its size and its first
     mebibyte, or from a workbook's own dimension; None where neither tells."""
     try:
         if path.lower().endswith('.xlsx'):
@@ -154,11 +153,11 @@ def rows_about(path):
 
 
 def table_lines(path, encoding, what):
-    """(line, fields) of each row of a table, one at a time, the header
-    first: the first sheet of an .xlsx workbook or an .ods spreadsheet, or
-    a CSV file, comma, semicolon or tab separated, in the encodings
-    text_lines takes. Blank rows are left out, and every row has the
-    header's width at least. An old .xls is refused: nothing reads it here."""
+    """Yield (line, fields) of each row of a table, one at a time, the header
+    first: the first sheet of an .xlsx workbook or an .ods spreadsheet, or a CSV
+    file, comma, semicolon or tab separated, in the encodings text_lines takes.
+    Blank rows are left out, and every row has the header's width at least. An
+    old .xls is refused: nothing reads it here."""
     if path.lower().endswith('.xls'):
         raise Refusal(f'{path}: an old Excel workbook (.xls), which cannot be read here: save it as .xlsx or CSV')
     if path.lower().endswith('.xlsx'):
@@ -177,7 +176,7 @@ def table_lines(path, encoding, what):
 
 
 def csv_lines(path, encoding, what):
-    """(line, fields) of each record of a CSV file, its separator the one
+    """Yield (line, fields) of each record of a CSV file, its separator the one
     that splits its first line into the most fields."""
     lines = text_lines(path, encoding, what)
     first = next(lines, None)
@@ -195,14 +194,12 @@ def csv_lines(path, encoding, what):
 
 
 def read_table(path, encoding, what):
-    """[(line, fields)] of a table, as table_lines reads it: for the small
-    ones (answers handed in)."""
+    """Return [(line, fields)] of a table, as table_lines reads it: for the small ones (answers handed in)."""
     return list(table_lines(path, encoding, what))
 
 
 def column(header, wanted, where):
-    """The index of the column named `wanted`, compared as names are (in any
-    case and spacing, ё as е)."""
+    """Return the index of the column named `wanted`, compared as names are (in any case and spacing, ё as е)."""
     names = [name_key(h) for h in header]
     if name_key(wanted) not in names:
         raise Refusal(f'{where}: no column "{wanted}"; the header has: ' + ', '.join(f'"{h}"' for h in header))
@@ -221,8 +218,8 @@ FORMULA = re.compile(r'(^|[,;\t\r\n])([ "]*)(?=[=+\-@\t\r])(?![-+]?\d+(?:[.,]\d+
 
 
 def as_text(row):
-    """A row of a CSV for people to open: no cell that a spreadsheet would
-    make of it, with any of the separators, starts a formula; a ' before
+    """Return a row of a CSV for people to open: no cell that a spreadsheet
+    would make of it, with any of the separators, starts a formula; a ' before
     it makes it text. Numbers stay numbers."""
     return {k: FORMULA.sub(r"\1\2'", v) if isinstance(v, str) else v for k, v in row.items()}
 
@@ -245,17 +242,17 @@ def write_csv(out_file, columns, rows, line_end='\r\n'):
 
 
 def keepable(value):
-    """A cell's value as a workbook can hold it: text with what it cannot
-    hold shown as U+FFFD (kept by stores from before it was refused); a
-    time as this machine's clock shows it, for a spreadsheet has no zones."""
+    """Return a cell's value as a workbook can hold it: text with what it cannot
+    hold shown as U+FFFD (kept by stores from before it was refused); a time as
+    this machine's clock shows it, for a spreadsheet has no zones."""
     if isinstance(value, datetime.datetime) and value.tzinfo is not None:
         return times.local(value).replace(tzinfo=None)
     return NOT_XML.sub('\ufffd', value) if isinstance(value, str) else value
 
 
 def workbook(title, header, rows, summary=None):
-    """An .xlsx workbook's bytes: a sheet of real columns, counts as numbers
-    and times as times, each column as wide as its longest value (within
+    """Return an .xlsx workbook's bytes: a sheet of real columns, counts as
+    numbers and times as times, each column as wide as its longest value (within
     reason), the header frozen with a filter on it; text that looks like a
     formula stays text. `summary`: (title, [(label, value)]), a second sheet."""
     import openpyxl
@@ -300,12 +297,12 @@ def fit(sheet, rows):
 
 
 def is_workbook(path):
-    """Whether a file to write is an .xlsx workbook, by its name."""
+    """Return whether a file to write is an .xlsx workbook, by its name."""
     return bool(path) and path.lower().endswith('.xlsx')
 
 
 def inside(path, out):
-    """Whether `path` is the set `out` or anything in it, links followed."""
+    """Return whether `path` is the set `out` or anything in it, links followed."""
     path, out = os.path.realpath(path), os.path.realpath(out)
     return path == out or path.startswith(out.rstrip(os.sep) + os.sep)
 

@@ -40,8 +40,8 @@ DEFAULTS = {**{key: value for key, value in LIMITS.items() if key.isupper()}, 'P
 
 
 def create_app(config):
-    """The page and the board of a set ready to serve (see serving.ready).
-    config: OUT, the set, and what of DEFAULTS to change."""
+    """Return the page and the board of a set ready to serve (see
+    serving.ready). config: OUT, the set, and what of DEFAULTS to change."""
     app = Flask(__name__)
     app.config.from_mapping(DEFAULTS, MAX_CONTENT_LENGTH=LIMIT, BABEL_TRANSLATION_DIRECTORIES=compiled())
     app.config.from_mapping(config)
@@ -73,7 +73,7 @@ class BehindProxy:
 
 
 def speak(app):
-    """The language of the pages: serve --language, else the browser's."""
+    """Return the language of the pages: serve --language, else the browser's."""
     babel = Babel(app)
 
     @babel.localeselector
@@ -92,8 +92,8 @@ def origin_of(url):
 
 
 def server_problem(app, code, accept_language=''):
-    """(status line, headers, body) of the page's own problem page for what
-    the server refused before the page saw the request (a body too long, a
+    """Return (status line, headers, body) of the page's own problem page for
+    what the server refused before the page saw the request (a body too long, a
     head that is no HTTP), in the reader's language where the head said it."""
     with app.test_request_context('/', headers={'Accept-Language': accept_language}):
         response = app.make_response(app.handle_http_exception(default_exceptions[code]()))
@@ -103,11 +103,11 @@ def server_problem(app, code, accept_language=''):
 
 
 def same_origin_only():
-    """A form posted from another site (a page a classmate opened) is
-    refused. Browsers say where a post comes from in Sec-Fetch-Site; those
-    that do not, in Origin (which a page without referrers sends as null,
-    so Sec-Fetch-Site goes first). The page's own origin is the one it was
-    asked at, or behind a proxy the one --base gives."""
+    """Return a form posted from another site (a page a classmate opened) is
+    refused. Browsers say where a post comes from in Sec-Fetch-Site; those that
+    do not, in Origin (which a page without referrers sends as null, so
+    Sec-Fetch-Site goes first). The page's own origin is the one it was asked
+    at, or behind a proxy the one --base gives."""
     if request.method != 'POST':
         return None
     site, origin = request.headers.get('Sec-Fetch-Site'), request.headers.get('Origin')
@@ -122,8 +122,7 @@ def same_origin_only():
 
 
 def headers(response):
-    """Every answer's headers: nosniff, the policy, and those of a page whose address holds a
-    key."""
+    """Return every answer's headers: nosniff, the policy, and those of a page whose address holds a key."""
     response.headers['X-Content-Type-Options'] = 'nosniff'
     response.headers.setdefault('Content-Security-Policy', POLICY)
     if request.path.startswith(('/p/', '/board')):  # errors too: the address holds a key
@@ -132,7 +131,7 @@ def headers(response):
 
 
 def handle_problems(app):
-    """Answer every problem with the page's own problem page, in the reader's language."""
+    """Return answer every problem with the page's own problem page, in the reader's language."""
     @app.errorhandler(Unavailable)
     def unavailable(_):
         return problem(503, N_('Just a moment'), N_('The list is being updated. Try again in a few seconds.'),

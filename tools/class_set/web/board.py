@@ -23,8 +23,8 @@ COOKIE = 'board'
 
 @board.before_request
 def check_key():
-    """The key serve printed, once in the address: it becomes a cookie that
-    scripts cannot read and other sites cannot send, and the address loses
+    """Return the key serve printed, once in the address: it becomes a cookie
+    that scripts cannot read and other sites cannot send, and the address loses
     it, so that a board on the projector shows none. Then the cookie alone."""
     key = current_app.extensions['room'].store.key().encode()
     given = request.args.get('key')
@@ -45,13 +45,13 @@ def board_report():
 
 
 def attachment(text, mimetype, filename):
-    """A download: `text` as `filename`, not kept by the browser."""
+    """Return a download: `text` as `filename`, not kept by the browser."""
     return keyed(Response(text, mimetype=mimetype, headers={'Content-Disposition': f'attachment; filename="{filename}"'}))
 
 
 @board.get('/board')
 def show():
-    """The board: the counts, the passwords passed around, names tried, and a page of people."""
+    """Return the board: the counts, the passwords passed around, names tried, and a page of people."""
     room = current_app.extensions['room']
     shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
                                                      request.args.get('page', 1, type=int))
@@ -63,7 +63,7 @@ def show():
 
 
 def disk_space(people):
-    """What the board says of the disk: (since when it has been full, or
+    """Return what the board says of the disk: (since when it has been full, or
     None; MiB free where that is less than an hour of answers, or None)."""
     found = space(current_app.extensions['room'].store, people)
     return {'full_since': found.full_since and times.clock(times.at(found.full_since)),
@@ -71,21 +71,21 @@ def disk_space(people):
 
 
 def mebibytes(size):
-    """A size in MiB as the board says it."""
+    """Return a size in MiB as the board says it."""
     return f'{size / 2**20:.1f}' if size < 10 * 2**20 else f'{size // 2**20}'
 
 
 @board.get('/board/wall')
 def wall():
-    """The board for the wall: how far the room has got, in large type, and
-    its solutions over time; no names, nothing anyone typed."""
+    """Return the board for the wall: how far the room has got, in large type,
+    and its solutions over time; no names, nothing anyone typed."""
     counts, _ = current_app.extensions['standing'].wall()
     return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()))))
 
 
 @board.get('/board/wall.svg')
 def wall_chart():
-    """The wall's chart of solutions over time, an image of its own."""
+    """Return the wall's chart of solutions over time, an image of its own."""
     _, solved = current_app.extensions['standing'].wall()
     response = keyed(Response(solutions_chart(solved, gettext), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
@@ -94,7 +94,7 @@ def wall_chart():
 
 
 def solutions_chart(solved, gettext):
-    """The solutions so far over time, as pygal draws them in SVG."""
+    """Return the solutions so far over time, as pygal draws them in SVG."""
     import pygal
     from pygal.style import Style
     style = Style(font_family='sans-serif', background='white', plot_background='white', colors=('#1b6e20',),
@@ -125,7 +125,7 @@ def report_csv():
 
 @board.get('/board/tried.csv')
 def tried_csv():
-    """Every answer under a name on nobody's list: when, the name, from where."""
+    """Return every answer under a name on nobody's list: when, the name, from where."""
     text = io.StringIO()
     write_csv(text, ['time', 'name', 'address'], ({'time': times.stamp(times.at(a.time)),
                                                    'name': a.typed, 'address': a.client}
@@ -135,7 +135,7 @@ def tried_csv():
 
 
 def everyones_links():
-    """Everyone's link, on the address serve was told (--base) or found:
+    """Return everyone's link, on the address serve was told (--base) or found:
     never one that a client's Host header chose."""
     room = current_app.extensions['room']
     people = room.people()
@@ -145,22 +145,22 @@ def everyones_links():
 
 @board.get('/board/links.csv')
 def links_download():
-    """Everyone's link as CSV."""
+    """Return everyone's link as CSV."""
     return attachment(links_csv(current_app.extensions['room'].out, *everyones_links()), 'text/csv', 'links.csv')
 
 
 @board.get('/board/slips')
 def slips():
-    """Everyone's slip, to print."""
+    """Return everyone's slip, to print."""
     return keyed(Response(slips_page(everyones_links()[1], url_for('board.slips_css'), str(get_locale()))))
 
 
 @board.get('/board/slips.css')
 def slips_css():
-    """The slips' style."""
+    """Return the slips' style."""
     return Response(slips_style(), mimetype='text/css')
 
 
 def walk_ins():
-    """[(name, time, address)] of those who enrolled at the page."""
+    """Return [(name, time, address)] of those who enrolled at the page."""
     return [(w.name, times.said(w.time), w.address) for w in walkins.read(current_app.extensions['room'].out)]

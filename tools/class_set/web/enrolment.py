@@ -34,10 +34,10 @@ def open_set(out, jobs):
 
 
 def enrol(out, typed, jobs, address, room):
-    """(row, key) of a new walk-in named `typed`, or a Refusal that says why
-    not. `room`: serve's, whose people() gives the set's People as they are
-    now (so that an enrolment reads no more of the set than was added
-    since), whose store counts every enrolment ever made, and its limits."""
+    """Return (row, key) of a new walk-in named `typed`, or a Refusal that says
+    why not. `room`: serve's, whose people() gives the set's People as they are
+    now (so that an enrolment reads no more of the set than was added since),
+    whose store counts every enrolment ever made, and its limits."""
     name = enrolled_name(typed)
     with locked(out):
         now = room.people()
@@ -69,7 +69,7 @@ def enrol(out, typed, jobs, address, room):
 
 
 def enrolled_name(typed):
-    """The name a walk-in typed, as the set would keep it; or a Refusal."""
+    """Return the name a walk-in typed, as the set would keep it; or a Refusal."""
     try:
         name = clean_name(typed)
     except Refusal as why:
@@ -85,7 +85,7 @@ def enrolled_name(typed):
 
 
 def part_of_a_name(name, by_name):
-    """Whether `name`, two words or more, is a name of the set with parts
+    """Return whether `name`, two words or more, is a name of the set with parts
     left out (Белова Анна for Белова Анна Игоревна), in any order."""
     words = collections.Counter(name_key(name).split(' '))
     if sum(words.values()) < 2:

@@ -21,8 +21,8 @@ page = Blueprint('page', __name__)
 
 
 def form_fields(names):
-    """The form's fields, decoded strictly (Werkzeug would replace bytes that
-    are not UTF-8), or the problem page that says what is wrong."""
+    """Return the form's fields, decoded strictly (Werkzeug would replace bytes
+    that are not UTF-8), or the problem page that says what is wrong."""
     if request.mimetype != FORM:
         return None, problem(400, N_('Bad request'), N_('Send the form from this page.'))
     body = request.stream.read(LIMIT + 1)
@@ -60,13 +60,13 @@ ENROLMENTS = N_plural('Too many enrolments from here in a minute. Try again in %
 
 
 def spent_page(wait, message, title=N_('Too many answers')):
-    """The 429 page of a budget spent; `message`: the singular and plural of what to say."""
+    """Return the 429 page of a budget spent; `message`: the singular and plural of what to say."""
     return render_template('problem.html', title=gettext(title), message=ngettext(*message, wait)), 429, \
         {'Retry-After': str(wait)}
 
 
 def person_of(key):
-    """The Person whose key this is, as people type it; 404 as for any unknown page otherwise."""
+    """Return the Person whose key this is, as people type it; 404 as for any unknown page otherwise."""
     # A lookup of all 128 bits: nothing to learn from how long a wrong one takes.
     person = current_app.extensions['room'].people().by_key.get(as_typed(key))
     if person is None:
@@ -76,19 +76,19 @@ def person_of(key):
 
 @page.context_processor
 def enrolling():
-    """Whether people not on the list may enrol."""
+    """Return whether people not on the list may enrol."""
     return {'open': current_app.extensions['room'].places > 0}
 
 
 @page.get('/')
 def form():
-    """The form that asks for a name and the word found."""
+    """Return the form that asks for a name and the word found."""
     return render_template('answer.html', name='', links_only=current_app.config['LINKS_ONLY'])
 
 
 @page.get('/enrol')
 def enrol_form():
-    """The form of a walk-in, where the room is open."""
+    """Return the form of a walk-in, where the room is open."""
     room = current_app.extensions['room']
     if not room.places:
         abort(404)
@@ -146,7 +146,7 @@ def answer():
 
 @page.get('/p/<key>')
 def personal(key):
-    """A person's own page: their program and the form for the word alone."""
+    """Return a person's own page: their program and the form for the word alone."""
     return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].people().shown(person_of(key)),
                                           key=key)))
 
@@ -170,7 +170,7 @@ def personal_answer(key):
 
 @page.get('/p/<key>/PassWord.exe')
 def download(key):
-    """A person's own PassWord.exe; when they first downloaded it is noted."""
+    """Return a person's own PassWord.exe; when they first downloaded it is noted."""
     room = current_app.extensions['room']
     person = person_of(key)
     if request.method == 'GET':  # a HEAD fetches nothing

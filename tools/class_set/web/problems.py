@@ -5,13 +5,13 @@ from flask_babel import gettext
 
 
 def problem(status, title, message, headers=None, **params):
-    """The problem page: `title` and `message` are said in the reader's language."""
+    """Return the problem page: `title` and `message` are said in the reader's language."""
     return render_template('problem.html', title=gettext(title), message=gettext(message, **params)), status, \
         headers or {}
 
 
 def keyed(response):
-    """A page whose address holds a key: not sent on as a referrer, not kept."""
+    """Return a page whose address holds a key: not sent on as a referrer, not kept."""
     response.headers['Referrer-Policy'] = 'no-referrer'
     response.headers['Cache-Control'] = 'no-store'
     return response

@@ -34,7 +34,7 @@ class Stamp(NamedTuple):
     size: int
 
     def grew_from(self, old):
-        """Whether the file grew in place since `old`: the same file, longer."""
+        """Return whether the file grew in place since `old`: the same file, longer."""
         return old is not None and old.inode == self.inode and self.size > old.size
 
 
@@ -64,12 +64,11 @@ class Room:
         self.details, self.walk_ins = None, []
 
     def budget(self, kind, who):
-        """The Budget of a Spending for `who`: a person's folder or an address."""
+        """Return the Budget of a Spending for `who`: a person's folder or an address."""
         return Budget(kind, who, self.config[RATES[kind]])
 
     def stamp_of(self, name):
-        """The Stamp of a file of the set; None where it is missing; Unavailable where it cannot be
-        looked at."""
+        """Return the Stamp of a file of the set; None where it is missing; Unavailable where it cannot be looked at."""
         try:
             here = os.stat(os.path.join(self.out, name))
         except FileNotFoundError:
@@ -79,11 +78,11 @@ class Room:
         return Stamp(here.st_ino, here.st_mtime_ns, here.st_size)
 
     def people(self):
-        """The set's People as they are now: each part read again only where
-        its file changed, and only what was appended where it grew in place
-        (a walk-in, a new key), or what removed.csv gained where answers.csv
-        was written anew by a removal: a change of one person reads one
-        person, not the set."""
+        """Return the set's People as they are now: each part read again only where
+        its file changed, and only what was appended where it grew in place (a
+        walk-in, a new key), or what removed.csv gained where answers.csv was
+        written anew by a removal: a change of one person reads one person, not the
+        set."""
         stamp = Stamps(*(self.stamp_of(name) for name in (RECORDS, KEYS, WALK_INS)))
         with self.lock:
             if stamp == self.stamp:
@@ -98,7 +97,7 @@ class Room:
             return self.current
 
     def follow(self, old, stamp):
-        """The People that the files say now, from those of `old`'s stamps."""
+        """Return the People that the files say now, from those of `old`'s stamps."""
         now = self.people_now(old, stamp)
         if stamp.walk_ins != old.walk_ins:
             now = now.changed(walk_ins=self.walk_ins)
@@ -150,11 +149,10 @@ class Room:
                                                 enrolled.get(name_key(row.name))) for row in added])
 
     def take_removals(self, size):
-        """Where answers.csv was written anew by a removal: People without
-        those it added to removed.csv, if what is left of what this
-        process read fits in answers.csv as it is now (`size` bytes); what
-        follows that is walk-ins it had not read yet. None where it was
-        another change."""
+        """Return where answers.csv was written anew by a removal: People without
+        those it added to removed.csv, if what is left of what this process read
+        fits in answers.csv as it is now (`size` bytes); what follows that is
+        walk-ins it had not read yet. None where it was another change."""
         removed = self.stamp_of(REMOVED)
         if removed == self.removed:
             return None
@@ -184,7 +182,7 @@ class Room:
 
 
 def grew(old, new):
-    """Whether a file grew in place from stamp `old` to `new`."""
+    """Return whether a file grew in place from stamp `old` to `new`."""
     return new is not None and new.grew_from(old)
 
 

@@ -81,7 +81,7 @@ class RoomChannel(HTTPChannel):
         return taken
 
     def pace(self, now):
-        """Bytes a second that its request has been arriving at."""
+        """Return bytes a second that its request has been arriving at."""
         return self.arrived / max(now - self.started, 0.001)
 
     def idle(self):
@@ -102,7 +102,7 @@ class RoomServer(TcpWSGIServer):
         super().__init__(page, *args, **kw)
 
     def channels(self):
-        """The open connections."""
+        """Return the open connections."""
         return [c for c in list(self.active_channels.values()) if isinstance(c, RoomChannel)]
 
     def handle_accept(self):
@@ -144,10 +144,10 @@ GRACE = 1  # seconds a request may take to arrive before its pace counts
 
 
 def giving_way(held, now):
-    """The connection of a full room that gives way to a new one: the
-    request that makes the least progress, where it crawls; else the
-    longest idle; else the slowest request; None where every request has
-    only just begun."""
+    """Return the connection of a full room that gives way to a new one: the
+    request that makes the least progress, where it crawls; else the longest
+    idle; else the slowest request; None where every request has only just
+    begun."""
     arriving = sorted((c for c in held if c.started is not None and now - c.started >= GRACE),
                       key=lambda c: c.pace(now))
     if arriving and arriving[0].pace(now) < CRAWL:
@@ -159,9 +159,9 @@ def giving_way(held, now):
 
 
 def listen(app, host, port, limits):
-    """The server on host:port, not yet running. limits: connections (the
-    room's), deadline (seconds for a request to arrive whole), slow
-    (requests arriving at once from one address), idle_timeout."""
+    """Return the server on host:port, not yet running. limits: connections (the
+    room's), deadline (seconds for a request to arrive whole), slow (requests
+    arriving at once from one address), idle_timeout."""
     room, dispatcher = {}, ThreadedTaskDispatcher()
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     wanted = 2 * limits['connections'] + 64  # and the set's files, the store, the threads' own
@@ -186,9 +186,9 @@ def listen(app, host, port, limits):
 
 
 def cannot_listen(host, port, e):
-    """What to say where host:port cannot be listened on: a port in use
-    is the system's no (and who holds it, where the system says); any
-    other reason is a --host or --port that cannot be."""
+    """Return what to say where host:port cannot be listened on: a port in use
+    is the system's no (and who holds it, where the system says); any other
+    reason is a --host or --port that cannot be."""
     if getattr(e, 'errno', None) == errno.EADDRINUSE:
         return Failure(f'cannot listen on {host}:{port}: the port is in use{holder_of(port)}; choose another --port, '
                        'or stop that one')
@@ -210,7 +210,7 @@ def holder_of(port):
 
 
 def ready(app):
-    """The set read, and everyone given a key, before the first person
+    """Return the set read, and everyone given a key, before the first person
     waits for it; a Refusal that says why where the set cannot be read."""
     room = app.extensions['room']
     try:

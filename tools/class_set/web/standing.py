@@ -24,18 +24,18 @@ PASSED = 50  # passwords passed around shown, the first; the report has them all
 
 
 def same_person(one, other):
-    """Whether two Persons (or None) are one to the board: what grading
+    """Return whether two Persons (or None) are one to the board: what grading
     reads of them is alike; a new key is no change of the people."""
     return (one and one._replace(key='')) == (other and other._replace(key=''))
 
 
 def clock(at):
-    """The time of day of the store's seconds since the epoch."""
+    """Return the time of day of the store's seconds since the epoch."""
     return times.clock(times.at(at))
 
 
 def cut(text, most=TRIED_LENGTH):
-    """A text cut to `most` characters, an ellipsis ending a cut one."""
+    """Return a text cut to `most` characters, an ellipsis ending a cut one."""
     return text if len(text) <= most else text[:most - 1] + '…'
 
 
@@ -153,8 +153,8 @@ class Standing:
         threading.Thread(target=count, daemon=True, name='board-warm').start()
 
     def made_once(self, what):
-        """The people's order, how each is shown, name keys by folder, or
-        the roster's other columns as people type them."""
+        """Return the people's order, how each is shown, name keys by folder, or the
+        roster's other columns as people type them."""
         if what not in self.made:
             people = self.found.people
             make = {'order': lambda: {m.folder: i for i, m in enumerate(self.found.members)},
@@ -186,10 +186,10 @@ class Standing:
         return people
 
     def board(self, query, page):
-        """What the board's page shows: the counts, the passwords passed
-        around, the latest names tried that nobody has, and the report's
-        rows of page `page` of those that `query` finds (all where it is
-        empty), with how many pages there are and which this is."""
+        """Return what the board's page shows: the counts, the passwords passed
+        around, the latest names tried that nobody has, and the report's rows of
+        page `page` of those that `query` finds (all where it is empty), with how
+        many pages there are and which this is."""
         with self.lock:
             people = self.follow()
             found = self.search(people.here, query)
@@ -210,7 +210,7 @@ class Standing:
                 'tried': tried, 'tries': tries}
 
     def wall(self):
-        """What the wall shows: the counts, and when each person of the set
+        """Return what the wall shows: the counts, and when each person of the set
         first solved, in order; no names, nothing typed."""
         with self.lock:
             people = self.follow()
@@ -228,7 +228,7 @@ class Standing:
                 'people': len(people.here), 'answers': sum(answered.values())}
 
     def search(self, people, query):
-        """Those of `people` whose name, or one of the roster's other columns
+        """Return those of `people` whose name, or one of the roster's other columns
         (a group), holds `query` as people type it."""
         if not query:
             return list(people)

@@ -56,7 +56,7 @@ class Workers(BaseApplication):
             self.cfg.set(name, value)
 
     def load(self):
-        """The page in a new worker, the set read before its first request
+        """Return the page in a new worker, the set read before its first request
         where it can be; a worker that failed to start would stop them all."""
         app = self.make_app()
         try:
