@@ -1,5 +1,6 @@
-"""`address`: the machine's address on the room's network, for the slips
-before the day, and for serve to say where it is."""
+"""This machine's addresses on the room's network: for the slips before
+the day (links --base auto, the address command), and for serve to say
+where it is, or that the room cannot reach it."""
 import ipaddress
 import socket
 import urllib.parse
