@@ -6,14 +6,14 @@ through a page of its own.
 The house, in layers; each imports only from those below it (the tests
 keep it so):
 - commands/: the command line, a module per command holding its options
-  and its work (build, who, grade, serve, links, rekey, remove, restore,
-  board_key, address), options (what their parsers share), and COMMANDS,
+  and its work (build, who, grade, serve, clock, extra_time, links, rekey,
+  remove, restore, board_key, address), options (what their parsers share), and COMMANDS,
   the table that __main__ reads.
 - web/: the check-in page and the board: create_app, the blueprints page
   and board, room (the set as the page sees it, and the budgets),
-  standing (what the board shows), enrolment (walk-ins at the door),
-  problems, limits (serve's numbers), serving (one process, waitress),
-  workers (past one process, gunicorn).
+  standing (what the board shows), clockface (what the pages say of the
+  clock), enrolment (walk-ins at the door), problems, serving (one
+  process, waitress), workers (past one process, gunicorn).
 - sheets/: the files people hand the tool and get back: tables (reading
   and writing them), roster, report, links (and the slips).
 - programs/: making programs: compiling (the release preset), template
@@ -21,16 +21,18 @@ keep it so):
   set), verifying (every program under Wine).
 - set/: the set on disk, a module for each of its files, which writes,
   reads and searches it: records (answers.csv), keys, details, walkins,
-  removals (removed.csv), sums (SHA256SUMS), store (checkins.sqlite),
-  journal (.change); and files (their names, CSV text, writes, the lock),
+  removals (removed.csv), sums (SHA256SUMS), store (checkins.sqlite, and
+  in it the room's clock), journal (.change); clock (when the room opens
+  and closes, extra time); and files (their names, CSV text, writes, the lock),
   in_place (one person added or removed in place), removing (a removal's
   texts), swap (a new set put in place), folder (the set read, checked,
   laid out, locked), grading (whose each answer is).
 - Below them all: errors (Refusal, Failure and the exit codes), language
   (English and Russian), names (comparing names, their folders), times
   (one kind of time: instants, as files hold them and as people read
-  them), progress, address (this machine's on the room's network), judge_code
-  (the judge's machine code, read back out of a program).
+  them), progress, address (this machine's on the room's network), limits
+  (serve's numbers, with their defaults), judge_code (the judge's machine
+  code, read back out of a program).
 """
 import os
 

@@ -5,6 +5,7 @@ zone. Times that older sets wrote without a zone are read as this
 machine's local time, here and nowhere else."""
 import datetime
 import os
+import re
 import time
 import zoneinfo
 
@@ -74,3 +75,51 @@ def kept(text):
     """Return a file's time as a report holds it: the instant where it says one,
     else its text ('?': a time not kept)."""
     return read(text) or text
+
+
+def seconds():
+    """This instant in seconds since the epoch, as the store keeps times."""
+    return now().timestamp()
+
+
+CLOCK = re.compile(r'(\d{1,2}):(\d{2})')
+DURATION = re.compile(r'(?:(\d+)\s*h)?\s*(?:(\d+)\s*m(?:in)?)?')
+
+
+def parse(text, today=None):
+    """The instant a person wrote: HH:MM (today, this machine's clock) or an
+    ISO 8601 date and time, with or without an offset (without: this
+    machine's clock). ValueError where it is neither."""
+    text = text.strip()
+    found = CLOCK.fullmatch(text)
+    if found:
+        hour, minute = int(found.group(1)), int(found.group(2))
+        if hour > 23 or minute > 59:
+            raise ValueError(text)
+        day = (today or now()).astimezone(local_zone()).date()
+        return datetime.datetime.combine(day, datetime.time(hour, minute), local_zone()).astimezone(UTC)
+    found = read(text)
+    if found is None or not re.match(r'\d{4}-\d\d-\d\d[T ]\d', text):
+        raise ValueError(text)
+    return found
+
+
+def duration(text):
+    """The length a person wrote: 90m, 1h30m, 2h. ValueError where it is no
+    length of more than nothing."""
+    found = DURATION.fullmatch(text.strip().lower())
+    if not found or not (found.group(1) or found.group(2)):
+        raise ValueError(text)
+    length = datetime.timedelta(hours=int(found.group(1) or 0), minutes=int(found.group(2) or 0))
+    if length <= datetime.timedelta(0):
+        raise ValueError(text)
+    return length
+
+
+def zone_name(instant=None):
+    """This machine's zone as people read it: its name and its offset then (Europe/Moscow, UTC+03:00)."""
+    here = local(instant or now())
+    offset = here.strftime('%z')
+    said = f'UTC{offset[:3]}:{offset[3:]}'
+    key = getattr(local_zone(), 'key', None)
+    return f'{key}, {said}' if key and key not in ('localtime', 'UTC') else said

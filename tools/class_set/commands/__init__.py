@@ -6,6 +6,6 @@ command line of, in the order --help lists them.
 A new command: a module here, with the same four, named in COMMANDS.
 Imports that only the work needs (Flask, openpyxl) go inside it: the
 command line is made from every module at each start."""
-from . import address, board_key, build, grade, links, rekey, remove, restore, serve, who
+from . import address, board_key, build, clock, extra_time, grade, links, rekey, remove, restore, serve, who
 
-COMMANDS = [build, who, grade, serve, links, rekey, address, board_key, remove, restore]
+COMMANDS = [build, who, grade, serve, clock, extra_time, links, rekey, address, board_key, remove, restore]

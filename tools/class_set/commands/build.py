@@ -16,6 +16,7 @@ from ..set.details import merged, read_details, write_details
 from ..set.folder import is_new, locked, read_set, resolve
 from ..set.keys import with_keys
 from ..set.records import new_rows
+from ..set.store import Checkins
 from ..sheets.roster import read_roster
 from ..sheets.tables import rows_about
 from .options import file_options, out_argument, positive
@@ -41,12 +42,15 @@ def options(parser):
                              'kept with its person and shown in the reports')
     file_options(parser, 'ROSTER', 'the column that tells people apart (a student number, an e-mail): two rows of '
                                    'one name and different ids are two people')
+    parser.add_argument('--extra-time-column', metavar='TEXT',
+                        help="the roster's column of each person's extra minutes beyond the room's closing (empty: "
+                             'none); kept through rekey, remove, restore and a later build')
 
 
 def run(args):
     """Build the set, then verify it where asked."""
     rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
-                         id_column=args.id_column)
+                         id_column=args.id_column, extra_column=args.extra_time_column)
     if not args.verify:
         return OK
     return verify_command(os.path.abspath(args.out), rows)
@@ -175,13 +179,31 @@ def gib(size):
     return f'{size / 2**30:.1f} GiB' if size >= 2**30 else f'{size / 2**20:.0f} MiB'
 
 
-def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None):
+def extra_minutes(roster_path, roster, column):
+    """{roster line: minutes} of the roster's column of extra time; empty
+    cells are none; a Refusal naming the line of one that is no whole
+    number of minutes from 0 up."""
+    names = [c for c in roster.columns if name_key(c) == name_key(column)]
+    if not names:
+        raise Refusal(f'--extra-time-column {column}: no such column; the roster has: '
+                      + ', '.join(f'"{c}"' for c in roster.columns))
+    found = {}
+    for person in roster.people:
+        value = dict(person.details).get(names[0], '').strip()
+        if value and not (value.isdigit() or value.endswith('.0') and value[:-2].isdigit()):
+            raise Refusal(f'{roster_path}:{person.where}: extra time "{value}" is not whole minutes from 0 up')
+        found[person.where] = int(float(value)) if value else 0
+    return found
+
+
+def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None, extra_column=None):
     """Build the set from ROSTER; return its rows of the set as built."""
     out = resolve(out)
     rows_there = rows_about(roster_path)
     if rows_there:  # a roster far too large is refused before it is read whole
         check_room(roster_path, out, int(rows_there * 0.8), 'about ')
     roster = read_roster(roster_path, encoding, name_column, id_column)
+    extra = extra_minutes(roster_path, roster, extra_column) if extra_column else None
     with locked(out):
         rows, details = [] if is_new(out) else read_set(out), read_details(out)
         found = match(roster.people, rows, details.ids)
@@ -204,6 +226,8 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
         if listed:  # after the swap, where there was one: no longer walk-ins
             walkins.write(out, [w for w in walk_ins if name_key(w.name) not in
                                 {name_key(walk_in.name) for walk_in, _ in listed.values()}])
+        if extra is not None:
+            Checkins(out).give_extra({folder_of[p.where]: extra[p.where] for p in people})
     for walk_in, person in listed.values():
         print(f'{walk_in.name}, who enrolled at the page {times.said(walk_in.time) or "before"}, is "{person.name}" of the '
               f'roster ({roster_path}:{person.where}) from now on: the same folder, program, password, link and '

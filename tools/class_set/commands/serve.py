@@ -5,11 +5,12 @@ import logging
 import os
 
 from ..address import addresses, only_here, unreachable
+from .. import times
 from ..errors import OK, Refusal
 from ..limits import LIMITS
 from ..set.store import space
 from .links import checked_base
-from .options import language_option, out_argument, port, positive
+from .options import clock_of, clock_options, language_option, out_argument, port, positive
 
 NAME = 'serve'
 SUMMARY = 'a check-in page for the group, and a board for the organiser'
@@ -29,6 +30,7 @@ def options(parser):
     parser.add_argument('--links-only', action='store_true',
                         help='answers only through personal links: no form that asks for a name')
     language_option(parser, 'the pages')
+    clock_options(parser)
     parser.add_argument('--base', metavar='URL',
                         help="the page's address as the room reaches it, for the board's links and slips, and behind "
                              'a proxy the origin its forms come from (default: http://the first address serve '
@@ -57,7 +59,8 @@ def run(args):
     limits = {limit.key: limit.default if getattr(args, limit.key) is None else getattr(args, limit.key)
               for limit in LIMITS}
     limits.update(PLACES=args.open, LINKS_ONLY=args.links_only, BASE=args.base and checked_base(args.base),
-                  LANGUAGE=args.language, TRUSTED_PROXY=tuple(args.trusted_proxy))
+                  LANGUAGE=args.language, TRUSTED_PROXY=tuple(args.trusted_proxy),
+                  clock=lambda kept: clock_of(args, kept))
     return serve_command(os.path.realpath(args.out), host=args.host, port=args.port, options=limits)
 
 
@@ -72,6 +75,7 @@ def tell(app, hosts, port, key):
         print(f'Open: up to {app.config["PLACES"]} people not on the list may enrol at http://{hosts[0]}:{port}/enrol')
     print(f'Ctrl+C stops it; the answers are kept in {os.path.join(app.config["OUT"], "checkins.sqlite")}', flush=True)
     room = app.extensions['room']
+    print(said_of(room.store.clock(), app.config['OUT']), flush=True)
     found = space(room.store, len(room.people().here))
     if found.short:
         print(f'Little room left on the disk of {app.config["OUT"]}: {found.free // 2**20} MiB, less than an hour of '
@@ -79,6 +83,20 @@ def tell(app, hosts, port, key):
               'hand in; the board says so too.', flush=True)
     if all(only_here(h) for h in hosts):
         print(unreachable(f'http://{hosts[0]}:{port}/', 'The page at'), flush=True)
+
+
+def said_of(clock, out):
+    """What the room's Clock is, in a line for the organiser of the set OUT."""
+    now, zone = times.now(), times.zone_name()
+    if clock.closes and now >= clock.closes:
+        return (f'The room is already closed: it closed at {times.said(times.stamp(clock.closes))} ({zone}); the board '
+                f'shows what was handed in. class-set clock {out} --opens now --for 30m opens it again for half an '
+                'hour.')
+    opens = f'opens at {times.said(times.stamp(clock.opens))}' if clock.opens and now < clock.opens else 'is open'
+    closes = f'closes at {times.said(times.stamp(clock.closes))}' if clock.closes else 'never closes'
+    after = ('; answers after it are refused' if clock.refuse_late else '; answers after it are kept, marked late') \
+        if clock.closes else ''
+    return f'The room {opens} and {closes} ({zone}){after}.'
 
 
 def serve_command(out, host, port, options):
@@ -94,7 +112,12 @@ def serve_command(out, host, port, options):
         print('Getting the set ready for walk-ins (the first time in a checkout, a minute or so)...', flush=True)
     serving.prepare(out, config.get('PLACES'), config.get('JOBS', os.cpu_count() or 2))
     app = serving.ready(create_app(config))
-    app.extensions['room'].store.remember_base(config['BASE'])
+    store = app.extensions['room'].store
+    store.remember_base(config['BASE'])
+    kept = store.clock()
+    changed = options['clock'](kept) if options.get('clock') else kept
+    if changed != kept:
+        store.set_clock(changed)
     workers = options.get('workers', 1)
     if workers > 1:
         from ..web.workers import run_workers

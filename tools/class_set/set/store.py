@@ -15,11 +15,12 @@ import secrets
 import shutil
 import sqlite3
 import threading
-import time
 import urllib.parse
 from typing import NamedTuple
 
+from .. import times
 from ..errors import Failure, Refusal
+from . import clock
 from .files import CHECKINS, same_file
 
 
@@ -39,8 +40,9 @@ CREATE TABLE IF NOT EXISTS spent (kind TEXT NOT NULL, who TEXT NOT NULL, time RE
 CREATE TABLE IF NOT EXISTS enrolments (time REAL NOT NULL, client TEXT NOT NULL, name TEXT NOT NULL,
                                        folder TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS spent_by ON spent (kind, who, time);
+CREATE TABLE IF NOT EXISTS extra_time (folder TEXT PRIMARY KEY, minutes INTEGER NOT NULL);
 '''
-TABLES = {'answers', 'settings', 'downloads', 'spent', 'enrolments', 'spent_by', 'answers_of_a_person'}
+TABLES = {'answers', 'settings', 'downloads', 'spent', 'enrolments', 'spent_by', 'answers_of_a_person', 'extra_time'}
 # After the columns that stores made before them lack are added.
 INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
 
@@ -65,6 +67,7 @@ class Answer(NamedTuple):
     via: Via
     folder: str | None = None
     client: str = ''
+    late: bool = False
 
 
 VIAS = {via.value: via for via in Via}
@@ -73,7 +76,22 @@ VIAS = {via.value: via for via in Via}
 # Columns that stores made before them lack: answers kept before there were
 # personal links came by name; before namesakes, the name told whose.
 ADDED = {'via': "ALTER TABLE answers ADD COLUMN via TEXT NOT NULL DEFAULT 'name'",
-         'folder': 'ALTER TABLE answers ADD COLUMN folder TEXT'}
+         'folder': 'ALTER TABLE answers ADD COLUMN folder TEXT',
+         'late': 'ALTER TABLE answers ADD COLUMN late INTEGER NOT NULL DEFAULT 0'}
+
+
+class Kept(NamedTuple):
+    """What became of an answer kept: right or not, and late or in time."""
+    correct: bool
+    late: bool
+
+
+class Closed(Exception):
+    """The room refuses answers after its closing: it closed for this person at `at`."""
+
+    def __init__(self, at):
+        super().__init__(at)
+        self.at = at
 
 
 class TooMany(Exception):
@@ -258,7 +276,7 @@ class Checkins:
             except (sqlite3.DatabaseError, OSError) as e:
                 problem = store_problem(self.path, e)
                 if isinstance(problem, DiskFull) and self.full_since is None:
-                    self.full_since = time.time()
+                    self.full_since = times.seconds()
                 raise problem
 
     def key(self):
@@ -300,22 +318,72 @@ class Checkins:
     def spent(self, budget, now=None):
         """One of `budget` spent, or TooMany."""
         with self.writing():
-            self.spend(budget, time.time() if now is None else now)
+            self.spend(budget, times.seconds() if now is None else now)
 
     def add(self, typed, row, client, word, via=Via.NAME, budget=None):
-        """Return an answer, handed in by name on the form or through the person's
-        link; `row` None for a name that is on nobody's list. Whether it was right;
-        or TooMany where `budget` is spent, and then it is not kept."""
+        """Keep an answer, handed in by name on the form or through the
+        person's link (`row` None for a name on nobody's list), and return
+        its Kept: whether it was right, and whether late by the clock as it
+        is then. TooMany where `budget` is spent, Closed where the room
+        refuses late answers: then it is not kept."""
         correct = row is not None and word.strip() == row.password
-        now = time.time()
+        now = times.seconds()
         with self.writing():
+            clock, extra = self.clock_now(), self.extra_of(row.folder) if row is not None else 0
+            late = clock.late(now, extra)
+            if late and clock.refuse_late:
+                raise Closed(clock.closing(extra))
             if budget is not None:
                 self.spend(budget, now)
-            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder) '
-                            'VALUES (?, ?, ?, ?, ?, ?, ?, ?)',
+            self.db.execute('INSERT INTO answers (time, typed, person, client, word, correct, via, folder, late) '
+                            'VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)',
                             (now, typed, row and row.name, client, word, int(correct), via.value,
-                             row and row.folder))
-        return correct
+                             row and row.folder, int(late)))
+        return Kept(correct, late)
+
+    def clock_now(self):
+        """The room's Clock as the store holds it; inside reading or writing."""
+        return clock.of(dict(self.db.execute("SELECT name, value FROM settings WHERE name IN "
+                                             "('opens', 'closes', 'after_close')").fetchall()))
+
+    def extra_of(self, folder):
+        """Minutes of extra time of a person, by folder; inside reading or writing."""
+        found = self.db.execute('SELECT minutes FROM extra_time WHERE folder = ?', (folder,)).fetchone()
+        return found[0] if found else 0
+
+    def clock(self):
+        """The room's Clock, read now: every process serving the set sees a change at its next request."""
+        with self.reading():
+            return self.clock_now()
+
+    def set_clock(self, changed):
+        """Keep the room's Clock `changed`."""
+        with self.writing():
+            for name, value in changed.settings().items():
+                if value is None:
+                    self.db.execute('DELETE FROM settings WHERE name = ?', (name,))
+                else:
+                    self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', (name, value))
+
+    def extra(self, folder):
+        """Return minutes of extra time of a person, by folder (0: none)."""
+        with self.reading():
+            return self.extra_of(folder)
+
+    def clock_for(self, folder=None):
+        """Return (the room's Clock, a person's minutes of extra time), read at once."""
+        with self.reading():
+            return self.clock_now(), self.extra_of(folder) if folder else 0
+
+    def extras(self):
+        """{folder: minutes} of everyone with extra time."""
+        with self.reading():
+            return dict(self.db.execute('SELECT folder, minutes FROM extra_time WHERE minutes > 0').fetchall())
+
+    def give_extra(self, minutes):
+        """Give extra time: {folder: minutes}, 0 taking it away."""
+        with self.writing():
+            self.db.executemany('INSERT OR REPLACE INTO extra_time VALUES (?, ?)', list(minutes.items()))
 
     def downloaded(self, folder, budget=None):
         """Note the first time a person downloaded their program; or
@@ -323,8 +391,8 @@ class Checkins:
         stores before namesakes kept names in it."""
         with self.writing():
             if budget is not None:
-                self.spend(budget, time.time())
-            self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, time.time()))
+                self.spend(budget, times.seconds())
+            self.db.execute('INSERT OR IGNORE INTO downloads VALUES (?, ?)', (folder, times.seconds()))
 
     def downloads(self, people=None):
         """Return {folder (or, kept before namesakes, name): when they first
@@ -344,15 +412,15 @@ class Checkins:
     def answers(self, after=0, most=-1):
         """Return [Answer] in the order given; those after the answer with id `after`, at most `most` of them."""
         with self.reading():
-            found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client '
+            found = self.db.execute('SELECT id, time, typed, person, word, correct, via, folder, client, late '
                                     'FROM answers WHERE id > ? ORDER BY id LIMIT ?', (after, most))
-            return [Answer(i, at, typed, person, word, bool(correct), VIAS[via], folder, client)
-                    for i, at, typed, person, word, correct, via, folder, client in found.fetchall()]
+            return [Answer(i, at, typed, person, word, bool(correct), VIAS[via], folder, client, bool(late))
+                    for i, at, typed, person, word, correct, via, folder, client, late in found.fetchall()]
 
     def enrolled(self, client, name, folder):
         """Note a walk-in's enrolment, which no removal takes back."""
         with self.writing():
-            self.db.execute('INSERT INTO enrolments VALUES (?, ?, ?, ?)', (time.time(), client, name, folder))
+            self.db.execute('INSERT INTO enrolments VALUES (?, ?, ?, ?)', (times.seconds(), client, name, folder))
 
     def enrolments(self, client):
         """Return how many walk-ins ever enrolled from `client`."""
@@ -382,7 +450,7 @@ def space(store, people, now=None):
     """Return the Space of a store serving `people`: at the rate of its last
     thousand answers, or one answer a person every six minutes where that is
     more (a room that has only started)."""
-    now = time.time() if now is None else now
+    now = times.seconds() if now is None else now
     with store.reading():
         first, count = store.db.execute('SELECT MIN(time), COUNT(*) FROM (SELECT time FROM answers '
                                         'ORDER BY id DESC LIMIT 1000)').fetchone()

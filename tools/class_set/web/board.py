@@ -14,6 +14,7 @@ from ..set.store import space
 from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
 from ..sheets.tables import write_csv
+from .clockface import face
 from .problems import keyed
 
 
@@ -59,7 +60,8 @@ def show():
     places = room.places - len(people.walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
-                                          now=times.clock(times.now()), space=disk_space(len(people.here)))))
+                                          now=times.clock(times.now()), space=disk_space(len(people.here)),
+                                          clock=face(room.store))))
 
 
 def disk_space(people):
@@ -80,20 +82,22 @@ def wall():
     """Return the board for the wall: how far the room has got, in large type,
     and its solutions over time; no names, nothing anyone typed."""
     counts, _ = current_app.extensions['standing'].wall()
-    return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()))))
+    return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()),
+                                          clock=face(current_app.extensions['room'].store))))
 
 
 @board.get('/board/wall.svg')
 def wall_chart():
     """Return the wall's chart of solutions over time, an image of its own."""
     _, solved = current_app.extensions['standing'].wall()
-    response = keyed(Response(solutions_chart(solved, gettext), mimetype='image/svg+xml'))
+    opens = current_app.extensions['room'].store.clock().opens
+    response = keyed(Response(solutions_chart(solved, gettext, opens), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
     response.headers['Content-Security-Policy'] = "default-src 'none'; style-src 'unsafe-inline'"
     return response
 
 
-def solutions_chart(solved, gettext):
+def solutions_chart(solved, gettext, opens=None):
     """Return the solutions so far over time, as pygal draws them in SVG."""
     import pygal
     from pygal.style import Style
@@ -103,8 +107,9 @@ def solutions_chart(solved, gettext):
                                title=gettext('Solutions over time'), no_data_text=gettext('No solutions yet'),
                                x_value_formatter=lambda at: at.strftime('%H:%M'), dots_size=3)
     # pygal takes a time without a zone for UTC and shows it as it is: the local clock.
-    chart.add(gettext('Solved'), [(times.local(times.at(at)).replace(tzinfo=None), i)
-                                  for i, at in enumerate(solved, 1)])
+    # From the opening, where there is one: the room's time, not the first solution's.
+    points = ([(opens.timestamp(), 0)] if opens and solved else []) + [(at, i) for i, at in enumerate(solved, 1)]
+    chart.add(gettext('Solved'), [(times.local(times.at(at)).replace(tzinfo=None), i) for at, i in points])
     return chart.render()
 
 

@@ -10,7 +10,8 @@ from ..language import N_, N_plural, said
 from ..names import CONTROL, NONCHARACTER, name_key
 from ..set.folder import program_path
 from ..set.keys import as_typed
-from ..set.store import DiskFull, Spending, TooMany, Via
+from ..set.store import Closed, DiskFull, Spending, TooMany, Via
+from .clockface import face, shown
 from .enrolment import enrol as enrol_walk_in
 from .problems import keyed, problem
 from .room import LIMIT
@@ -80,10 +81,31 @@ def enrolling():
     return {'open': current_app.extensions['room'].places > 0}
 
 
+def the_clock(folder=None):
+    """The clock's Face for the room, or for one person."""
+    return face(current_app.extensions['room'].store, folder)
+
+
+def not_taken(clock):
+    """The page of an answer the clock does not take now; None where it takes it."""
+    if clock.before:
+        return problem(403, N_('Not open yet'), N_('The room opens at %(time)s (%(zone)s). Come back then.'),
+                       time=clock.opens, zone=clock.zone)
+    if not clock.taking:
+        return closed_page(clock.closes, clock.zone)
+    return None
+
+
+def closed_page(at, zone):
+    """The page of an answer after the closing, where the room takes none."""
+    return problem(403, N_('Closed'), N_('The room closed at %(time)s (%(zone)s): answers are no longer taken.'),
+                   time=at, zone=zone)
+
+
 @page.get('/')
 def form():
     """Return the form that asks for a name and the word found."""
-    return render_template('answer.html', name='', links_only=current_app.config['LINKS_ONLY'])
+    return render_template('answer.html', name='', links_only=current_app.config['LINKS_ONLY'], clock=the_clock())
 
 
 @page.get('/enrol')
@@ -126,29 +148,41 @@ def answer():
         return refused
     name, word = fields
     matched = room.people().named_here.get(name_key(name), ())
+    clock = the_clock(matched[0].folder if len(matched) == 1 else None)
+    untaken = not_taken(clock)
+    if untaken:
+        return untaken
     if len(matched) > 1:  # namesakes: never credited to one of them
-        return render_template('answer.html', name=name, message=gettext(
+        return render_template('answer.html', name=name, clock=clock, message=gettext(
             'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
     if not matched:  # kept, so that the organiser sees who tried; no one's budget covers it but the address's
         try:
-            room.store.add(name, None, request.remote_addr, word, budget=room.budget(Spending.STRANGER, request.remote_addr))
+            room.store.add(name, None, request.remote_addr, word,
+                           budget=room.budget(Spending.STRANGER, request.remote_addr))
         except TooMany as spent:
             return spent_page(spent.wait, STRANGERS)
-        return render_template('answer.html', name=name,
+        except Closed as closed:
+            return closed_page(shown(closed.at), clock.zone)
+        return render_template('answer.html', name=name, clock=clock,
                                message=gettext('No one of that name is on the list. Type your name as it is there.'))
     try:
-        correct = room.store.add(name, matched[0], request.remote_addr, word,
-                                 budget=room.budget(Spending.NAME, matched[0].folder))
+        kept = room.store.add(name, matched[0], request.remote_addr, word,
+                              budget=room.budget(Spending.NAME, matched[0].folder))
     except TooMany as spent:
         return spent_page(spent.wait, FOR_THE_NAME)
-    return render_template('answer.html', name=name, verdict='right' if correct else 'wrong')
+    except Closed as closed:
+        return closed_page(shown(closed.at), clock.zone)
+    return render_template('answer.html', name=name, verdict='right' if kept.correct else 'wrong', late=kept.late,
+                           clock=the_clock(matched[0].folder))
 
 
 @page.get('/p/<key>')
 def personal(key):
-    """Return a person's own page: their program and the form for the word alone."""
-    return keyed(Response(render_template('personal.html', name=current_app.extensions['room'].people().shown(person_of(key)),
-                                          key=key)))
+    """Return a person's own page: their program and the form for the word
+    alone; before the opening, when it opens."""
+    person = person_of(key)
+    return keyed(Response(render_template('personal.html', key=key, clock=the_clock(person.folder),
+                                          name=current_app.extensions['room'].people().shown(person))))
 
 
 @page.post('/p/<key>')
@@ -159,13 +193,20 @@ def personal_answer(key):
     fields, refused = form_fields(['word'])
     if refused:
         return refused
+    clock = the_clock(person.folder)
+    untaken = not_taken(clock)
+    if untaken:
+        return keyed(Response(*untaken))
     try:
-        correct = room.store.add(person.name, person, request.remote_addr, fields[0], via=Via.LINK,
-                                 budget=room.budget(Spending.LINK, person.folder))
+        kept = room.store.add(person.name, person, request.remote_addr, fields[0], via=Via.LINK,
+                              budget=room.budget(Spending.LINK, person.folder))
     except TooMany as spent:
         return spent_page(spent.wait, OF_YOURS)
+    except Closed as closed:
+        return keyed(Response(*closed_page(shown(closed.at), clock.zone)))
     return keyed(Response(render_template('personal.html', name=room.people().shown(person), key=key,
-                                          verdict='right' if correct else 'wrong')))
+                                          verdict='right' if kept.correct else 'wrong', late=kept.late,
+                                          clock=the_clock(person.folder))))
 
 
 @page.get('/p/<key>/PassWord.exe')
@@ -173,6 +214,9 @@ def download(key):
     """Return a person's own PassWord.exe; when they first downloaded it is noted."""
     room = current_app.extensions['room']
     person = person_of(key)
+    clock = the_clock(person.folder)
+    if clock.before:  # the program is the task: not before the opening
+        return keyed(Response(*not_taken(clock)))
     if request.method == 'GET':  # a HEAD fetches nothing
         try:
             room.store.downloaded(person.folder, room.budget(Spending.DOWNLOAD, person.folder))

@@ -41,10 +41,15 @@ def cut(text, most=TRIED_LENGTH):
 
 class Line(NamedTuple):
     """A line of the board's table: a report Row, with when they solved it
-    and first downloaded their program as the board says a time."""
+    and first downloaded their program as the board says a time, whether
+    their solution came after their own closing, their minutes of extra
+    time and until when that is."""
     row: grading.Row
     solved_at: str
     downloaded: str
+    late: bool = False
+    extra: int = 0
+    until: str = ''
 
 
 class Labels:
@@ -204,8 +209,13 @@ class Standing:
             counts = self.counts(people)
             tried, tries = list(reversed(self.tried)), self.tries
         downloads = self.room.store.downloads([r.folder for r in shown] + [r.name for r in shown])
-        lines = [Line(row, clock(row.solved_at), clock(downloads.get(row.folder) or downloads.get(row.name)))
-                 for row in shown]
+        room_clock, extras = self.room.store.clock(), self.room.store.extras()
+        lines = []
+        for row in shown:
+            extra = extras.get(row.folder, 0)
+            lines.append(Line(row, clock(row.solved_at), clock(downloads.get(row.folder) or downloads.get(row.name)),
+                              row.solved_at is not None and room_clock.late(row.solved_at, extra), extra,
+                              times.clock(room_clock.closing(extra), seconds=False) if extra else ''))
         return {'report': lines, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'passes': passes,
                 'tried': tried, 'tries': tries}
 
