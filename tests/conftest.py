@@ -5,6 +5,7 @@ import contextlib
 import csv
 import os
 import threading
+import time
 
 import pytest
 
@@ -41,6 +42,44 @@ def browser(tmp_path):
     found = chromium(tmp_path)
     yield found
     found.quit()
+
+
+@pytest.fixture
+def zone():
+    """zone(NAME): this machine's zone from now until the test ends."""
+    before = os.environ.get('TZ')
+
+    def set_zone(name):
+        os.environ['TZ'] = name
+        time.tzset()
+    yield set_zone
+    if before is None:
+        os.environ.pop('TZ', None)
+    else:
+        os.environ['TZ'] = before
+    time.tzset()
+
+
+class Moment:
+    """The tools' clock, set by a test: `now` an aware instant; at(text)
+    sets it (HH:MM today in this machine's zone, or ISO 8601)."""
+
+    def __init__(self, now):
+        self.now = now
+
+    def at(self, text):
+        from class_set import times
+        self.now = times.parse(text, today=self.now)
+        return self.now
+
+
+@pytest.fixture
+def moment(monkeypatch):
+    """The Moment every time of the tools is read from: no test waits for a clock."""
+    from class_set import times
+    found = Moment(times.now())
+    monkeypatch.setattr(times, 'now', lambda: found.now)
+    return found
 
 
 def read_csv(text):

@@ -5,7 +5,6 @@ back; reports say every time with its offset."""
 import datetime
 import os
 import re
-import time
 
 import pytest
 
@@ -14,22 +13,6 @@ from class_set.set.people import removal_time
 from conftest import organiser, page_app, read_csv
 
 UTC = datetime.timezone.utc
-
-
-@pytest.fixture
-def zone():
-    """zone(NAME): this machine's zone from now until the test ends."""
-    before = os.environ.get('TZ')
-
-    def set_zone(name):
-        os.environ['TZ'] = name
-        time.tzset()
-    yield set_zone
-    if before is None:
-        os.environ.pop('TZ', None)
-    else:
-        os.environ['TZ'] = before
-    time.tzset()
 
 
 def test_an_instant_written_in_one_zone_is_the_same_read_in_another(zone):
