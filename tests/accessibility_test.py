@@ -1,10 +1,13 @@
 """Every page people reach, in Russian and in English, board and wall
 included, checked by axe-core in headless Chromium: no violation of any
 impact."""
+import datetime
 import os
 
 import pytest
 
+from class_set import times
+from class_set.set.clock import Clock
 from conftest import PEOPLE, page_app, read_csv, served_in_thread
 from stand_in_set import lay_out
 
@@ -27,6 +30,8 @@ def test_every_page_passes_axe(browser, axe, tmp_path, stand_in_builds, language
     out = str(tmp_path / 'set')
     lay_out(out, PEOPLE, size=256)
     app = page_app({'OUT': out, 'LANGUAGE': language, 'PLACES': 3})
+    # With a clock: its countdown on every page that takes answers, and on the board and the wall.
+    app.extensions['room'].store.set_clock(Clock(None, times.now() + datetime.timedelta(hours=1)))
     with served_in_thread(app) as port:
         base = f'http://127.0.0.1:{port}'
         browser.get(f'{base}/board?key={app.extensions["room"].store.key()}')
