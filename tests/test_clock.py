@@ -231,3 +231,20 @@ def test_a_room_already_closed_is_served_for_its_board(make_set, class_set, serv
     status, printed, _ = class_set('serve', out, '--closes', '2020-01-01T10:00')
     assert status == 0 and 'The room is already closed: it closed at 2020-01-01' in printed
     assert f'class-set clock {out} --opens now --for 30m opens it again' in printed
+
+
+def test_answers_from_a_file_graded_on_the_clock(make_set, class_set, tmp_path, zone):
+    zone('Europe/Moscow')
+    out = make_set()
+    answers = tmp_path / 'answers.csv'
+    answers.write_text('name;password;time\nBob;Fg4Hj;08.12.2026 10:20\nАнна Петрова;Ab3De;2026-12-08 11:40:05\n'
+                       '<b>Carl</b>;Km5Np;2026-12-08T07:50:00+00:00\n', encoding='utf-8')
+    status, report, said = class_set('grade', out, str(answers), '--time-column', 'time', '--opens',
+                                     '2026-12-08T10:00', '--for', '90m', '--points', '2', '--late-points', '0,5')
+    assert status == 0, said
+    graded = {r['name']: (r['late'], r['minutes'], r['rank'], r['points']) for r in read_csv(report)}
+    assert graded == {'Bob': ('', '20.0', '1', '2'), 'Анна Петрова': ('yes', '100.1', '', '0.5'),
+                      '<b>Carl</b>': ('', '50.0', '2', '2')}, 'an offset given is kept; a time without, Moscow\'s'
+    answers.write_text('name;password;time\nBob;Fg4Hj;yesterday\n', encoding='utf-8')
+    status, _, said = class_set('grade', out, str(answers), '--time-column', 'time')
+    assert status == 2 and 'answers.csv:2: "yesterday" is not a date and time such as 2026-12-08 10:31' in said
