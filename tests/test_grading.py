@@ -126,7 +126,11 @@ def test_bad_input_stops_and_changes_nothing(out, tmp_path, class_set):
         ('report over the records', [out, good, '--output', os.path.join(out, 'answers.csv')], 'inside the set'),
         ('report over the check-ins', [out, good, '--output', os.path.join(out, 'checkins.sqlite')], 'inside the set'),
         ('report over a FIFO', [out, good, '--output', os.path.join(top, 'fifo')], 'not a regular file'),
-        ('report over a folder', [out, good, '--output', top], 'not a regular file'),
+        ('report over a folder', [out, good, '--output', top], 'a folder; name a file in it'),
+        # Said once "that is the answers file itself".
+        ('report to a device', [out, good, '--output', os.devnull], 'not a regular file (a device, a pipe)'),
+        ('report of no kind', [out, good, '--output', os.path.join(top, 'report.txt')],
+         'report.txt: a report is written as .csv, .xlsx or .ods: name the file so'),
         ('wrong option', [out, good, '--colour'], 'usage: class-set'),
         ('both ways of answers', [out, good, '--from-checkins'], 'one of the two'),
     ]

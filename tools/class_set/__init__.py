@@ -15,7 +15,8 @@ keep it so):
   clock), enrolment (walk-ins at the door), problems, serving (one
   process, waitress), workers (past one process, gunicorn).
 - sheets/: the files people hand the tool and get back: tables (reading
-  and writing them), roster, report, links (and the slips).
+  them, CSV), office (.xlsx and .ods spreadsheets), roster, report, links
+  (and the slips).
 - programs/: making programs: compiling (the release preset), template
   (programs written from reference builds), placing (programs put into a
   set), verifying (every program under Wine).

@@ -10,8 +10,9 @@ from ..set.clock import Clock
 from ..set.folder import read_set, records_path, steady
 from ..set.grading import Handed, from_store
 from ..set.store import Checkins
+from ..sheets.office import kind_of
 from ..sheets.report import graded, write_report
-from ..sheets.tables import column, inside, read_table
+from ..sheets.tables import column, inside, read_table, writable
 from .options import clock_of, file_options, instant, language_option, length, out_argument, points
 
 
@@ -133,8 +134,11 @@ def grade_command(out, answers_path, name_column='name', word_column='password',
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
         answers = read_answers(answers_path, name_column, word_column, encoding, id_column, time_column)
-    if output is not None and os.path.realpath(output) == os.path.realpath(answers_path or os.devnull):
+    if answers_path and output and output != '-' and os.path.realpath(output) == os.path.realpath(answers_path):
         raise Refusal(f'{output}: that is the answers file itself')
+    if output and output != '-':
+        writable(output, out)
+        kind_of(output, 'a report')
     with steady(out):  # no remove or restore half-seen
         everyone = people.read(out, read_set(out), keys={})  # their links' keys are not graded
         store = kept_store(out)

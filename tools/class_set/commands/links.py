@@ -10,8 +10,9 @@ from ..set import people
 from ..set.folder import locked, read_set
 from ..set.keys import with_keys
 from ..set.store import Checkins, remembered_base
-from ..sheets.links import links_csv, links_workbook, people_links, slips_page
-from ..sheets.tables import is_workbook, whole_file
+from ..sheets.links import links_csv, links_sheet, people_links, slips_page
+from ..sheets.office import kind_of, spreadsheet
+from ..sheets.tables import whole_file, writable
 from .options import language_option, out_argument
 
 
@@ -68,9 +69,12 @@ def links_command(out, base, output, slips, language='en', only=None):
     if slips is not None:
         with whole_file(slips, out) as f:
             f.write(slips_page(links, language=language))
-    if is_workbook(output):
+    if output and output != '-':
+        writable(output, out)
+    kind = kind_of(output, 'the links') if output and output != '-' else '.csv'
+    if kind != '.csv':
         with whole_file(output, out, binary=True) as f:
-            f.write(links_workbook(out, chosen, links, translations(language).gettext))
+            f.write(spreadsheet(kind, links_sheet(out, chosen, links, translations(language).gettext)))
     else:
         with whole_file(output or '-', out) as f:
             f.write(links_csv(out, chosen, links))

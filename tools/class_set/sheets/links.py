@@ -7,7 +7,8 @@ from ..language import translations
 from ..set.details import read_details
 from ..set.keys import grouped
 from ..set.people import labels
-from .tables import workbook, write_csv
+from .office import Table
+from .tables import write_csv
 
 
 TEMPLATES = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'templates')
@@ -30,12 +31,13 @@ def links_table(out, people, links):
         for p, (name, link) in zip(people, links)]
 
 
-def links_workbook(out, people, links, gettext):
-    """Return the links as a spreadsheet for people: name, link, walk-in, the roster's other columns."""
+def links_sheet(out, people, links, gettext):
+    """Return the links as a spreadsheet's Table for people: name, link,
+    walk-in, the roster's other columns (their numbers as numbers)."""
     columns, table = links_table(out, people, links)
     header = [gettext('Name'), gettext('Link'), gettext('Walk-in'), *columns[3:]]
-    return workbook(gettext('Links'), header, [[name, link, gettext('yes') if walk_in else '', *others]
-                                               for name, link, walk_in, *others in table])
+    return Table(gettext('Links'), header, [[name, link, gettext('yes') if walk_in else '', *others]
+                                            for name, link, walk_in, *others in table], frozenset(range(3, len(header))))
 
 
 def links_csv(out, people, links):

@@ -13,7 +13,8 @@ from ..set import removals
 from ..set.clock import Clock
 from ..set.details import read_details
 from ..set.grading import Result, grade
-from .tables import is_workbook, whole_file, workbook, write_csv
+from .office import Table, kind_of, spreadsheet
+from .tables import whole_file, write_csv
 
 
 COLUMNS = ['name', 'folder', 'result', 'answers', 'answered_by', 'handed_in_others', 'others_handed_in_theirs',
@@ -122,10 +123,10 @@ class Report:
         """The report as CSV, for programs: English words, times with their offset."""
         write_csv(out_file, self.columns, self.rows(points, late_points), line_end)
 
-    def workbook(self, gettext, points=1, late_points=0):
-        """Return the report as an .xlsx workbook for people, in the reader's
-        language, times as date-times with their zone named in the header,
-        and a summary sheet."""
+    def table(self, gettext, points=1, late_points=0):
+        """Return the report as a spreadsheet's Table for people, in the
+        reader's language, times as date-times with their zone named in the
+        header, the roster's numbers as numbers, and a summary sheet."""
         said, zone = words(gettext), times.zone_name()
         header = [(f'{gettext(HEADERS[c])} ({zone})' if c in TIMES else gettext(HEADERS[c])) if c in HEADERS else c
                   for c in self.columns]
@@ -134,7 +135,8 @@ class Report:
         counts = self.grade.counts() | {'late': sum(1 for t in self.timing.values() if t.late)}
         summary = [(gettext(label), counts[key]) for key, label in SUMMARY]
         summary += [(gettext('Passwords passed around'), len(self.grade.passed))]
-        return workbook(gettext('Report'), header, rows, (gettext('Summary'), summary))
+        return Table(gettext('Report'), header, rows, frozenset(range(len(COLUMNS), len(self.columns))),
+                     (gettext('Summary'), summary))
 
 
 SUMMARY = [('people', N_('People')), ('solved', N_('Solved')), ('late', N_('Solved late')), ('wrong', N_('Wrong')),
@@ -146,9 +148,10 @@ SUMMARY = [('people', N_('People')), ('solved', N_('Solved')), ('late', N_('Solv
 def write_report(report, output, out, language=None, points=1, late_points=0):
     """To standard output, or whole to `output`: an .xlsx workbook where its
     name ends so, else CSV. What to tell the organiser of it, in lines."""
-    if is_workbook(output):
+    kind = kind_of(output, 'a report') if output and output != '-' else '.csv'
+    if kind != '.csv':
         with whole_file(output, out, binary=True) as f:
-            f.write(report.workbook(translations(language or 'en').gettext, points, late_points))
+            f.write(spreadsheet(kind, report.table(translations(language or 'en').gettext, points, late_points)))
         return []
     with whole_file(output or '-', out) as f:
         report.csv(f, points, late_points, '\r\n' if f is not sys.stdout else '\n')

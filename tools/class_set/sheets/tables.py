@@ -224,12 +224,6 @@ def as_text(row):
     return {k: FORMULA.sub(r"\1\2'", v) if isinstance(v, str) else v for k, v in row.items()}
 
 
-# What XML, and so no workbook, can hold: the C0 controls but tab, line
-# feed and carriage return, lone surrogates, U+FFFE and U+FFFF.
-NOT_XML = re.compile('[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]')
-WIDEST = 60  # characters: a column no wider than a long name
-
-
 def write_csv(out_file, columns, rows, line_end='\r\n'):
     """A CSV for people (a report, links): a header of `columns`, then
     each row (a dict by column; missing cells empty), no cell that a
@@ -239,66 +233,6 @@ def write_csv(out_file, columns, rows, line_end='\r\n'):
     for row in rows:
         writer.writerow(as_text({k: '' if v is None else times.stamp(v) if isinstance(v, datetime.datetime) else v
                                  for k, v in row.items()}))
-
-
-def keepable(value):
-    """Return a cell's value as a workbook can hold it: text with what it cannot
-    hold shown as U+FFFD (kept by stores from before it was refused); a time as
-    this machine's clock shows it, for a spreadsheet has no zones."""
-    if isinstance(value, datetime.datetime) and value.tzinfo is not None:
-        return times.local(value).replace(tzinfo=None)
-    return NOT_XML.sub('\ufffd', value) if isinstance(value, str) else value
-
-
-def workbook(title, header, rows, summary=None):
-    """Return an .xlsx workbook's bytes: a sheet of real columns, counts as
-    numbers and times as times, each column as wide as its longest value (within
-    reason), the header frozen with a filter on it; text that looks like a
-    formula stays text. `summary`: (title, [(label, value)]), a second sheet."""
-    import openpyxl
-    from openpyxl.styles import Font
-    book = openpyxl.Workbook()
-    sheet = book.active
-    sheet.title = title[:31]
-    sheet.append([keepable(h) for h in header])
-    for row in rows:
-        sheet.append([keepable(v) for v in row])
-    for line in sheet.iter_rows(min_row=2):
-        for cell in line:
-            if isinstance(cell.value, str) and cell.value.startswith('='):
-                cell.data_type = 's'
-            elif isinstance(cell.value, datetime.datetime):
-                cell.number_format = 'yyyy-mm-dd hh:mm:ss'
-    for cell in sheet[1]:
-        cell.font = Font(bold=True)
-    sheet.freeze_panes = 'A2'
-    sheet.auto_filter.ref = sheet.dimensions
-    fit(sheet, [header, *rows])
-    if summary is not None:
-        counts = book.create_sheet(summary[0][:31])
-        for label, value in summary[1]:
-            counts.append([keepable(label), value])
-        fit(counts, summary[1])
-    data = io.BytesIO()
-    book.save(data)
-    return data.getvalue()
-
-
-def fit(sheet, rows):
-    """Each column as wide as its longest value, within reason."""
-    from openpyxl.utils import get_column_letter
-    widths = {}
-    for row in rows:
-        for i, value in enumerate(row):
-            text = keepable(value).isoformat(' ') if isinstance(value, datetime.datetime) else str(value or '')
-            widths[i] = max(widths.get(i, 0), len(text))
-    for i, width in widths.items():
-        sheet.column_dimensions[get_column_letter(i + 1)].width = min(WIDEST, width + 2)
-
-
-def is_workbook(path):
-    """Return whether a file to write is an .xlsx workbook, by its name."""
-    return bool(path) and path.lower().endswith('.xlsx')
 
 
 def inside(path, out):
@@ -325,6 +259,27 @@ def sweep_unfinished(folder):
         print(f'removed {path}, which a command left half-written when it was stopped', file=sys.stderr)
 
 
+def writable(output, out):
+    """The mode of the file `output` names (None where it is new), or a
+    Refusal that says why nothing may be written there: inside the set
+    `out`, a folder, a device or anything else that is no regular file,
+    in a folder that is not there."""
+    if inside(output, out):
+        raise Refusal(f'{output}: inside the set {out}; write it somewhere else')
+    try:
+        mode = os.stat(output).st_mode
+    except FileNotFoundError:
+        mode = None
+    if mode is not None and stat.S_ISDIR(mode):
+        raise Refusal(f'{output}: a folder; name a file in it')
+    if mode is not None and not stat.S_ISREG(mode):
+        raise Refusal(f'{output}: not a regular file (a device, a pipe); name a new file, or - for standard output')
+    folder = os.path.dirname(os.path.realpath(output))
+    if not os.path.isdir(folder):
+        raise Refusal(f'{output}: no folder {folder}')
+    return mode
+
+
 @contextlib.contextmanager
 def whole_file(output, out, binary=False):
     """A text (or binary) file to write to: standard output for -, else a
@@ -333,18 +288,9 @@ def whole_file(output, out, binary=False):
     if output == '-':
         yield sys.stdout.buffer if binary else sys.stdout
         return
-    if inside(output, out):
-        raise Refusal(f'{output}: inside the set {out}; write it somewhere else')
-    try:
-        mode = os.stat(output).st_mode
-    except FileNotFoundError:
-        mode = None
+    mode = writable(output, out)
     target = os.path.realpath(output)
-    if mode is not None and not stat.S_ISREG(mode):
-        raise Refusal(f'{output}: not a regular file; name a new file, or - for standard output')
     folder = os.path.dirname(target)
-    if not os.path.isdir(folder):
-        raise Refusal(f'{output}: no folder {folder}')
     sweep_unfinished(folder)
     fd, temporary = tempfile.mkstemp(prefix=UNFINISHED, dir=folder)
     fcntl.flock(fd, fcntl.LOCK_EX)  # ours while it is written: not another's leftover

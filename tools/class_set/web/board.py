@@ -13,6 +13,7 @@ from ..set import walkins
 from ..set.store import space
 from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
+from ..sheets.office import spreadsheet
 from ..sheets.tables import write_csv
 from .clockface import face
 from .problems import keyed
@@ -116,7 +117,7 @@ def solutions_chart(solved, gettext, opens=None):
 @board.get('/board/report.xlsx')
 def report_xlsx():
     """grade's report as a workbook, in the board's language."""
-    data = board_report().workbook(gettext)
+    data = spreadsheet('.xlsx', board_report().table(gettext))
     return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
 
 
