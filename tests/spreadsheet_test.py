@@ -2,6 +2,7 @@
 (LibreOffice Calc, headless) with a comma, a semicolon and a tab as the
 separator: no cell is a formula, or starts like one unless it is a
 number. Names chosen by the room's mischief-maker."""
+import datetime
 import os
 import shutil
 import subprocess
@@ -60,3 +61,28 @@ def test_no_cell_is_a_formula_with_any_separator(csv_files, tmp_path, separator)
                  and not is_number(c.value)]
         assert (formulas, risky) == ([], []), f'{path} split on {separator}'
 
+
+
+def test_an_ods_report_and_links_open_in_libreoffice(make_set, tmp_path, class_set):
+    if not SOFFICE:
+        pytest.skip('no LibreOffice (soffice) here to open the files with')
+    import openpyxl
+    out = make_set()
+    client = organiser(page_app({'OUT': out}))
+    bob = {r['name']: r['link'] for r in read_csv(client.get('/board/links.csv').text)}['Bob'].split('8000')[1]
+    client.post(bob, data={'word': 'Fg4Hj'})
+    assert class_set('grade', out, '--from-checkins', '--output', str(tmp_path / 'report.ods'), '--language',
+                     'ru')[0] == 0
+    assert class_set('links', out, '--base', 'http://192.0.2.1/', '--output', str(tmp_path / 'links.ods'))[0] == 0
+    converted = tmp_path / 'opened'
+    subprocess.run([SOFFICE, f'-env:UserInstallation=file://{tmp_path}/profile', '--headless', '--convert-to',
+                    'xlsx', '--outdir', str(converted), str(tmp_path / 'report.ods'), str(tmp_path / 'links.ods')],
+                   check=True, capture_output=True, timeout=120)
+    report = openpyxl.load_workbook(converted / 'report.xlsx')
+    header, *rows = list(report.worksheets[0].values)
+    bob_row = dict(zip(header, [r for r in rows if r[0] == 'Bob'][0]))
+    assert header[:3] == ('Имя', 'Папка', 'Итог') and bob_row['Итог'] == 'решено' and bob_row['Баллы'] == 1
+    assert isinstance(bob_row[[h for h in header if h.startswith('Когда решено')][0]], datetime.datetime)
+    assert [r[0] for r in report.worksheets[1].values][0] == 'Людей в списке', 'the summary, a sheet of its own'
+    links = list(openpyxl.load_workbook(converted / 'links.xlsx').active.values)
+    assert links[0][:2] == ('Name', 'Link') and len(links) == 4

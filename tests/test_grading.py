@@ -11,7 +11,7 @@ import stat
 
 import pytest
 
-from conftest import read_csv
+from conftest import organiser, page_app, read_csv
 
 PEOPLE = [('Анна Петрова', 'Ab3De'), ('Bob', 'Fg4Hj'), ('Carl', 'Km5Np'), ('Dana', 'Qr6St'),
           ('Eve Lee', 'Uv7Wx'), ('Eve  Lee', 'Yz8ab')]
@@ -175,3 +175,69 @@ def test_a_csv_in_another_language_says_it_stays_english(out, tmp_path, class_se
     assert status == 0 and 'solved' in report
     assert 'the CSV stays in English, for programs; --output report.xlsx gives the report in ru' in said
     assert 'stays in English' not in class_set('grade', out, answers)[2]
+
+
+ROSTER = ('ФИО;Группа;Номер зачётки;Код\r\nАнна Петрова;ИБ-21;1002;00017\r\nBob Marsh;ИБ-21;1003;A-18\r\n'
+          'Carl Jensen;ИБ-22;1004;00019\r\n')
+
+
+def ods_rows(path):
+    """[[(value type, value)]] of the first sheet of an .ods, as odfpy reads it back."""
+    from odf.namespaces import OFFICENS
+    from odf.opendocument import load
+    from odf.table import Table, TableCell, TableRow
+    from odf.teletype import extractText
+    sheet = load(path).spreadsheet.getElementsByType(Table)[0]
+    return [[(c.attributes.get((OFFICENS, 'value-type')), c.attributes.get((OFFICENS, 'value')) or
+              c.attributes.get((OFFICENS, 'date-value')) or extractText(c)) for c in row.getElementsByType(TableCell)]
+            for row in sheet.getElementsByType(TableRow)]
+
+
+@pytest.mark.parametrize('kind', ['.xlsx', '.ods'])
+def test_every_spreadsheet_keeps_numbers_as_numbers_and_ids_as_text(built_from, class_set, tmp_path, kind):
+    out, rows = built_from(ROSTER, 'Номер зачётки')
+    client = organiser(page_app({'OUT': out}))
+    link = {r['name']: r['link'].split('8000')[1] for r in read_csv(client.get('/board/links.csv').text)}
+    client.post(link['Bob Marsh'], data={'word': rows['Bob Marsh']['password']})
+    report = tmp_path / f'report{kind}'
+    status, _, said = class_set('grade', out, '--from-checkins', '--output', str(report), '--points', '2.5')
+    assert status == 0, said
+    if kind == '.xlsx':
+        import openpyxl
+        header, *table = list(openpyxl.load_workbook(report).active.values)
+        bob = dict(zip(header, [r for r in table if r[0] == 'Bob Marsh'][0]))
+        anna = dict(zip(header, [r for r in table if r[0] == 'Анна Петрова'][0]))
+        assert (bob['Номер зачётки'], bob['Код'], anna['Код'], bob['Points']) == (1003, 'A-18', '00017', 2.5)
+        assert isinstance(bob[[h for h in header if h.startswith('Solved at')][0]], datetime.datetime)
+        return
+    header, *table = ods_rows(str(report))
+    names = [value for _, value in header]
+    bob = dict(zip(names, [r for r in table if r[0][1] == 'Bob Marsh'][0]))
+    anna = dict(zip(names, [r for r in table if r[0][1] == 'Анна Петрова'][0]))
+    assert bob['Номер зачётки'] == ('float', '1003') and bob['Points'] == ('float', '2.5')
+    assert anna['Код'] == ('string', '00017'), 'an id that was text stays text, its zeros kept'
+    assert bob[[n for n in names if n.startswith('Solved at')][0]][0] == 'date'
+    summary = ods_rows_of(str(report), 1)
+    assert ('string', 'Solved') in [row[0] for row in summary]
+
+
+def ods_rows_of(path, sheet):
+    from odf.opendocument import load
+    from odf.table import Table, TableCell, TableRow
+    from odf.teletype import extractText
+    found = load(path).spreadsheet.getElementsByType(Table)[sheet]
+    return [[('string', extractText(c)) for c in row.getElementsByType(TableCell)]
+            for row in found.getElementsByType(TableRow)]
+
+
+def test_an_ods_report_freezes_its_header_and_filters_it(make_set, class_set, tmp_path):
+    from odf.opendocument import load
+    from odf.table import DatabaseRange
+    out = make_set()
+    page_app({'OUT': out})
+    report = tmp_path / 'report.ods'
+    assert class_set('grade', out, '--from-checkins', '--output', str(report))[0] == 0
+    doc = load(str(report))
+    settings = doc.settingsxml().decode() if isinstance(doc.settingsxml(), bytes) else doc.settingsxml()
+    assert 'VerticalSplitPosition' in settings and '>1<' in settings.split('VerticalSplitPosition')[1][:40]
+    assert doc.spreadsheet.getElementsByType(DatabaseRange), 'a filter on the header'
