@@ -122,7 +122,7 @@ def write_set(root, rows, programs):
 def sweep(out):
     """Remove a new set that a killed change left laid out beside OUT, and
     say so; an old set not yet removed goes quietly."""
-    parent, name = os.path.split(out)
+    parent, name = os.path.split(os.path.abspath(out))  # OUT, or OUT/, as typed
     for path in leftovers(parent, f'.{name}.new-'):
         size = sum(os.lstat(os.path.join(top, entry)).st_blocks * 512 for top, _, entries in os.walk(path)
                    for entry in entries)
