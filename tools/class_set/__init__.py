@@ -15,8 +15,8 @@ keep it so):
   clock), enrolment (walk-ins at the door), problems, serving (one
   process, waitress), workers (past one process, gunicorn).
 - sheets/: the files people hand the tool and get back: tables (reading
-  them, CSV), office (.xlsx and .ods spreadsheets), roster, report, links
-  (and the slips).
+  them, CSV), office (.xlsx and .ods spreadsheets), roster, report,
+  gradebook (what a school's gradebook imports), links (and the slips).
 - programs/: making programs: compiling (the release preset), template
   (programs written from reference builds), placing (programs put into a
   set), verifying (every program under Wine).
@@ -27,7 +27,8 @@ keep it so):
   and closes, extra time); and files (their names, CSV text, writes, the lock),
   in_place (one person added or removed in place), removing (a removal's
   texts), swap (a new set put in place), folder (the set read, checked,
-  laid out, locked), grading (whose each answer is).
+  laid out, locked), people (the one model of the set's people), groups
+  (the roster's groups, and a file each), grading (whose each answer is).
 - Below them all: errors (Refusal, Failure and the exit codes), language
   (English and Russian), names (comparing names, their folders), times
   (one kind of time: instants, as files hold them and as people read

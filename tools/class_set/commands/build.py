@@ -11,7 +11,7 @@ from ..names import check_folders, check_newcomers, name_key
 from ..programs.compiling import work_place
 from ..programs.placing import add_people
 from ..programs.verifying import verify_command
-from ..set import removals, walkins
+from ..set import groups, removals, walkins
 from ..set.details import merged, read_details, write_details
 from ..set.folder import is_new, locked, read_set, resolve
 from ..set.keys import with_keys
@@ -45,12 +45,15 @@ def options(parser):
     parser.add_argument('--extra-time-column', metavar='TEXT',
                         help="the roster's column of each person's extra minutes beyond the room's closing (empty: "
                              'none); kept through rekey, remove, restore and a later build')
+    parser.add_argument('--group-column', metavar='TEXT',
+                        help="the roster's column of groups, for the board and for grade's and links' --group "
+                             '(default: one headed Группа, Group or Class)')
 
 
 def run(args):
     """Build the set, then verify it where asked."""
     rows = build_command(args.roster, args.out, jobs=args.jobs, encoding=args.encoding, name_column=args.name_column,
-                         id_column=args.id_column, extra_column=args.extra_time_column)
+                         id_column=args.id_column, extra_column=args.extra_time_column, group_column=args.group_column)
     if not args.verify:
         return OK
     return verify_command(os.path.abspath(args.out), rows)
@@ -196,7 +199,8 @@ def extra_minutes(roster_path, roster, column):
     return found
 
 
-def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None, extra_column=None):
+def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_column=None, extra_column=None,
+                  group_column=None):
     """Build the set from ROSTER; return its rows of the set as built."""
     out = resolve(out)
     rows_there = rows_about(roster_path)
@@ -204,6 +208,7 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
         check_room(roster_path, out, int(rows_there * 0.8), 'about ')
     roster = read_roster(roster_path, encoding, name_column, id_column)
     extra = extra_minutes(roster_path, roster, extra_column) if extra_column else None
+    group_column = group_column and groups.column_of(roster.columns, group_column)
     with locked(out):
         rows, details = [] if is_new(out) else read_set(out), read_details(out)
         found = match(roster.people, rows, details.ids)
@@ -228,6 +233,8 @@ def build_command(roster_path, out, jobs, encoding=None, name_column=None, id_co
                                 {name_key(walk_in.name) for walk_in, _ in listed.values()}])
         if extra is not None:
             Checkins(out).give_extra({folder_of[p.where]: extra[p.where] for p in people})
+        if group_column:
+            Checkins(out).remember('group_column', group_column)
     for walk_in, person in listed.values():
         print(f'{walk_in.name}, who enrolled at the page {times.said(walk_in.time) or "before"}, is "{person.name}" of the '
               f'roster ({roster_path}:{person.where}) from now on: the same folder, program, password, link and '

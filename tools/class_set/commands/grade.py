@@ -10,10 +10,12 @@ from ..set.clock import Clock
 from ..set.folder import read_set, records_path, steady
 from ..set.grading import Handed, from_store
 from ..set.store import Checkins
+from ..set.groups import beside, parts, set_column
+from ..sheets.gradebook import LAYOUTS, Gradebook, resolved, write_gradebook
 from ..sheets.office import kind_of
 from ..sheets.report import graded, write_report
 from ..sheets.tables import column, inside, read_table, writable
-from .options import clock_of, file_options, instant, language_option, length, out_argument, points
+from .options import clock_of, file_options, group_options, instant, language_option, length, out_argument, points
 
 
 NAME = 'grade'
@@ -51,6 +53,19 @@ def options(parser):
                         help='when it closed, for late solutions (default: as serve kept it)')
     parser.add_argument('--for', dest='lasts', type=length, metavar='DURATION',
                         help='or how long it was open from the opening: 90m, 1h30m')
+    parser.add_argument('--gradebook', metavar='FILE',
+                        help="what a school's gradebook imports to FILE (.csv in UTF-8, .xlsx or .ods): one row per "
+                             "person of the roster, their id, name and points, nobody else; with it the report is "
+                             'written only where --output says')
+    parser.add_argument('--gradebook-id', action='append', metavar='COLUMN',
+                        help="the roster's column the gradebook knows people by, again for more than one (default: "
+                             "build's --id-column, else a column of e-mail addresses)")
+    parser.add_argument('--gradebook-for', choices=LAYOUTS, default='plain',
+                        help="plain: the id columns, Name and the points, for Moodle's CSV import and most others; "
+                             "canvas: the columns Canvas's import knows (default: %(default)s)")
+    parser.add_argument('--gradebook-title', default='PassWord', metavar='TEXT',
+                        help="the points' column: the gradebook's item or assignment (default: %(default)s)")
+    group_options(parser, 'the report and the gradebook')
     parser.add_argument('--trust-names', action='store_true',
                         help="count another's password handed in under a name as passed around; by default only "
                              'answers through personal links prove who handed it in, and those by name are listed '
@@ -66,7 +81,10 @@ def run(args):
                          output=args.output, from_checkins=args.from_checkins, encoding=args.encoding,
                          id_column=args.id_column, trust_names=args.trust_names, language=args.language,
                          points=args.points, late_points=args.late_points, time_column=args.time_column,
-                         clock=lambda kept: clock_of(args, kept))
+                         clock=lambda kept: clock_of(args, kept), group_column=args.group_column,
+                         group=args.group, per_group=args.per_group,
+                         gradebook=args.gradebook and Gradebook(args.gradebook, args.gradebook_id or (),
+                                                                args.gradebook_for, args.gradebook_title))
 
 
 MOST_SAID = 10  # answers under names that match nobody, said on the terminal; the report has them all
@@ -125,20 +143,25 @@ def checked_in(out):
 
 def grade_command(out, answers_path, name_column='name', word_column='password', output=None, from_checkins=False,
                   encoding=None, id_column=None, trust_names=False, language=None, points=1, late_points=0,
-                  time_column=None, clock=None):
-    """Grade the answers for the set OUT; the report to `output` or standard output, its summary on
-    standard error."""
+                  time_column=None, clock=None, group_column=None, group=None, per_group=False, gradebook=None):
+    """Grade the answers for the set OUT; the report to `output` or standard
+    output (or only where `output` says, with a Gradebook to write), cut to
+    a `group` or to a file each where asked; its summary on standard error."""
     records_path(out)
     downloads = None
     if not from_checkins:
         if inside(answers_path, out):
             raise Refusal(f'{answers_path}: a file of the set itself, not the answers handed in')
         answers = read_answers(answers_path, name_column, word_column, encoding, id_column, time_column)
-    if answers_path and output and output != '-' and os.path.realpath(output) == os.path.realpath(answers_path):
-        raise Refusal(f'{output}: that is the answers file itself')
-    if output and output != '-':
-        writable(output, out)
-        kind_of(output, 'a report')
+    files = [(output, 'a report'), (gradebook and gradebook.path, 'a gradebook')]
+    files = [(path, what) for path, what in files if path and path != '-']
+    if per_group and not files:
+        raise Refusal('--per-group writes a file for each group: name one with --output or --gradebook')
+    for path, what in files:
+        if answers_path and os.path.realpath(path) == os.path.realpath(answers_path):
+            raise Refusal(f'{path}: that is the answers file itself')
+        writable(path, out)
+        kind_of(path, what)
     with steady(out):  # no remove or restore half-seen
         everyone = people.read(out, read_set(out), keys={})  # their links' keys are not graded
         store = kept_store(out)
@@ -147,10 +170,23 @@ def grade_command(out, answers_path, name_column='name', word_column='password',
             downloads = store.downloads()
         kept, extras = (store.clock(), store.extras()) if store else (Clock(), {})
         report = graded(out, everyone, answers, trust_names, downloads, clock(kept) if clock else kept, extras)
-    said = write_report(report, output, out, language, points, late_points)
+        column = set_column(out, group_column)
+        gradebook = gradebook and resolved(out, gradebook)
+    said = []
+    for name, members in parts((*everyone.here, *everyone.gone), column, group, per_group):
+        part = report if name is None else report.cut({p.folder for p in members})
+        where = (lambda path: beside(path, name)) if per_group else (lambda path: path)
+        if output or not gradebook:
+            said += write_report(part, output and where(output), out, language, points, late_points)
+        if gradebook:
+            said += write_gradebook(part, everyone, gradebook._replace(path=where(gradebook.path)), out, column,
+                                    output and where(output), points, late_points)
+        if name is not None:
+            said.append(f'{name or "no group"}: {part.grade.summary()}'
+                        + (f' ({where(output)})' if per_group and output else ''))
     strangers = report.grade.strangers
     more = [f'... and {len(strangers) - MOST_SAID} more answers under names that match no one person '
             '(the report has them all)'] if len(strangers) > MOST_SAID else []
     print('\n'.join([report.grade.summary(), *map(str, report.grade.passed), *strangers[:MOST_SAID], *more,
-                     *said]), file=sys.stderr)
+                     *dict.fromkeys(said)]), file=sys.stderr)
     return OK

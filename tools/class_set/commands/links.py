@@ -8,12 +8,13 @@ from ..errors import OK, Refusal, argument
 from ..language import translations
 from ..set import people
 from ..set.folder import locked, read_set
+from ..set.groups import beside, parts, set_column
 from ..set.keys import with_keys
-from ..set.store import Checkins, remembered_base
+from ..set.store import Checkins, remembered
 from ..sheets.links import links_csv, links_sheet, people_links, slips_page
 from ..sheets.office import kind_of, spreadsheet
 from ..sheets.tables import whole_file, writable
-from .options import language_option, out_argument
+from .options import group_options, language_option, out_argument
 
 
 NAME = 'links'
@@ -36,12 +37,16 @@ def options(parser):
     parser.add_argument('--only', metavar='NAME', help="one person's link and slip: a name as people type it, an id "
                                                        'or a folder (a lost slip, a new key)')
     language_option(parser, 'the slips and the spreadsheet')
+    group_options(parser, 'the links and slips')
 
 
 def run(args):
     """Write everyone's link, or one person's."""
+    if args.only and (args.group or args.per_group):
+        args.parser.error('--only is one person: not with --group or --per-group')
     return links_command(os.path.realpath(args.out), base=args.base, output=args.output, slips=args.slips,
-                         language=args.language or 'en', only=args.only)
+                         language=args.language or 'en', only=args.only, group_column=args.group_column,
+                         group=args.group, per_group=args.per_group)
 
 
 def checked_base(base):
@@ -54,24 +59,44 @@ def checked_base(base):
 
 def links_advice(out, folder):
     """Return the command to copy that prints one person's link and slip."""
-    return f'class-set links {out} --base {remembered_base(out) or "auto"} --only {argument(folder)} --slips slip.html'
+    base = remembered(out, 'base') or 'auto'
+    return f'class-set links {out} --base {base} --only {argument(folder)} --slips slip.html'
 
 
-def links_command(out, base, output, slips, language='en', only=None):
-    """Write the links of the set OUT on `base`: CSV or workbook, and slips where asked."""
+def links_command(out, base, output, slips, language='en', only=None, group_column=None, group=None,
+                  per_group=False):
+    """Write the links of the set OUT on `base`: CSV or workbook, and slips
+    where asked; of a `group` alone, or a file each where asked."""
     base = room_base(8000) if base == 'auto' else checked_base(base)
+    files = [path for path in (output, slips) if path and path != '-']
+    if per_group and not files:
+        raise Refusal('--per-group writes a file for each group: name one with --output or --slips')
+    kind = kind_of(output, 'the links') if output and output != '-' else '.csv'
     with locked(out):
         rows = read_set(out)
         everyone = people.read(out, rows, with_keys(out, rows))
         chosen = [everyone.find(only)] if only else list(everyone.here)
-        Checkins(out).remember_base(base)
+        cut = parts(chosen, set_column(out, group_column), group, per_group)
+        Checkins(out).remember('base', base)
+    said = []
+    for name, members in cut:
+        where = (lambda path: beside(path, name)) if per_group else (lambda path: path)
+        said.append(write_links(out, members, everyone, base, output and where(output), kind,
+                                slips and where(slips), language))
+    for line in said:
+        print(line, file=sys.stderr)
+    warning = unreachable(base, 'The links\' address')
+    if warning:
+        print(warning, file=sys.stderr)
+    return OK
+
+
+def write_links(out, chosen, everyone, base, output, kind, slips, language):
+    """Write the links of those `chosen` on `base`; what to tell of it, in a line."""
     links = people_links(chosen, base, everyone.here)
     if slips is not None:
         with whole_file(slips, out) as f:
             f.write(slips_page(links, language=language))
-    if output and output != '-':
-        writable(output, out)
-    kind = kind_of(output, 'the links') if output and output != '-' else '.csv'
     if kind != '.csv':
         with whole_file(output, out, binary=True) as f:
             f.write(spreadsheet(kind, links_sheet(out, chosen, links, translations(language).gettext)))
@@ -80,8 +105,4 @@ def links_command(out, base, output, slips, language='en', only=None):
             f.write(links_csv(out, chosen, links))
     said = [f'{len(links)} links on {base}', f'to {output}' if output and output != '-' else '',
             f'slips to {slips}' if slips else '']
-    print(', '.join(s for s in said if s), file=sys.stderr)
-    warning = unreachable(base, 'The links\' address')
-    if warning:
-        print(warning, file=sys.stderr)
-    return OK
+    return ', '.join(s for s in said if s)

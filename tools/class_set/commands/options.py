@@ -115,3 +115,14 @@ def points(text):
     if not 0 <= value < 10**6:
         raise argparse.ArgumentTypeError(f'expected points from 0 up, such as 1 or 2.5, got {text!r}')
     return value
+
+
+def group_options(parser, what):
+    """--group-column, --group, --per-group: `what` cut to one group of the roster, or one file each."""
+    parser.add_argument('--group-column', metavar='TEXT',
+                        help="the roster's column of groups (default: the one build was told, or one headed "
+                             'Группа, Group or Class)')
+    parser.add_argument('--group', metavar='GROUP', help=f'{what} of this group alone, such as ИБ-21')
+    parser.add_argument('--per-group', action='store_true',
+                        help=f'{what} of each group to a file of its own beside the one named: report.xlsx gives '
+                             'report-ИБ-21.xlsx, report-ИБ-22.xlsx')

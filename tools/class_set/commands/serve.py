@@ -113,7 +113,7 @@ def serve_command(out, host, port, options):
     serving.prepare(out, config.get('PLACES'), config.get('JOBS', os.cpu_count() or 2))
     app = serving.ready(create_app(config))
     store = app.extensions['room'].store
-    store.remember_base(config['BASE'])
+    store.remember('base', config['BASE'])
     kept = store.clock()
     changed = options['clock'](kept) if options.get('clock') else kept
     if changed != kept:

@@ -220,17 +220,20 @@ class Passed:
         return f"unconfirmed, by name: {self.by}'s name came with {self.whose}'s password"
 
 
-def passed_around(result, label, order, most=None):
+def passed_around(result, label, order, most=None, among=None):
     """Return [Passed] of each password passed around (the first `most`), in the
-    set's order: proven first, then claimed."""
+    set's order: proven first, then claimed; only those with one end `among`
+    these folders (a group) where given."""
     pairs = [(proven, a, b) for proven, passed in ((True, result.handed_in), (False, result.claimed))
-             for a in sorted(passed, key=order.get) for b in sorted(passed[a], key=order.get)]
+             for a in sorted(passed, key=order.get) for b in sorted(passed[a], key=order.get)
+             if among is None or a in among or b in among]
     return [Passed(label[a], label[b], proven) for proven, a, b in pairs[:most]]
 
 
-def passed_count(result):
-    """Return how many passwords were passed around, proven or claimed."""
-    return sum(len(folders) for passed in (result.handed_in, result.claimed) for folders in passed.values())
+def passed_count(result, among=None):
+    """Return how many passwords were passed around, proven or claimed (with one end `among` these folders)."""
+    return sum(1 for passed in (result.handed_in, result.claimed) for a, folders in passed.items() for b in folders
+               if among is None or a in among or b in among)
 
 
 HERE = (Result.SOLVED, Result.WRONG, Result.NONE)  # what a person of the set's answers come to
@@ -254,6 +257,13 @@ class Grade:
         return found | {'removed': sum(1 for r in self.rows if r.removed), 'people': len(here),
                         'answers': sum(r.answers for r in self.rows),
                         'not on the list': sum(1 for r in self.rows if not r.folder)}
+
+    def cut(self, folders):
+        """Return the Grade of those `folders` alone: their rows, and the
+        passwords passed around by them or theirs."""
+        rows = [r for r in self.rows if r.folder in folders]
+        shown = {r.label for r in rows}
+        return Grade(rows, [p for p in self.passed if p.by in shown or p.whose in shown], [])
 
     def summary(self):
         """solved, wrong and none among the people of the set (and how many removed)."""

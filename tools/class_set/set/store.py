@@ -297,10 +297,17 @@ class Checkins:
             self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('board_key', secrets.token_urlsafe(18)))
         return self.key()
 
-    def remember_base(self, base):
-        """Keep the room's address that links or serve was given, for advice that names it."""
+    def remember(self, name, value):
+        """Keep a setting of the set: the room's address that links or serve was
+        given, for advice that names it; the roster's column of groups."""
         with self.writing():
-            self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', ('base', base))
+            self.db.execute('INSERT OR REPLACE INTO settings VALUES (?, ?)', (name, value))
+
+    def setting(self, name):
+        """Return a setting kept by remember; None where there is none."""
+        with self.reading():
+            found = self.db.execute('SELECT value FROM settings WHERE name = ?', (name,)).fetchone()
+        return found and found[0]
 
     def spend(self, budget, now):
         """One of `budget`, inside a write; TooMany where it is spent."""
@@ -459,15 +466,16 @@ def space(store, people, now=None):
     return Space(free_space(store.path), hour, store.full_since)
 
 
-def remembered_base(out):
-    """Return the room's address that links or serve was last given, read
-    without making or changing the store; None where there is none."""
+def remembered(out, name):
+    """Return a setting of the set OUT kept by Checkins.remember (the room's
+    address that links or serve was last given), read without making or
+    changing the store; None where there is none."""
     path = os.path.join(out, CHECKINS)
     if not os.path.isfile(path):
         return None
     try:
         with contextlib.closing(sqlite3.connect(f'file:{urllib.parse.quote(path)}?mode=ro', uri=True)) as db:
-            found = db.execute("SELECT value FROM settings WHERE name = 'base'").fetchone()
+            found = db.execute('SELECT value FROM settings WHERE name = ?', (name,)).fetchone()
     except sqlite3.Error:
         return None
     return found and found[0]

@@ -80,6 +80,10 @@ class Report:
         self.columns = COLUMNS + details.columns
         self.timing = self.timed()
 
+    def cut(self, folders):
+        """Return the Report of those `folders` alone (a group): their rows, ranked among themselves."""
+        return Report(self.grade.cut(folders), self.details, self.downloads, self.clock, self.extras)
+
     def downloaded(self, row):
         """When a row's person first downloaded their program; None where not known."""
         return self.downloads.get(row.folder) or self.downloads.get(row.name) if row.folder else None
