@@ -129,3 +129,31 @@ def test_the_links_of_a_group(after_class, class_set, tmp_path):
     assert 'Bob Marsh' in (tmp_path / 'slips-ИБ-21.html').read_text(encoding='utf-8')
     assert 'Bob Marsh' not in (tmp_path / 'slips-ИБ-22.html').read_text(encoding='utf-8')
 
+
+def test_the_board_of_a_group_and_what_it_hands_out(after_class, class_set):
+    client = organiser(page_app({'OUT': after_class}))
+    board = client.get('/board').text
+    assert '<th>Группа</th>' in board
+    board = board[board.index('id="people"'):]
+    order = ['Анна Петрова', 'Bob Marsh', 'Carl Jensen', 'Dana Scott', 'Zoe Late']
+    assert sorted(order, key=board.index) == order, 'sorted by group, the ungrouped last, the roster order within'
+
+    group = client.get('/board?group=иб-22').text
+    assert 'Board: ИБ-22' in group and 'Carl Jensen' in group and 'Bob Marsh' not in group
+    assert 'Solved: 0' in group and 'No answer: 2' in group, 'the counts are the group\'s'
+    assert 'href="/board.csv?group=%D0%98%D0%91-22"' in group
+
+    report = client.get('/board.csv?group=ИБ-22')
+    assert [r['name'] for r in read_csv(report.text)] == ['Carl Jensen', 'Dana Scott']
+    assert "filename*=UTF-8''report-%D0%98%D0%91-22.csv" in report.headers['Content-Disposition']
+    assert [r['name'] for r in read_csv(client.get('/board/links.csv?group=ИБ-21').text)] == \
+        ['Анна Петрова', 'Bob Marsh']
+    slips = client.get('/board/slips?group=ИБ-21').text
+    assert 'Bob Marsh' in slips and 'Carl Jensen' not in slips
+
+    wall = client.get('/board/wall?group=ИБ-21').text
+    assert 'How far ИБ-21 has got' in wall and '1 of 2 has solved it' in wall
+    assert 'wall.svg?group=' in wall
+
+    missing = client.get('/board?group=ИБ-23')
+    assert missing.status_code == 404 and 'Its groups: ИБ-21, ИБ-22' in missing.text

@@ -3,20 +3,24 @@ result, the report as CSV, and everyone's link as CSV or slips to print."""
 
 import hmac
 import io
+import urllib.parse
 
 from flask import Blueprint, Response, abort, current_app, redirect, render_template, request, url_for
 from flask_babel import get_locale, gettext
 
 from .. import times
+from ..language import N_
 from ..set import grading
 from ..set import walkins
+from ..set.groups import beside, of_group
 from ..set.store import space
 from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
 from ..sheets.office import spreadsheet
 from ..sheets.tables import write_csv
 from .clockface import face
-from .problems import keyed
+from .problems import keyed, problem
+from .standing import NoSuchGroup
 
 
 board = Blueprint('board', __name__)
@@ -39,30 +43,61 @@ def check_key():
     return None
 
 
+@board.errorhandler(NoSuchGroup)
+def no_such_group(error):
+    """Return the problem page of a group the roster does not have, with those it has."""
+    return problem(404, N_('No such group'), N_('The roster has no group "%(group)s". Its groups: %(groups)s.'),
+                   group=error.wanted, groups=', '.join(error.groups) or '-')
+
+
+def asked_group():
+    """Return (the roster's column of groups, the group that ?group= names
+    as the roster writes it: '' for everyone); NoSuchGroup for none such."""
+    room = current_app.extensions['room']
+    room.people()  # the column comes with the roster's columns
+    column = room.group_column
+    return column, current_app.extensions['standing'].group(column, request.args.get('group', '').strip())
+
+
+def in_asked_group(everyone):
+    """Return the Persons of `everyone` of the group the address asks for (all where none), and the group."""
+    column, group = asked_group()
+    return ([p for p in everyone if of_group(p, column, group)] if group else list(everyone)), group
+
+
 def board_report():
-    """grade's Report from the check-ins, with when each downloaded."""
+    """grade's Report from the check-ins, with when each downloaded; of
+    the group the address asks for alone, where it asks for one."""
     room = current_app.extensions['room']
     answers, people = room.store.answers(), room.people()
-    return graded(room.out, people, grading.from_store(answers), downloads=room.store.downloads())
+    report = graded(room.out, people, grading.from_store(answers), downloads=room.store.downloads())
+    members, group = in_asked_group((*people.here, *people.gone))
+    return (report.cut({p.folder for p in members}) if group else report), group
 
 
-def attachment(text, mimetype, filename):
-    """Return a download: `text` as `filename`, not kept by the browser."""
-    return keyed(Response(text, mimetype=mimetype, headers={'Content-Disposition': f'attachment; filename="{filename}"'}))
+def attachment(data, mimetype, filename, group=''):
+    """Return a download: `data` as `filename` (of a group: report-ИБ-21.csv), not kept by the browser."""
+    filename = beside(filename, group) if group else filename
+    said = f'attachment; filename="{filename.encode("ascii", "replace").decode()}"'
+    if not filename.isascii():  # RFC 6266: browsers take the UTF-8 name
+        said += f"; filename*=UTF-8''{urllib.parse.quote(filename)}"
+    return keyed(Response(data, mimetype=mimetype, headers={'Content-Disposition': said}))
 
 
 @board.get('/board')
 def show():
     """Return the board: the counts, the passwords passed around, names tried, and a page of people."""
     room = current_app.extensions['room']
+    room.people()  # the column of groups comes with the roster's columns
     shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
-                                                     request.args.get('page', 1, type=int))
+                                                     request.args.get('page', 1, type=int), room.group_column,
+                                                     request.args.get('group', '').strip())
     people = room.people()
     places = room.places - len(people.walk_ins) if room.places else None
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
                                           now=times.clock(times.now()), space=disk_space(len(people.here)),
-                                          clock=face(room.store))))
+                                          clock=face(room.store), column=room.group_column)))
 
 
 def disk_space(people):
@@ -82,15 +117,19 @@ def mebibytes(size):
 def wall():
     """Return the board for the wall: how far the room has got, in large type,
     and its solutions over time; no names, nothing anyone typed."""
-    counts, _ = current_app.extensions['standing'].wall()
+    room = current_app.extensions['room']
+    room.people()
+    counts, _, group = current_app.extensions['standing'].wall(room.group_column, request.args.get('group', '').strip())
     return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()),
-                                          clock=face(current_app.extensions['room'].store))))
+                                          clock=face(room.store), group=group)))
 
 
 @board.get('/board/wall.svg')
 def wall_chart():
     """Return the wall's chart of solutions over time, an image of its own."""
-    _, solved = current_app.extensions['standing'].wall()
+    room = current_app.extensions['room']
+    room.people()
+    _, solved, _ = current_app.extensions['standing'].wall(room.group_column, request.args.get('group', '').strip())
     opens = current_app.extensions['room'].store.clock().opens
     response = keyed(Response(solutions_chart(solved, gettext, opens), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
@@ -117,16 +156,18 @@ def solutions_chart(solved, gettext, opens=None):
 @board.get('/board/report.xlsx')
 def report_xlsx():
     """grade's report as a workbook, in the board's language."""
-    data = spreadsheet('.xlsx', board_report().table(gettext))
-    return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx')
+    report, group = board_report()
+    data = spreadsheet('.xlsx', report.table(gettext))
+    return attachment(data, 'application/vnd.openxmlformats-officedocument.spreadsheetml.sheet', 'report.xlsx', group)
 
 
 @board.get('/board.csv')
 def report_csv():
     """grade's report as CSV."""
     text = io.StringIO()
-    board_report().csv(text)
-    return attachment(text.getvalue(), 'text/csv', 'report.csv')
+    report, group = board_report()
+    report.csv(text)
+    return attachment(text.getvalue(), 'text/csv', 'report.csv', group)
 
 
 @board.get('/board/tried.csv')
@@ -141,18 +182,21 @@ def tried_csv():
 
 
 def everyones_links():
-    """Return everyone's link, on the address serve was told (--base) or found:
-    never one that a client's Host header chose."""
+    """Return everyone's link (of the group the address asks for), on the
+    address serve was told (--base) or found: never one that a client's
+    Host header chose; and the group."""
     room = current_app.extensions['room']
     people = room.people()
-    linked = [p for p in people.here if p.key]  # a walk-in whose key is a moment behind: next time
-    return linked, people_links(linked, current_app.config['BASE'].rstrip('/') + '/', people.here)
+    members, group = in_asked_group(people.here)
+    linked = [p for p in members if p.key]  # a walk-in whose key is a moment behind: next time
+    return linked, people_links(linked, current_app.config['BASE'].rstrip('/') + '/', people.here), group
 
 
 @board.get('/board/links.csv')
 def links_download():
     """Return everyone's link as CSV."""
-    return attachment(links_csv(current_app.extensions['room'].out, *everyones_links()), 'text/csv', 'links.csv')
+    linked, links, group = everyones_links()
+    return attachment(links_csv(current_app.extensions['room'].out, linked, links), 'text/csv', 'links.csv', group)
 
 
 @board.get('/board/slips')

@@ -13,6 +13,7 @@ from ..set.people import People
 from ..set.details import read_details
 from ..set.files import KEYS, RECORDS, REMOVED, WALK_INS
 from ..set.folder import program_path, read_served
+from ..set.groups import kept_column
 from ..set.journal import size_of
 from ..set.keys import keys_after, read_keys
 from ..set.records import read_rows_after, row_line
@@ -61,7 +62,7 @@ class Room:
         self.stamp, self.lock, self.current = None, threading.Lock(), People(())
         # Where the files were read up to, and what was read of them; under the lock.
         self.records_at, self.keys_at, self.removed_at, self.removed = 0, 0, 0, None
-        self.details, self.walk_ins = None, []
+        self.details, self.walk_ins, self.group_column = None, [], None
 
     def budget(self, kind, who):
         """Return the Budget of a Spending for `who`: a person's folder or an address."""
@@ -131,6 +132,7 @@ class Room:
         self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
         rows = read_served(self.out)  # build checked every program
         self.details = read_details(self.out)
+        self.group_column = kept_column(self.details.columns, self.store.setting('group_column'))
         return people.read(self.out, rows, read_keys(self.out, rows), self.details, self.current.version + 1)
 
     def add_rows(self, now):

@@ -11,6 +11,7 @@ from .. import times
 from ..names import name_key
 from ..set import grading
 from ..set import removals
+from ..set.groups import group_of, groups, in_order, of_group
 from ..set.files import DETAILS, REMOVED
 from ..set.people import Person, labels
 from ..set.store import Via
@@ -50,6 +51,15 @@ class Line(NamedTuple):
     late: bool = False
     extra: int = 0
     until: str = ''
+    group: str = ''
+
+
+class NoSuchGroup(LookupError):
+    """A group the roster does not have, as asked for; `groups`: those it has."""
+
+    def __init__(self, wanted, groups):
+        super().__init__(wanted)
+        self.wanted, self.groups = wanted, groups
 
 
 class Labels:
@@ -169,6 +179,51 @@ class Standing:
             self.made[what] = make[what]()
         return self.made[what]
 
+    def cached(self, key, make):
+        """Return what `make` makes, made once for these people."""
+        if key not in self.made:
+            self.made[key] = make()
+        return self.made[key]
+
+    def members(self, people, column, group):
+        """Return the people of the set that the board lists: sorted by group
+        where the roster has a `column` of groups, and of `group` alone where
+        one is asked for; made once for these people."""
+        if not column:
+            return people.here
+        ordered = self.cached(('by group', column), lambda: sorted(
+            people.here, key=lambda p: in_order(group_of(p, column))))
+        if not group:
+            return ordered
+        return self.cached(('group', column, group), lambda: [p for p in ordered if of_group(p, column, group)])
+
+    def groups(self, people, column):
+        """Return the roster's groups, in order; none without a `column` of them."""
+        return self.cached(('groups', column), lambda: sorted(groups(people.here, column), key=in_order)) \
+            if column else []
+
+    def group_named(self, people, column, wanted):
+        """Return the roster's group that `wanted` names, as names compare;
+        '' where none is wanted; NoSuchGroup where the roster has none such."""
+        if not wanted:
+            return ''
+        found = {name_key(g): g for g in self.groups(people, column) if g}
+        if name_key(wanted) not in found:
+            raise NoSuchGroup(wanted, list(found.values()))
+        return found[name_key(wanted)]
+
+    def group(self, column, wanted):
+        """Return the roster's group that `wanted` names, as group_named finds it, for the people as they are now."""
+        with self.lock:
+            return self.group_named(self.follow(), column, wanted)
+
+    def among(self, people, column, group):
+        """Return the folders of `group`; None (everyone) where none is asked for."""
+        if not group:
+            return None
+        return self.cached(('folders', column, group),
+                           lambda: frozenset(p.folder for p in self.members(people, column, group)))
+
     def follow(self):
         """Count what was handed in since last time; the people as they are now."""
         people = self.room.people()
@@ -190,52 +245,66 @@ class Standing:
                 break
         return people
 
-    def board(self, query, page):
+    def board(self, query, page, column=None, group=None):
         """Return what the board's page shows: the counts, the passwords passed
         around, the latest names tried that nobody has, and the report's rows of
         page `page` of those that `query` finds (all where it is empty), with how
-        many pages there are and which this is."""
+        many pages there are and which this is; sorted by the roster's `column`
+        of groups where it has one, of `group` alone where one is asked for."""
         with self.lock:
             people = self.follow()
-            found = self.search(people.here, query)
+            group = self.group_named(people, column, group)
+            among = self.among(people, column, group)
+            found = self.search(self.members(people, column, group), query)
             pages = max(1, -(-len(found) // PAGE))
             page = min(max(1, page), pages)
             order, label = self.made_once('order'), self.made_once('label')
             received = grading.passed_to(self.result)
-            shown = [grading.report_row(p, self.result, label, order, received)
-                     for p in found[(page - 1) * PAGE:page * PAGE]]
-            passed = grading.passed_around(self.result, label, order, PASSED)
-            passes = grading.passed_count(self.result)
-            counts = self.counts(people)
+            listed = found[(page - 1) * PAGE:page * PAGE]
+            shown = [grading.report_row(p, self.result, label, order, received) for p in listed]
+            passed = grading.passed_around(self.result, label, order, PASSED, among)
+            passes = grading.passed_count(self.result, among)
+            counts = self.counts(people, among)
             tried, tries = list(reversed(self.tried)), self.tries
+            all_groups = self.groups(people, column)
         downloads = self.room.store.downloads([r.folder for r in shown] + [r.name for r in shown])
         room_clock, extras = self.room.store.clock(), self.room.store.extras()
         lines = []
-        for row in shown:
+        for row, person in zip(shown, listed):
             extra = extras.get(row.folder, 0)
             lines.append(Line(row, clock(row.solved_at), clock(downloads.get(row.folder) or downloads.get(row.name)),
                               row.solved_at is not None and room_clock.late(row.solved_at, extra), extra,
-                              times.clock(room_clock.closing(extra), seconds=False) if extra else ''))
+                              times.clock(room_clock.closing(extra), seconds=False) if extra else '',
+                              group_of(person, column)))
         return {'report': lines, 'pages': pages, 'page': page, 'counts': counts, 'passed': passed, 'passes': passes,
-                'tried': tried, 'tries': tries}
+                'tried': tried, 'tries': tries, 'groups': all_groups, 'group': group}
 
-    def wall(self):
-        """Return what the wall shows: the counts, and when each person of the set
-        first solved, in order; no names, nothing typed."""
+    def wall(self, column=None, group=None):
+        """Return what the wall shows: the counts, when each person of the set
+        (of `group` alone, where asked) first solved, in order, and the group
+        as the roster writes it; no names, nothing typed."""
         with self.lock:
             people = self.follow()
+            group = self.group_named(people, column, group)
+            among = self.among(people, column, group)
             members = self.found.people
-            solved = sorted(at for f, at in self.result.solved.items() if at and not members.folder(f).removed)
-            return self.counts(people), solved
+            solved = sorted(at for f, at in self.result.solved.items()
+                            if at and (among is None or f in among) and not members.folder(f).removed)
+            return self.counts(people, among), solved, group
 
-    def counts(self, people):
-        """solved, wrong and none among the people of the set, and their answers in all."""
+    def counts(self, people, among=None):
+        """solved, wrong and none among the people of the set (those of the
+        folders `among`, where given), and their answers in all."""
         members = self.found.people
-        answered = {f: n for f, n in self.result.counts.items() if not members.folder(f).removed}
-        solved = sum(1 for f in self.result.solved if not members.folder(f).removed)
+
+        def counted(folder):
+            return (among is None or folder in among) and not members.folder(folder).removed
+        answered = {f: n for f, n in self.result.counts.items() if counted(f)}
+        solved = sum(1 for f in self.result.solved if counted(f))
         wrong = sum(1 for f in answered if f not in self.result.solved)
-        return {'solved': solved, 'wrong': wrong, 'none': len(people.here) - solved - wrong,
-                'people': len(people.here), 'answers': sum(answered.values())}
+        size = len(people.here) if among is None else len(among)
+        return {'solved': solved, 'wrong': wrong, 'none': size - solved - wrong, 'people': size,
+                'answers': sum(answered.values())}
 
     def search(self, people, query):
         """Return those of `people` whose name, or one of the roster's other columns
