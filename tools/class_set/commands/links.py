@@ -69,8 +69,8 @@ def links_command(out, base, output, slips, language='en', only=None, group_colu
     where asked; of a `group` alone, or a file each where asked."""
     base = room_base(8000) if base == 'auto' else checked_base(base)
     files = [path for path in (output, slips) if path and path != '-']
-    if per_group and not files:
-        raise Refusal('--per-group writes a file for each group: name one with --output or --slips')
+    if per_group and (not files or '-' in (output, slips)):
+        raise Refusal('--per-group writes a file for each group: name one with --output or --slips, not -')
     kind = kind_of(output, 'the links') if output and output != '-' else '.csv'
     with locked(out):
         rows = read_set(out)
@@ -78,11 +78,13 @@ def links_command(out, base, output, slips, language='en', only=None, group_colu
         chosen = [everyone.find(only)] if only else list(everyone.here)
         cut = parts(chosen, set_column(out, group_column), group, per_group)
         Checkins(out).remember('base', base)
-    said = []
-    for name, members in cut:
-        where = (lambda path: beside(path, name)) if per_group else (lambda path: path)
-        said.append(write_links(out, members, everyone, base, output and where(output), kind,
-                                slips and where(slips), language))
+    placed = [(members, *((beside(path, name) if per_group and path else path) for path in (output, slips)))
+              for name, members in cut]
+    for _, *paths in placed:  # each file checked before any is written
+        for path in paths:
+            if path and path != '-':
+                writable(path, out)
+    said = [write_links(out, members, everyone, base, to, kind, slips_to, language) for members, to, slips_to in placed]
     for line in said:
         print(line, file=sys.stderr)
     warning = unreachable(base, 'The links\' address')
