@@ -8,7 +8,7 @@ students' requests were served, and how many within 2 s.
 Run: bash bench/slow.sh"""
 import os
 import resource
-import subprocess
+
 import sys
 import tempfile
 import time

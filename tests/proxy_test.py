@@ -7,7 +7,7 @@ fast is the benchmarks' (bench/slow.sh): no time is asserted here."""
 import contextlib
 import os
 import re
-import shutil
+
 import subprocess
 import sys
 import time

@@ -8,7 +8,7 @@ import subprocess
 
 import pytest
 
-from conftest import organiser, page_app, read_csv, records
+from conftest import page_app, read_csv, records
 
 EXPORT = ('ФИО;Группа;Номер\r\nАлексеев Артём Сергеевич;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n'
           'Иванов Иван Иванович;ИБ-22;1003\r\nAnna Petrova;ИБ-22;1004\r\n')

@@ -14,7 +14,6 @@ import threading
 import pytest
 
 from class_set.set.in_place import add_person, remove_people
-from class_set.set.details import read_details
 from class_set.set.people import person
 from class_set.errors import Refusal
 from class_set.set.keys import read_keys, with_keys

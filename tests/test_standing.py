@@ -5,7 +5,7 @@ import time
 
 from class_set.set import grading
 from class_set.web.standing import Standing
-from conftest import organiser, page_app, records
+from conftest import organiser, page_app
 from stand_in_set import numbered
 
 EXPORT = ('ФИО;Группа;Номер\r\nАнна Петрова;ИБ-21;1001\r\nИванов Иван Иванович;ИБ-21;1002\r\n'

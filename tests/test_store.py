@@ -13,7 +13,6 @@ import pytest
 
 from class_set.set import store as store_module
 from class_set.set.store import Checkins, Via
-from class_set.errors import Refusal
 from conftest import organiser, page_app, read_csv
 
 # The store as serve kept it before personal links and namesakes: no via, no folder.
