@@ -11,9 +11,10 @@ keep it so):
   the table that __main__ reads.
 - web/: the check-in page and the board: create_app, the blueprints page
   and board, room (the set as the page sees it, and the budgets),
-  standing (what the board shows), clockface (what the pages say of the
-  clock), enrolment (walk-ins at the door), problems, serving (one
-  process, waitress), workers (past one process, gunicorn).
+  standing (what the board shows), chart (the wall's), clockface (what
+  the pages say of the clock), enrolment (walk-ins at the door),
+  problems, serving (one process, waitress), workers (past one process,
+  gunicorn).
 - sheets/: the files people hand the tool and get back: tables (reading
   them, CSV), office (.xlsx and .ods spreadsheets), roster, report,
   gradebook (what a school's gradebook imports), links (and the slips).

@@ -155,8 +155,8 @@ def grade_command(out, answers_path, name_column='name', word_column='password',
         answers = read_answers(answers_path, name_column, word_column, encoding, id_column, time_column)
     files = [(output, 'a report'), (gradebook and gradebook.path, 'a gradebook')]
     files = [(path, what) for path, what in files if path and path != '-']
-    if per_group and not files:
-        raise Refusal('--per-group writes a file for each group: name one with --output or --gradebook')
+    if per_group and (not files or '-' in (output, gradebook and gradebook.path)):
+        raise Refusal('--per-group writes a file for each group: name one with --output or --gradebook, not -')
     for path, what in files:
         if answers_path and os.path.realpath(path) == os.path.realpath(answers_path):
             raise Refusal(f'{path}: that is the answers file itself')

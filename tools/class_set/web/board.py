@@ -18,6 +18,7 @@ from ..sheets.links import links_csv, people_links, slips_page, slips_style
 from ..sheets.report import graded, words
 from ..sheets.office import spreadsheet
 from ..sheets.tables import write_csv
+from .chart import solutions_chart
 from .clockface import face
 from .problems import keyed, problem
 from .standing import NoSuchGroup
@@ -130,27 +131,11 @@ def wall_chart():
     room = current_app.extensions['room']
     room.people()
     _, solved, _ = current_app.extensions['standing'].wall(room.group_column, request.args.get('group', '').strip())
-    opens = current_app.extensions['room'].store.clock().opens
-    response = keyed(Response(solutions_chart(solved, gettext, opens), mimetype='image/svg+xml'))
+    kept = room.store.clock()
+    response = keyed(Response(solutions_chart(solved, gettext, kept.opens, kept.closes), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.
     response.headers['Content-Security-Policy'] = "default-src 'none'; style-src 'unsafe-inline'"
     return response
-
-
-def solutions_chart(solved, gettext, opens=None):
-    """Return the solutions so far over time, as pygal draws them in SVG."""
-    import pygal
-    from pygal.style import Style
-    style = Style(font_family='sans-serif', background='white', plot_background='white', colors=('#1b6e20',),
-                  title_font_size=22, label_font_size=16, major_label_font_size=16, no_data_font_size=24)
-    chart = pygal.DateTimeLine(width=900, height=340, show_legend=False, js=[], style=style, fill=True,
-                               title=gettext('Solutions over time'), no_data_text=gettext('No solutions yet'),
-                               x_value_formatter=lambda at: at.strftime('%H:%M'), dots_size=3)
-    # pygal takes a time without a zone for UTC and shows it as it is: the local clock.
-    # From the opening, where there is one: the room's time, not the first solution's.
-    points = ([(opens.timestamp(), 0)] if opens and solved else []) + [(at, i) for i, at in enumerate(solved, 1)]
-    chart.add(gettext('Solved'), [(times.local(times.at(at)).replace(tzinfo=None), i) for at, i in points])
-    return chart.render()
 
 
 @board.get('/board/report.xlsx')
