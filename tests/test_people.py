@@ -233,3 +233,26 @@ def test_a_listed_name_with_parts_left_out_is_sent_for_the_slip(built, stand_in_
                                   '--slips', str(one))
     assert status == 0 and [r['name'] for r in read_csv(listed)] == ['Белова Анна Игоревна']
     assert one.read_text(encoding='utf-8').count('<svg') == 1
+
+
+def test_a_slip_of_the_name_is_met_with_the_closest(built, class_set):
+    out, words = built
+    before = {name: open(os.path.join(out, name), 'rb').read() for name in ('answers.csv', 'keys.csv')}
+    for command, typed, expected in [
+            ('remove', 'Морозв Павел Ильич', 'did you mean "Морозов Павел Ильич"?'),
+            ('rekey', 'павлова мария', 'did you mean "Павлова Мария Олеговна"?'),
+            ('extra-time', 'Bob Marh', 'did you mean "Bob Marsh"?'),
+            ('remove', 'Иванов Иван Ивановч', 'did you mean "Иванов Иван Иванович" (Номер зачётки: 1002) or '
+                                            '"Иванов Иван Иванович" (Номер зачётки: 1003)? Name a namesake'),
+            ('remove', 'Кто-то Совсем Другой', 'matches nobody in the set\n')]:
+        status, _, said = class_set(command, out, typed, *(['5'] if command == 'extra-time' else []))
+        assert status == 2 and expected in said, (command, said)
+    assert before == {name: open(os.path.join(out, name), 'rb').read() for name in before}, 'nothing changed'
+
+    assert class_set('remove', out, '1010')[0] == 0
+    status, _, said = class_set('restore', out, 'Bob Mrash')
+    assert status == 2 and 'did you mean "Bob Marsh"?' in said, 'among those removed'
+
+    anna = words['Anna Petrova']
+    status, printed, _ = class_set('who', out, anna.swapcase())
+    assert status == 1 and f'did you mean {anna} (Anna Petrova)?' in printed

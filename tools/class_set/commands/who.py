@@ -1,7 +1,9 @@
 """`who`: whose password a word is."""
 from .. import times
 from ..errors import FAILED, OK
+from ..names import name_key
 from ..set import people, removals
+from ..set.people import MOST_NEAR
 from ..set.folder import read_set, steady
 from .options import out_argument
 
@@ -40,5 +42,17 @@ def whose_password(out, everyone, word):
         if gone.password == word:
             print(f'{gone.name} ({gone.folder}), removed {times.said(gone.time)}')
             return OK
-    print(f'"{word}" is nobody\'s password in {out}')
+    near = ' or '.join(f'{p.password} ({everyone.shown(p)})' for p in near_passwords(everyone.here, word))
+    print(f'"{word}" is nobody\'s password in {out}' + (f'; did you mean {near}?' if near else ''))
     return FAILED
+
+
+def near_passwords(people, word, most=MOST_NEAR):
+    """Return up to `most` people whose passwords `word` may have been meant
+    for: the same but for case or look-alike letters (0 and O, Cyrillic
+    and Latin), then one letter off."""
+    key, typed = name_key(word), word.strip()
+    alike = [p for p in people if name_key(p.password) == key]
+    off = [p for p in people if len(p.password) == len(typed) and p not in alike
+           and sum(a != b for a, b in zip(p.password, typed)) == 1]
+    return (alike + off)[:most]

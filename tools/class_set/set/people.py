@@ -6,6 +6,7 @@ them that finds someone by name, id or folder, one way everywhere.
 People is never changed: a change of the set makes a new one (changed),
 so that the page's threads share one without a lock."""
 import collections
+import difflib
 import os
 from typing import NamedTuple
 
@@ -127,7 +128,10 @@ class People:
         found = {'id': [p for p in people if typed and p.id == typed],
                  'folder': [p for p in people if p.folder == wanted],
                  'name': [p for p in people if name_key(p.name) == key]}
-        return the_one(found if by is None else {by: found[by]}, wanted)
+        try:
+            return the_one(found if by is None else {by: found[by]}, wanted)
+        except Nobody as nobody:
+            raise Refusal(str(nobody) + did_you_mean(people, wanted)) from None
 
     def shown(self, person):
         """Return how a person is shown: their name, namesakes told apart."""
@@ -152,13 +156,56 @@ def the_one(found, wanted):
     if len(ways) == 1:
         return next(iter(ways.values()))[0]
     if not ways:
-        raise Refusal(f'"{wanted}" matches nobody in the set')
+        raise Nobody(f'"{wanted}" matches nobody in the set')
     first = [(found_ways[0], p) for p, found_ways in ways.values()]
     if len({way for way, _ in first}) == len(first):
         said = ' and '.join(f'the {way} of "{p.name}"' for way, p in first)
         raise Refusal(f'"{wanted}" is {said}; say which: ' + ' or '.join(f'--by {way}' for way, _ in first))
     raise Refusal(f'"{wanted}" matches more than one person; name one by its id or folder: '
                   + ', '.join(p.id or p.folder for p, _ in ways.values()))
+
+
+class Nobody(Refusal):
+    """A name, id or folder that matches nobody."""
+
+
+NEAR = 0.75  # how alike two names are, at least, to be offered (difflib's ratio)
+MOST_NEAR = 3
+
+
+def near(people, wanted, most=MOST_NEAR):
+    """Return up to `most` of `people` whose names are closest to `wanted`,
+    as the set compares names (case, ё and е, look-alike letters): a word
+    left out or one too many first, then a slip of a letter or two."""
+    key = name_key(wanted)
+    words, scored = set(key.split()), []
+    for place, p in enumerate(people):
+        theirs = name_key(p.name)
+        if words and len(words ^ set(theirs.split())) == 1:  # a word left out, or one too many
+            scored.append((-1.0, place, p))
+            continue
+        alike = difflib.SequenceMatcher(None, key, theirs)
+        if alike.real_quick_ratio() >= NEAR and alike.quick_ratio() >= NEAR and alike.ratio() >= NEAR:
+            scored.append((-alike.ratio(), place, p))
+    return [p for _, _, p in sorted(scored)[:most]]
+
+
+def did_you_mean(people, wanted):
+    """Return '; did you mean' and the names closest to `wanted`, each with
+    what tells them from their namesakes; '' where none is close."""
+    found = near(people, wanted)
+    if not found:
+        return ''
+    keys = {name_key(p.name) for p in found}
+    shown = labels([p for p in people if name_key(p.name) in keys])
+    said = []
+    for p in found:
+        apart = shown[p.folder][len(p.name):].strip(' ()')
+        if apart and p.id and p.id not in apart:
+            apart += f', id {p.id}'
+        said.append(f'"{p.name}"' + (f' ({apart})' if apart else ''))
+    return '; did you mean ' + ' or '.join(said) + '?' + (' Name a namesake by their id or folder.'
+                                                            if any('(' in s for s in said) else '')
 
 
 def labels(people):

@@ -32,7 +32,8 @@ class Gradebook(NamedTuple):
     title: str = 'PassWord'
 
 # What a roster calls a column of e-mail addresses.
-MAIL_HEADERS = ('email', 'e-mail', 'email address', 'почта', 'электронная почта', 'e-mail адрес')
+MAIL_HEADERS = ('email', 'e-mail', 'email address', 'почта', 'электронная почта', 'e-mail адрес',
+                'адрес электронной почты')
 
 
 def id_columns(columns, named, ids_column):
