@@ -63,6 +63,7 @@ class Room:
         # Where the files were read up to, and what was read of them; under the lock.
         self.records_at, self.keys_at, self.removed_at, self.removed = 0, 0, 0, None
         self.details, self.walk_ins, self.group_column = None, [], None
+        self.tails = {}  # the bytes just before where each file was read up to
 
     def budget(self, kind, who):
         """Return the Budget of a Spending for `who`: a person's folder or an address."""
@@ -95,7 +96,15 @@ class Room:
                 self.stamp = None  # read it all again next time
                 raise Unavailable() from why
             self.stamp = stamp
+            self.tails = {name: tail(self.out, name, at) for name, at in ((RECORDS, self.records_at),
+                                                                          (KEYS, self.keys_at))}
             return self.current
+
+    def grew(self, name, old, new, at):
+        """Return whether a file grew in place from stamp `old` to `new`: the
+        same inode, longer, and still what was read up to `at` (a file
+        written anew may be given the inode of one since removed)."""
+        return grew(old, new) and self.tails.get(name) == tail(self.out, name, at)
 
     def follow(self, old, stamp):
         """Return the People that the files say now, from those of `old`'s stamps."""
@@ -109,7 +118,8 @@ class Room:
         if stamp.walk_ins != old.walk_ins:
             self.walk_ins = walkins.read(self.out)
         now = self.current
-        rows_again = stamp.records != old.records and not grew(old.records, stamp.records)
+        rows_again = stamp.records != old.records and not self.grew(RECORDS, old.records, stamp.records,
+                                                                    self.records_at)
         # A removal in place only appends to keys.csv; a build writes it anew.
         if rows_again and self.stamp and stamp.records and (stamp.keys == old.keys or grew(old.keys, stamp.keys)):
             taken = self.take_removals(stamp.records.size)
@@ -165,6 +175,8 @@ class Room:
         left = self.records_at - sum(len(row_line(p.row).encode()) for p in leaving)
         if not gone or left > size:  # those gone that it had not read (walk-ins) were after `left`
             return None
+        if tail(self.out, RECORDS, left) != self.tails.get(RECORDS):  # not what it read, less them: read it all
+            return None
         self.records_at, self.removed_at, self.removed = left, end, removed
         last = {p.folder: p for p in now.gone} | {r.folder: people.gone(r, self.details) for r in taken}
         return now.changed(left=gone, gone=list(last.values()))
@@ -174,13 +186,26 @@ class Room:
         where it grew, or all of them where it was written anew."""
         if stamp.keys == old.keys:
             return now
-        if grew(old.keys, stamp.keys):
+        if self.grew(KEYS, old.keys, stamp.keys, self.keys_at):
             added, self.keys_at = keys_after(self.out, self.keys_at)
             changes = {line.folder: line.key for line in added if line.folder in now.by_folder}
             return now.changed(keys=changes) if changes else now
         self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
         keys = read_keys(self.out, now.here)
         return now.changed(keys={p.folder: keys.get(p.folder, '') for p in now.here})
+
+
+TAIL = 64  # bytes: enough to tell a line from any other
+
+
+def tail(out, name, end):
+    """Return the bytes of a file of the set OUT just before `end`; None where it cannot be read."""
+    try:
+        with open(os.path.join(out, name), 'rb') as f:
+            f.seek(max(0, end - TAIL))
+            return f.read(min(end, TAIL))
+    except OSError:
+        return None
 
 
 def grew(old, new):
