@@ -256,3 +256,24 @@ def test_a_slip_of_the_name_is_met_with_the_closest(built, class_set):
     anna = words['Anna Petrova']
     status, printed, _ = class_set('who', out, anna.swapcase())
     assert status == 1 and f'did you mean {anna} (Anna Petrova)?' in printed
+
+
+def test_people_restored_keep_their_places_everywhere(built, class_set):
+    out, _ = built
+    client = organiser(page_app({'OUT': out}))
+    client.get('/board')  # a page that follows the set as it changes
+    listed = list(records(out))
+    assert class_set('remove', out, '1006', '1007')[0] == 0  # two side by side
+    assert class_set('remove', out, '1002')[0] == 0  # the first
+    assert class_set('restore', out, '1007')[0] == 0, 'where 1006, before it, is not back'
+    assert class_set('restore', out, '1002', '1006')[0] == 0
+    assert list(records(out)) == listed
+    assert [r['folder'] for r in graded(class_set, out)[0].values()] == listed
+    board = client.get('/board')
+    assert board.status_code == 200, board.text
+    table = board.text[board.text.index('id="people"'):]
+    names = ['Иванов Иван Иванович (Номер зачётки: 1002)', 'Морозов Павел Ильич', 'Павлова Мария Олеговна',
+             'Bob Marsh']
+    assert sorted(names, key=table.index) == names, 'the board follows'
+    links = [r['name'] for r in read_csv(client.get('/board/links.csv').text)]
+    assert links.index('Морозов Павел Ильич') == 2

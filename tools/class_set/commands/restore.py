@@ -5,10 +5,10 @@ import os
 from ..errors import OK, Refusal
 from ..names import check_newcomers
 from ..programs.placing import place
-from ..set import people
+from ..set import people, removals
 from ..set.files import HANDOUT
 from ..set.folder import locked, read_records
-from ..set.records import new_rows
+from ..set.records import new_rows, rewrite_rows
 from .links import links_advice
 from .options import by_option, out_argument, positive
 
@@ -47,15 +47,25 @@ def restore_command(out, wanted, jobs, by=None):
             if os.path.exists(os.path.join(out, HANDOUT, person.folder)):
                 raise Refusal(f'"{person.name}": their folder {person.folder} is someone else\'s now; nothing was '
                               'changed')
+        removed, order = removals.read(out), [r.folder for r in rows]
         for person in back:
             kept = person.row if person.password else None  # removed.csv kept their record
             row = kept or new_rows(rows, [(person.name, person.folder)])[0]
             place(out, row, jobs, (person.walk_in.time, person.walk_in.address) if person.walk_in else None)
             rows.append(row)
+            put_back(order, row.folder, removals.place(removed, row.folder, set(order)))
             said = 'their own password' if kept else 'a new password (removed.csv did not keep theirs)'
             print(f'{person.name} ({person.folder}) is back, with {said} and a new key: '
                   f'{links_advice(out, person.folder)} prints their slip')
+        if order != [r.folder for r in rows]:  # each back where they were, in a second step: at the end till then
+            at = {folder: i for i, folder in enumerate(order)}
+            rewrite_rows(out, sorted(rows, key=lambda r: at[r.folder]))
     return OK
+
+
+def put_back(order, folder, after):
+    """`folder` into the set's `order` of folders: after the folder `after`, first for TOP, last for None."""
+    order.insert(0 if after == removals.TOP else order.index(after) + 1 if after is not None else len(order), folder)
 
 
 def removed_named(everyone, wanted, by):

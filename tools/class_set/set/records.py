@@ -7,7 +7,7 @@ import secrets
 
 from ..errors import Refusal
 from ..names import MAX_NAME, folder_for
-from .files import RECORDS, append_synced, csv_line, csv_text, whole_records, write_private
+from .files import RECORDS, append_synced, csv_line, csv_text, replace_private, whole_records, write_private
 
 
 # Room for the longest name that build takes, in any of the fields.
@@ -118,6 +118,11 @@ def row_line(row):
 def write_rows(root, rows):
     """answers.csv of a set laid out anew in `root`."""
     write_private(os.path.join(root, RECORDS), rows_text(rows))
+
+
+def rewrite_rows(out, rows):
+    """answers.csv of the set OUT anew, whole in one rename: people put back in their places."""
+    replace_private(os.path.join(out, RECORDS), rows_text(rows))
 
 
 def append_row(out, row):

@@ -7,12 +7,16 @@ import os
 from .files import REMOVED, csv_text, header_of, records_of, whole_records
 from .records import Row
 
+TOP = '.'  # the place of the first line of answers.csv: no folder is named so
+
 
 @dataclasses.dataclass(frozen=True)
 class Removed:
     """Someone taken out of the set (removed.csv): their record as it was,
-    when, and for a walk-in when and from where they enrolled. Files from
-    before passwords were kept here have only the first four fields."""
+    when, for a walk-in when and from where they enrolled, and the folder
+    whose line came before theirs in answers.csv (TOP for the first): their
+    place, where they are restored. Files from before passwords were kept
+    here have only the first four fields; from before places, no place."""
     name: str
     folder: str
     id: str = ''
@@ -22,6 +26,7 @@ class Removed:
     sha256: str = ''
     enrolled: str = ''
     address: str = ''
+    after: str = ''
 
 
 def read(out):
@@ -45,6 +50,20 @@ def find(removed, folder):
     """Return the last line of a folder in removed.csv (a removal of one
     restored and removed again says most); None where it has none."""
     return next((r for r in reversed(removed) if r.folder == folder), None)
+
+
+def place(removed, folder, here):
+    """Return where a removed `folder` goes back among the folders `here`:
+    after the one before it when it went, or, where that one went too,
+    where that one would go; TOP for the first line; None where no place
+    was kept (the end)."""
+    last, seen = find(removed, folder), {folder}
+    while last is not None and last.after not in here and last.after not in ('', TOP, *seen):
+        seen.add(last.after)
+        last = find(removed, last.after)
+    if last is None or last.after in ('', *seen):
+        return None
+    return last.after
 
 
 def kept_row(person):

@@ -1,5 +1,6 @@
 """A removal's new texts of the set's files, which in_place puts in place
 under its journal."""
+import csv
 import os
 
 from .. import times
@@ -16,9 +17,10 @@ def removal_texts(out, gone):
     knows of the others stays true."""
     stamp = times.stamp()
     walk_ins = walkins.read(out)
+    before = places(out, gone)
     removed = removals.read(out) + [
         removals.Removed(r.name, r.folder, r.id, stamp, r.password, str(r.mask), r.sha256,
-                         *walk_in_of(walkins.find(walk_ins, r.name))) for r in gone.values()]
+                         *walk_in_of(walkins.find(walk_ins, r.name)), before.get(r.folder, '')) for r in gone.values()]
     leaving = {name_key(r.name) for r in gone.values()}
     texts = {}
     if os.path.exists(os.path.join(out, WALK_INS)):
@@ -30,6 +32,20 @@ def removal_texts(out, gone):
     texts[REMOVED] = removals.text(removed)
     texts[RECORDS] = without(out, RECORDS, [records.row_line(p.row) for p in gone.values()]) or records.rows_text(kept())
     return texts
+
+
+def places(out, gone):
+    """Return {folder: the folder whose line comes before theirs in answers.csv, or TOP} of those `gone`."""
+    with open(os.path.join(out, RECORDS), encoding='utf-8', newline='') as f:
+        text = f.read()
+    found = {}
+    for person in gone.values():
+        at = text.find('\n' + records.row_line(person.row))
+        if at != -1:
+            start = text.rfind('\n', 0, at) + 1
+            line = next(csv.reader([text[start:at]]), [])
+            found[person.folder] = removals.TOP if start == 0 else line[1] if len(line) > 1 else ''
+    return found
 
 
 def walk_in_of(walk_in):
