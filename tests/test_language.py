@@ -108,6 +108,9 @@ def test_reports_as_spreadsheets(make_set, tmp_path, class_set):
     assert rows[0][:4] == ('Имя', 'Папка', 'Итог', 'Ответы')
     assert {r[0]: (r[2], r[3]) for r in rows[1:]} == {'Анна Петрова': ('неверно', 1), 'Bob': ('решено', 1),
                                                       '<b>Carl</b>': ('нет ответа', 0)}
+    assert [h for h in rows[0] if h.startswith('Когда удалён(а)')], 'when, as a column says it'
+    summary = dict(openpyxl.load_workbook(report)['Итоги'].values)
+    assert (summary['Удалено'], summary['Решили'], summary['Решили с опозданием']) == (0, 1, 0), 'counts, as counts'
     board = openpyxl.load_workbook(io.BytesIO(client.get('/board/report.xlsx').data)).active
     header, *people = board.values
     bob = dict(zip((h.split(' (')[0] for h in header), [r for r in people if r[0] == 'Bob'][0]))

@@ -27,7 +27,7 @@ WORDS = {'solved': N_('solved'), 'wrong': N_('wrong'), 'none': N_('none'), 'not 
 HEADERS = {'name': N_('Name'), 'folder': N_('Folder'), 'result': N_('Result'), 'answers': N_('Answers'),
            'answered_by': N_('Answered by'), 'handed_in_others': N_("Handed in others'"),
            'others_handed_in_theirs': N_('Others handed in theirs'), 'claimed_by_name': N_('Claimed by name'),
-           'walk_in': N_('Walk-in'), 'removed': N_('Removed'), 'solved_at': N_('Solved at'),
+           'walk_in': N_('Walk-in'), 'removed': N_('Removed at'), 'solved_at': N_('Solved at'),
            'downloaded': N_('Downloaded'), 'late': N_('Late'), 'extra_minutes': N_('Extra minutes'),
            'minutes': N_('Minutes to the solution'), 'rank': N_('Rank'), 'points': N_('Points')}
 WORDED = ('result', 'answered_by', 'walk_in', 'late')
