@@ -64,6 +64,7 @@ def test_namesakes_and_spellings_on_the_page(page, built):
     rows = built[1]
     shared = client.post('/', data={'name': 'Иванов Иван Иванович', 'word': rows['Иванов Иван Иванович (1003)']['password']})
     assert 'More than one person on the list has that name' in shared.text
+    client.post('/', data={'name': 'иванов  иван иванович', 'word': 'Qwert'}, environ_base={'REMOTE_ADDR': '127.0.0.7'})
     assert 'Right' in verdict(client.post(links['1003'],
                                           data={'word': rows['Иванов Иван Иванович (1003)']['password']}))
     artyom = rows['Алексеев Артём Сергеевич']['password']
@@ -71,9 +72,14 @@ def test_namesakes_and_spellings_on_the_page(page, built):
     assert 'Right' in verdict(client.post('/', data={'name': 'Аnna Petrovа', 'word': rows['Anna Petrova']['password']}))
     board = client.get('/board').text
     assert 'id="passed"' not in board, 'no one is taken for someone else'
+    turned = board[board.index('Names that need their link'):]
+    assert '2 answers under names that more than one person has' in turned
+    assert re.search(r'<li>иванов  иван иванович &middot; \d\d:\d\d:\d\d &middot; 127\.0\.0\.7</li>', turned)
     assert '<th>Группа</th>' in board and '1004' not in board, "of the roster's other columns, the group alone shows"
     report = {r['folder']: r for r in read_csv(client.get('/board.csv').text)}
     assert [report[f]['result'] for f in sorted(report)] == ['solved', 'solved', 'none', 'solved']
+    assert (report['Иванов Иван Иванович (1002)']['answers'], report['Иванов Иван Иванович (1003)']['answers']) == \
+        ('0', '1'), 'turned away, credited to no one: the one answer is through the link'
     assert report['Иванов Иван Иванович (1003)']['Группа'] == 'ИБ-22'
     group = client.get('/board?q=иб-22').text
     assert group.count('<tr class=') == 2 and 'Anna Petrova' in group and 'Алексеев' not in group

@@ -41,8 +41,11 @@ CREATE TABLE IF NOT EXISTS enrolments (time REAL NOT NULL, client TEXT NOT NULL,
                                        folder TEXT NOT NULL);
 CREATE INDEX IF NOT EXISTS spent_by ON spent (kind, who, time);
 CREATE TABLE IF NOT EXISTS extra_time (folder TEXT PRIMARY KEY, minutes INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS turned_away (id INTEGER PRIMARY KEY, time REAL NOT NULL, typed TEXT NOT NULL,
+                                        client TEXT NOT NULL);
 '''
-TABLES = {'answers', 'settings', 'downloads', 'spent', 'enrolments', 'spent_by', 'answers_of_a_person', 'extra_time'}
+TABLES = {'answers', 'settings', 'downloads', 'spent', 'enrolments', 'spent_by', 'answers_of_a_person', 'extra_time',
+          'turned_away'}
 # After the columns that stores made before them lack are added.
 INDEX = 'CREATE INDEX IF NOT EXISTS answers_of_a_person ON answers (folder, via, time)'
 
@@ -423,6 +426,23 @@ class Checkins:
                                     'FROM answers WHERE id > ? ORDER BY id LIMIT ?', (after, most))
             return [Answer(i, at, typed, person, word, bool(correct), VIAS[via], folder, client, bool(late))
                     for i, at, typed, person, word, correct, via, folder, client, late in found.fetchall()]
+
+    def turn_away(self, typed, client, budget=None):
+        """Note an answer by a name that more than one person has: told to use
+        their link, credited to no one, the word not kept. TooMany where
+        `budget` is spent."""
+        now = times.seconds()
+        with self.writing():
+            if budget is not None:
+                self.spend(budget, now)
+            self.db.execute('INSERT INTO turned_away (time, typed, client) VALUES (?, ?, ?)', (now, typed, client))
+
+    def turned_away(self, most=-1):
+        """Return (how many answers were turned away, [(time, name typed, client)] of the latest `most`)."""
+        with self.reading():
+            count = self.db.execute('SELECT COUNT(*) FROM turned_away').fetchone()[0]
+            return count, self.db.execute('SELECT time, typed, client FROM turned_away ORDER BY id DESC LIMIT ?',
+                                          (most,)).fetchall()
 
     def enrolled(self, client, name, folder):
         """Note a walk-in's enrolment, which no removal takes back."""

@@ -21,7 +21,7 @@ from ..sheets.tables import write_csv
 from .chart import solutions_chart
 from .clockface import face
 from .problems import keyed, problem
-from .standing import NoSuchGroup
+from .standing import TRIED, NoSuchGroup, clock, cut
 
 
 board = Blueprint('board', __name__)
@@ -95,10 +95,12 @@ def show():
                                                      request.args.get('group', '').strip())
     people = room.people()
     places = room.places - len(people.walk_ins) if room.places else None
+    turned, latest = room.store.turned_away(TRIED)
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
                                           now=times.clock(times.now()), space=disk_space(len(people.here)),
-                                          clock=face(room.store), column=room.group_column)))
+                                          clock=face(room.store), column=room.group_column, turned=turned,
+                                          sent=[(cut(name), clock(at), client) for at, name, client in latest])))
 
 
 def disk_space(people):

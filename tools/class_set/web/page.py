@@ -152,7 +152,11 @@ def answer():
     untaken = not_taken(clock)
     if untaken:
         return untaken
-    if len(matched) > 1:  # namesakes: never credited to one of them
+    if len(matched) > 1:  # namesakes: never credited to one of them; the board counts who was sent for a link
+        try:
+            room.store.turn_away(name, request.remote_addr, budget=room.budget(Spending.STRANGER, request.remote_addr))
+        except TooMany as spent:
+            return spent_page(spent.wait, STRANGERS)
         return render_template('answer.html', name=name, clock=clock, message=gettext(
             'More than one person on the list has that name. Hand in through your own link, the one on your slip.'))
     if not matched:  # kept, so that the organiser sees who tried; no one's budget covers it but the address's
