@@ -1,7 +1,9 @@
 """Every CSV the tools write for people, opened by a real spreadsheet
 (LibreOffice Calc, headless) with a comma, a semicolon and a tab as the
 separator: no cell is a formula, or starts like one unless it is a
-number. Names chosen by the room's mischief-maker."""
+number. Names chosen by the room's mischief-maker. And the .ods files
+(the report, the links, the gradebook) opened by it: numbers as numbers,
+ids as text."""
 import datetime
 import os
 import shutil
@@ -86,3 +88,23 @@ def test_an_ods_report_and_links_open_in_libreoffice(make_set, tmp_path, class_s
     assert [r[0] for r in report.worksheets[1].values][0] == 'Людей в списке', 'the summary, a sheet of its own'
     links = list(openpyxl.load_workbook(converted / 'links.xlsx').active.values)
     assert links[0][:2] == ('Name', 'Link') and len(links) == 4
+
+
+def test_an_ods_gradebook_opens_in_libreoffice_with_its_ids_as_text(built_from, tmp_path, class_set):
+    if not SOFFICE:
+        pytest.skip('no LibreOffice (soffice) here to open the files with')
+    import openpyxl
+    from test_gradebook import ROSTER
+    out, rows = built_from(ROSTER, 'Номер зачётки')
+    client = organiser(page_app({'OUT': out}))
+    bob = {r['name']: r['link'] for r in read_csv(client.get('/board/links.csv').text)}['Bob Marsh'].split('8000')[1]
+    client.post(bob, data={'word': rows['Bob Marsh']['password']})
+    assert class_set('grade', out, '--from-checkins', '--gradebook', str(tmp_path / 'gradebook.ods'),
+                     '--points', '2.5')[0] == 0
+    converted = tmp_path / 'opened'
+    subprocess.run([SOFFICE, f'-env:UserInstallation=file://{tmp_path}/profile', '--headless', '--convert-to',
+                    'xlsx', '--outdir', str(converted), str(tmp_path / 'gradebook.ods')],
+                   check=True, capture_output=True, timeout=120)
+    header, *people = list(openpyxl.load_workbook(converted / 'gradebook.xlsx').active.values)
+    assert header == ('Номер зачётки', 'Name', 'PassWord')
+    assert people[:3] == [('00017', 'Анна Петрова', 0), ('00019', 'Carl Jensen', 0), ('1003', 'Bob Marsh', 2.5)]
