@@ -11,7 +11,7 @@ from .. import times
 from ..names import name_key
 from ..set import grading
 from ..set import removals
-from ..set.groups import group_of, groups, in_order, of_group
+from ..set.groups import each_group, group_key, group_of, groups, in_order
 from ..set.files import DETAILS, REMOVED
 from ..set.people import Person, labels
 from ..set.store import Via
@@ -191,11 +191,14 @@ class Standing:
         one is asked for; made once for these people."""
         if not column:
             return people.here
-        ordered = self.cached(('by group', column), lambda: sorted(
-            people.here, key=lambda p: in_order(group_of(p, column))))
+        # Each person's group read once; their places sorted, not tuples of them (which the collector would scan).
+        here = people.here
+        written = self.cached(('groups of', column), lambda: list(each_group(here, column)))
+        order = self.cached(('by group', column), lambda: sorted(range(len(here)), key=lambda i: in_order(written[i])))
         if not group:
-            return ordered
-        return self.cached(('group', column, group), lambda: [p for p in ordered if of_group(p, column, group)])
+            return self.cached(('listed', column), lambda: [here[i] for i in order])
+        wanted = group_key(group)
+        return self.cached(('group', column, group), lambda: [here[i] for i in order if group_key(written[i]) == wanted])
 
     def groups(self, people, column):
         """Return the roster's groups, in order; none without a `column` of them."""
