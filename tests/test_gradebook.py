@@ -157,3 +157,18 @@ def test_the_board_of_a_group_and_what_it_hands_out(after_class, class_set):
 
     missing = client.get('/board?group=ИБ-23')
     assert missing.status_code == 404 and 'Its groups: ИБ-21, ИБ-22' in missing.text
+
+
+def test_the_column_of_groups_named_at_build_is_kept(tmp_path, stand_in_builds, class_set):
+    roster = tmp_path / 'class.csv'
+    roster.write_text('ФИО,Группа,Поток\nАнна Петрова,ИБ-21,Утро\nBob Marsh,ИБ-22,Вечер\n', encoding='utf-8')
+    out = str(tmp_path / 'set')
+    status, _, said = class_set('build', str(roster), out, '--name-column', 'ФИО', '--group-column', 'Курс')
+    assert status == 2 and '--group-column Курс: no such column; the roster has: "Группа", "Поток"' in said
+    assert class_set('build', str(roster), out, '--name-column', 'ФИО', '--group-column', 'поток')[0] == 0
+    board = organiser(page_app({'OUT': out})).get('/board?group=вечер').text
+    assert '<th>Поток</th>' in board and 'Bob Marsh' in board and 'Анна Петрова' not in board
+    status, printed, _ = class_set('grade', out, '--from-checkins', '--group', 'Утро')
+    assert status == 0 and [r['name'] for r in read_csv(printed)] == ['Анна Петрова']
+    status, printed, _ = class_set('grade', out, '--from-checkins', '--group-column', 'Группа', '--group', 'ИБ-22')
+    assert status == 0 and [r['name'] for r in read_csv(printed)] == ['Bob Marsh'], 'another, named'
