@@ -9,8 +9,8 @@ from ..set import people
 from ..set.clock import Clock
 from ..set.folder import read_set, records_path, steady
 from ..set.grading import Handed, from_store
-from ..set.store import Checkins
 from ..set.groups import beside, parts, set_column
+from ..set.store import Checkins
 from ..sheets.gradebook import LAYOUTS, Gradebook, resolved, write_gradebook
 from ..sheets.office import kind_of
 from ..sheets.report import graded, write_report
@@ -34,11 +34,12 @@ def options(parser):
                         help="the answers handed in through serve (OUT/checkins.sqlite) instead of ANSWERS")
     parser.add_argument('--name-column', default='name', metavar='TEXT', help='default: %(default)s')
     parser.add_argument('--word-column', default='password', metavar='TEXT', help='default: %(default)s')
-    language_option(parser, 'the report as a spreadsheet (--output FILE.xlsx)')
+    language_option(parser, 'the report as a spreadsheet (--output FILE.xlsx or FILE.ods)')
     file_options(parser, 'ANSWERS', "ANSWERS' column of the id that the roster's --id-column gave: it tells "
                                     'namesakes apart')
     parser.add_argument('--output', metavar='FILE',
-                        help='the report to FILE instead of standard output; an .xlsx workbook where FILE ends so')
+                        help='the report to FILE instead of standard output: CSV, or a workbook where FILE ends in '
+                             '.xlsx or .ods')
     parser.add_argument('--points', type=points, default=1, metavar='N',
                         help='points for a solution in time, in the report\'s points column, for a gradebook; '
                              'decimals as 2.5 (default: %(default)s; 0 otherwise)')

@@ -32,7 +32,7 @@ def options(parser):
                              "`class-set address` or serve prints it; auto: this machine's address on the room's "
                              "network, port 8000")
     parser.add_argument('--output', metavar='FILE',
-                        help='the CSV to FILE instead of standard output; an .xlsx workbook where FILE ends so')
+                        help='the CSV to FILE instead of standard output; a workbook where FILE ends in .xlsx or .ods')
     parser.add_argument('--slips', metavar='FILE', help='a printable HTML page of slips to FILE')
     parser.add_argument('--only', metavar='NAME', help="one person's link and slip: a name as people type it, an id "
                                                        'or a folder (a lost slip, a new key)')

@@ -54,9 +54,7 @@ def no_such_group(error):
 def asked_group():
     """Return (the roster's column of groups, the group that ?group= names
     as the roster writes it: '' for everyone); NoSuchGroup for none such."""
-    room = current_app.extensions['room']
-    room.people()  # the column comes with the roster's columns
-    column = room.group_column
+    column = current_app.extensions['room'].group_column()
     return column, current_app.extensions['standing'].group(column, request.args.get('group', '').strip())
 
 
@@ -89,9 +87,9 @@ def attachment(data, mimetype, filename, group=''):
 def show():
     """Return the board: the counts, the passwords passed around, names tried, and a page of people."""
     room = current_app.extensions['room']
-    room.people()  # the column of groups comes with the roster's columns
+    column = room.group_column()
     shown = current_app.extensions['standing'].board(request.args.get('q', '').strip(),
-                                                     request.args.get('page', 1, type=int), room.group_column,
+                                                     request.args.get('page', 1, type=int), column,
                                                      request.args.get('group', '').strip())
     people = room.people()
     places = room.places - len(people.walk_ins) if room.places else None
@@ -99,7 +97,7 @@ def show():
     return keyed(Response(render_template('board.html', **shown, query=request.args.get('q', '').strip(),
                                           words=words(gettext), places=places, walk_ins=walk_ins(),
                                           now=times.clock(times.now()), space=disk_space(len(people.here)),
-                                          clock=face(room.store), column=room.group_column, turned=turned,
+                                          clock=face(room.store), column=column, turned=turned,
                                           sent=[(cut(name), clock(at), client) for at, name, client in latest])))
 
 
@@ -121,8 +119,8 @@ def wall():
     """Return the board for the wall: how far the room has got, in large type,
     and its solutions over time; no names, nothing anyone typed."""
     room = current_app.extensions['room']
-    room.people()
-    counts, _, group = current_app.extensions['standing'].wall(room.group_column, request.args.get('group', '').strip())
+    counts, _, group = current_app.extensions['standing'].wall(room.group_column(),
+                                                               request.args.get('group', '').strip())
     return keyed(Response(render_template('wall.html', counts=counts, now=times.clock(times.now()),
                                           clock=face(room.store), group=group)))
 
@@ -131,8 +129,7 @@ def wall():
 def wall_chart():
     """Return the wall's chart of solutions over time, an image of its own."""
     room = current_app.extensions['room']
-    room.people()
-    _, solved, _ = current_app.extensions['standing'].wall(room.group_column, request.args.get('group', '').strip())
+    _, solved, _ = current_app.extensions['standing'].wall(room.group_column(), request.args.get('group', '').strip())
     kept = room.store.clock()
     response = keyed(Response(solutions_chart(solved, gettext, kept.opens, kept.closes), mimetype='image/svg+xml'))
     # An image: its own style inline, and no script of the chart's runs.

@@ -62,7 +62,7 @@ class Room:
         self.stamp, self.lock, self.current = None, threading.Lock(), People(())
         # Where the files were read up to, and what was read of them; under the lock.
         self.records_at, self.keys_at, self.removed_at, self.removed = 0, 0, 0, None
-        self.details, self.walk_ins, self.group_column = None, [], None
+        self.details, self.walk_ins, self.groups_in = None, [], None
         self.tails = {}  # the bytes just before where each file was read up to
 
     def budget(self, kind, who):
@@ -106,6 +106,12 @@ class Room:
         written anew may be given the inode of one since removed)."""
         return grew(old, new) and self.tails.get(name) == tail(self.out, name, at)
 
+    def group_column(self):
+        """Return the roster's column of groups as the set is now (build may
+        name another); None where it has none."""
+        self.people()
+        return self.groups_in
+
     def follow(self, old, stamp):
         """Return the People that the files say now, from those of `old`'s stamps."""
         now = self.people_now(old, stamp)
@@ -142,7 +148,7 @@ class Room:
         self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
         rows = read_served(self.out)  # build checked every program
         self.details = read_details(self.out)
-        self.group_column = kept_column(self.details.columns, self.store.setting('group_column'))
+        self.groups_in = kept_column(self.details.columns, self.store.setting('group_column'))
         return people.read(self.out, rows, read_keys(self.out, rows), self.details, self.current.version + 1)
 
     def add_rows(self, now):

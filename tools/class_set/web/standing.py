@@ -198,7 +198,8 @@ class Standing:
         if not group:
             return self.cached(('listed', column), lambda: [here[i] for i in order])
         wanted = group_key(group)
-        return self.cached(('group', column, group), lambda: [here[i] for i in order if group_key(written[i]) == wanted])
+        return self.cached(('group', column, group),
+                           lambda: [here[i] for i in order if group_key(written[i]) == wanted])
 
     def groups(self, people, column):
         """Return the roster's groups, in order; none without a `column` of them."""
