@@ -125,13 +125,15 @@ def test_the_page_follows_a_walk_in_without_reading_the_set(make_set, stand_in_b
     import class_set.web.room as room
     client = organiser(page_app({'OUT': make_set(), 'PLACES': 3}))
     client.get('/')
-    read, reads = room.read_served, []
+    read, keys, reads = room.read_served, room.read_keys, []
     monkeypatch.setattr(room, 'read_served', lambda *args, **kw: reads.append(args) or read(*args, **kw))
-    enrolled = client.post('/enrol', data={'name': 'Walk In'})
-    assert enrolled.status_code == 303
-    assert '<h1>Walk In</h1>' in client.get(enrolled.headers['Location']).text
-    assert 'Walk In' in client.get('/board').text
-    assert reads == [], 'the set was read again for one walk-in'
+    monkeypatch.setattr(room, 'read_keys', lambda *args, **kw: reads.append(args) or keys(*args, **kw))
+    for name in ('Walk In', 'Walk Out'):  # the second after a change the page has followed
+        enrolled = client.post('/enrol', data={'name': name})
+        assert enrolled.status_code == 303
+        assert f'<h1>{name}</h1>' in client.get(enrolled.headers['Location']).text, 'their key came with them'
+        assert name in client.get('/board').text
+    assert reads == [], 'the set or its keys were read again for one walk-in'
 
 
 def test_the_page_follows_a_removal_without_reading_the_set(app, client, class_set, monkeypatch):
@@ -230,3 +232,17 @@ def test_what_a_stopped_command_left_goes_with_the_next(make_set, class_set, tmp
         status, _, said = class_set('grade', out, str(answers(tmp_path)), '--output', str(tmp_path / 'report.csv'))
     assert status == 0 and not half.exists() and writing.exists()
     assert f'removed {half}, which a command left half-written' in said
+
+
+def test_a_walk_in_looked_at_between_their_key_and_their_row_has_their_key(make_set, stand_in_builds, monkeypatch):
+    import class_set.set.in_place as in_place
+    app = page_app({'OUT': make_set(), 'PLACES': 3})
+    client, append = organiser(app), in_place.append_row
+
+    def looked_at_meanwhile(out, row):
+        app.extensions['room'].people()  # another request, while the enrolment is half-way
+        append(out, row)
+    monkeypatch.setattr(in_place, 'append_row', looked_at_meanwhile)
+    enrolled = client.post('/enrol', data={'name': 'Walk In'})
+    assert enrolled.status_code == 303
+    assert '<h1>Walk In</h1>' in client.get(enrolled.headers['Location']).text, 'their key, read before their row'

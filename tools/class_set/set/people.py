@@ -6,6 +6,7 @@ them that finds someone by name, id or folder, one way everywhere.
 People is never changed: a change of the set makes a new one (changed),
 so that the page's threads share one without a lock."""
 import collections
+import copy
 import difflib
 import os
 from typing import NamedTuple
@@ -92,22 +93,39 @@ class People:
         from here, `keys` {folder: key} given anew, and `gone` (those removed) or
         `walk_ins` anew where they changed."""
         keys, left = keys or {}, set(left)
+        if not left and gone is None and keys.keys().isdisjoint(self.by_folder):
+            return self.grown([p._replace(key=keys.get(p.folder, p.key)) for p in added],
+                              self.walk_ins if walk_ins is None else walk_ins)
         here = [p._replace(key=keys[p.folder]) if p.folder in keys else p for p in self.here if p.folder not in left]
         fresh = [p._replace(key=keys.get(p.folder, p.key)) for p in added]
-        named = {k: v for k, v in self.named_here.items()}
-        for p in self.here:
-            if p.folder in left:
-                key = name_key(p.name)
-                named[key] = tuple(q for q in named[key] if q.folder != p.folder)
-                if not named[key]:
-                    del named[key]
+        named = dict(self.named_here)  # each change costs its names' entries, not everyone's
+        for p in filter(None, map(self.by_folder.get, left)):
+            key = name_key(p.name)
+            named[key] = tuple(q for q in named[key] if q.folder != p.folder)
+            if not named[key]:
+                del named[key]
         for p in fresh:
             named[name_key(p.name)] = named.get(name_key(p.name), ()) + (p,)
-        if keys:
-            named = {k: tuple(q._replace(key=keys[q.folder]) if q.folder in keys else q for q in v)
-                     for k, v in named.items()}
+        for key in {name_key(p.name) for p in map(self.by_folder.get, keys) if p and p.folder not in left}:
+            named[key] = tuple(q._replace(key=keys[q.folder]) if q.folder in keys else q for q in named[key])
         return People(here + fresh, self.gone if gone is None else gone, self.ids,
                       self.version + bool(added or left), named, self.walk_ins if walk_ins is None else walk_ins)
+
+    def grown(self, added, walk_ins):
+        """Return a new People with `added` at the end and `walk_ins`: the indexes
+        copied and added to, not built again (a walk-in costs no pass over everyone)."""
+        grown = copy.copy(self)
+        grown.here, grown.walk_ins, grown.version = self.here + tuple(added), tuple(walk_ins), self.version + bool(added)
+        grown.by_folder = self.by_folder | {p.folder: p for p in added}
+        grown.by_key = self.by_key | {p.key: p for p in added if p.key}
+        grown.by_id = self.by_id | {p.id: p for p in added if p.id}
+        if any(p.folder in self.gone_by_folder for p in added):
+            grown.gone_by_folder = {f: p for f, p in self.gone_by_folder.items() if f not in grown.by_folder}
+            grown.named_gone = index(grown.gone_by_folder.values())
+        grown.named_here = dict(self.named_here)
+        for p in added:
+            grown.named_here[name_key(p.name)] = grown.named_here.get(name_key(p.name), ()) + (p,)
+        return grown
 
     def folder(self, folder):
         """Return the Person of a folder, here or gone; None where nobody has it."""

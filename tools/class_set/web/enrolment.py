@@ -90,8 +90,9 @@ def part_of_a_name(name, by_name):
     words = collections.Counter(name_key(name).split(' '))
     if sum(words.values()) < 2:
         return False
-    for key in list(by_name):
-        if all(word in key for word in words):  # most names fail here, quickly
+    longest = max(words, key=len)
+    for key in [key for key in by_name if longest in key]:  # most names fail here, quickly
+        if all(word in key for word in words):
             theirs = collections.Counter(key.split(' '))
             if words != theirs and all(theirs[w] >= n for w, n in words.items()):
                 return True

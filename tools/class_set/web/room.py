@@ -64,6 +64,7 @@ class Room:
         self.records_at, self.keys_at, self.removed_at, self.removed = 0, 0, 0, None
         self.details, self.walk_ins, self.groups_in = None, [], None
         self.tails = {}  # the bytes just before where each file was read up to
+        self.pending = {}  # keys.csv's latest key of each folder not here yet (a walk-in's comes before its row)
 
     def budget(self, kind, who):
         """Return the Budget of a Spending for `who`: a person's folder or an address."""
@@ -133,9 +134,14 @@ class Room:
                 now, rows_again = taken, False
         if rows_again:
             return self.read_all()
+        whole = not self.keys_appended(old, stamp)
         if stamp.records != old.records:  # after a removal: those added that this process had not read
             now = self.add_rows(now)
-        return self.keys_on(now, old, stamp)
+        if whole:
+            keys = read_keys(self.out, now.here)
+            return now.changed(keys={p.folder: keys.get(p.folder, '') for p in now.here})
+        changes = {folder: self.pending.pop(folder) for folder in list(self.pending) if folder in now.by_folder}
+        return now.changed(keys=changes) if changes else now
 
     # Where a file is read whole, what it held before is where its appended
     # lines start: a line appended meanwhile is then read twice, and taken once.
@@ -149,6 +155,7 @@ class Room:
         rows = read_served(self.out)  # build checked every program
         self.details = read_details(self.out)
         self.groups_in = kept_column(self.details.columns, self.store.setting('group_column'))
+        self.pending = {}
         return people.read(self.out, rows, read_keys(self.out, rows), self.details, self.current.version + 1)
 
     def add_rows(self, now):
@@ -161,9 +168,7 @@ class Room:
                 raise Refusal(f'{program_path(self.out, row)} is missing')
         if not added:
             return now
-        keys = read_keys(self.out, now.here + tuple(row for row in added))  # theirs came before their rows
-        self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
-        return now.changed(added=[people.person(row, self.details, keys.get(row.folder, ''),
+        return now.changed(added=[people.person(row, self.details, self.pending.pop(row.folder, ''),
                                                 enrolled.get(name_key(row.name))) for row in added])
 
     def take_removals(self, size):
@@ -187,18 +192,17 @@ class Room:
         last = {p.folder: p for p in now.gone} | {r.folder: people.gone(r, self.details) for r in taken}
         return now.changed(left=gone, gone=list(last.values()))
 
-    def keys_on(self, now, old, stamp):
-        """People with the keys as keys.csv says them now: what it gained,
-        where it grew, or all of them where it was written anew."""
+    def keys_appended(self, old, stamp):
+        """Take into `pending` the lines that keys.csv gained; return False where
+        it was written anew instead, to be read whole."""
         if stamp.keys == old.keys:
-            return now
-        if self.grew(KEYS, old.keys, stamp.keys, self.keys_at):
-            added, self.keys_at = keys_after(self.out, self.keys_at)
-            changes = {line.folder: line.key for line in added if line.folder in now.by_folder}
-            return now.changed(keys=changes) if changes else now
-        self.keys_at = size_of(os.path.join(self.out, KEYS)) or 0
-        keys = read_keys(self.out, now.here)
-        return now.changed(keys={p.folder: keys.get(p.folder, '') for p in now.here})
+            return True
+        if not self.grew(KEYS, old.keys, stamp.keys, self.keys_at):
+            self.keys_at, self.pending = size_of(os.path.join(self.out, KEYS)) or 0, {}
+            return False
+        added, self.keys_at = keys_after(self.out, self.keys_at)
+        self.pending.update((line.folder, line.key) for line in added)
+        return True
 
 
 TAIL = 64  # bytes: enough to tell a line from any other
