@@ -104,10 +104,23 @@ def test_a_store_another_program_holds_is_waited_for(app, class_set):
     assert [a.word for a in Checkins(out).answers()] == ['Fg4Hj']
 
 
+def test_a_page_that_reads_waits_for_no_answer_being_kept(app):
+    store, read = app.extensions['room'].store, []
+    with store.writing():
+        store.db.execute("INSERT INTO settings VALUES ('opens', '2026-12-08T09:00:00+00:00')")
+        reader = threading.Thread(target=lambda: read.append(store.clock()))
+        reader.start()
+        reader.join(timeout=10)
+        assert read, 'a read waited for the writing under way'
+        assert read[0].opens is None, 'and saw only what was kept'
+    store.close()  # as before a fork: every thread's connection closed, and opened again when next used
+    assert store.clock().opens is not None and app.test_client().get('/').status_code == 200
+
+
 def test_a_store_held_too_long_is_called_busy_not_broken(app, class_set, monkeypatch):
     out = app.config['OUT']
     monkeypatch.setattr(store_module, 'BUSY_WAIT', 0.2)
-    app.extensions['room'].store.db.execute('PRAGMA busy_timeout = 200')
+    app.extensions['room'].store.writer.execute('PRAGMA busy_timeout = 200')
     with held(out, 0.8):
         status, _, said = class_set('board-key', out)
         response = app.test_client().post('/', data={'name': 'Bob', 'word': 'x'})
@@ -124,8 +137,8 @@ def answer(client, word, language='en'):
 def test_a_full_store_is_said_so_and_nothing_is_lost_once_there_is_room(make_set):
     app = page_app({'OUT': make_set(), 'NAME_RATE': 1000})
     store, client = app.extensions['room'].store, organiser(app)
-    pages, = store.db.execute('PRAGMA page_count').fetchone()
-    store.db.execute(f'PRAGMA max_page_count = {pages}')  # as SQLite answers on a full disk
+    pages, = store.writer.execute('PRAGMA page_count').fetchone()
+    store.writer.execute(f'PRAGMA max_page_count = {pages}')  # as SQLite answers on a full disk
     answers = [answer(client, f'word {i}', 'ru') for i in range(200)]
     statuses = [a.status_code for a in answers]
     full = statuses.index(503)
@@ -133,7 +146,7 @@ def test_a_full_store_is_said_so_and_nothing_is_lost_once_there_is_room(make_set
     assert answers[full].headers['Retry-After'] == '60' and 'места на диске' in answers[full].text
     assert 'Something went wrong' not in answers[full].text
     assert 'The disk is full' in client.get('/board').text
-    store.db.execute(f'PRAGMA max_page_count = {pages * 100}')  # room again
+    store.writer.execute(f'PRAGMA max_page_count = {pages * 100}')  # room again
     assert answer(client, 'after').status_code == 200
     assert [a.word for a in store.answers()] == [f'word {i}' for i in range(full)] + ['after']
     assert 'The disk is full' not in client.get('/board').text

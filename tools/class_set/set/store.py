@@ -181,7 +181,9 @@ def free_space(path):
 
 
 class Checkins:
-    """One connection, shared by the server's threads under a lock."""
+    """One connection to write with, shared by the server's threads under a
+    lock; one to read with for each thread, which waits for no writer (WAL):
+    a reader held up behind the lock would hold every page up with it."""
 
     def __init__(self, out, create=True):
         self.path = os.path.join(out, CHECKINS)
@@ -193,8 +195,11 @@ class Checkins:
                 raise store_problem(self.path, e)
         elif not os.path.isfile(self.path):
             raise FileNotFoundError(self.path)
-        self.db, self.fd = None, None
+        self.writer, self.fd = None, None
         self.lock = threading.Lock()
+        self.local = threading.local()  # the connection in use in this thread, and its reader
+        self.readers, self.generation = [], 0  # every thread's reader, closed together before a fork
+        self.readers_lock = threading.Lock()  # not the writer's: a reader waits for no writing
         self.full_since = None  # when a write last found the disk full, until one succeeds
         check(self.path)
         with self.reading():
@@ -217,7 +222,7 @@ class Checkins:
         descriptor of the file would drop SQLite's own locks in this
         process, and another process would then take it for gone."""
         if self.fd is not None and same_file(self.path, self.fd):
-            return
+            return self.writer
         self.disconnect()
         fd = os.open(self.path, os.O_RDONLY)
         db = sqlite3.connect(self.path, check_same_thread=False, timeout=BUSY_WAIT)
@@ -230,30 +235,59 @@ class Checkins:
             db.close()
             os.close(fd)
             raise
-        self.db, self.fd = db, fd
+        self.writer, self.fd = db, fd
+        return db
 
     def disconnect(self):
         """Close the connection, and then its descriptor."""
-        if self.db is not None:
-            self.db.close()  # before the descriptor, as above
+        if self.writer is not None:
+            self.writer.close()  # before the descriptor, as above
         if self.fd is not None:
             os.close(self.fd)
-        self.db, self.fd = None, None
+        self.writer, self.fd = None, None
 
     def close(self):
         """Before a fork: a connection is never shared with another process."""
         with self.lock:
             self.disconnect()
+        with self.readers_lock:
+            for db in self.readers:
+                db.close()
+            self.readers, self.generation = [], self.generation + 1
+
+    @property
+    def db(self):
+        """The connection of the reading or the writing under way in this thread."""
+        return getattr(self.local, 'db', None)
+
+    def reader(self):
+        """This thread's connection to read with, to the file now at the path (a
+        build may have put a copy of it there). SQLite keeps its locks of a file
+        whose connection closes while another holds them."""
+        found = os.stat(self.path)
+        now = (found.st_dev, found.st_ino, self.generation)
+        held = getattr(self.local, 'reader', None)
+        if held is not None and held[1] == now:
+            return held[0]
+        db = sqlite3.connect(self.path, check_same_thread=False, timeout=BUSY_WAIT)
+        with self.readers_lock:
+            if held is not None and held[1][2] == self.generation:
+                self.readers.remove(held[0])
+                held[0].close()
+            self.readers.append(db)
+        self.local.reader = db, now
+        return db
 
     @contextlib.contextmanager
     def reading(self):
-        """The connection, to read with: WAL readers wait for no writer."""
-        with self.lock:
-            try:
-                self.connect()
-                yield
-            except sqlite3.DatabaseError as e:
-                raise store_problem(self.path, e)
+        """This thread's connection to read with: WAL readers wait for no writer."""
+        try:
+            self.local.db = self.reader()
+            yield
+        except sqlite3.DatabaseError as e:
+            raise store_problem(self.path, e)
+        finally:
+            self.local.db = None
 
     @contextlib.contextmanager
     def writing(self):
@@ -262,8 +296,7 @@ class Checkins:
         with self.lock:
             try:
                 while True:
-                    if self.db is None:
-                        self.connect()
+                    self.local.db = self.writer or self.connect()
                     fcntl.flock(self.fd, fcntl.LOCK_SH)
                     try:
                         if same_file(self.path, self.fd):
@@ -281,6 +314,8 @@ class Checkins:
                 if isinstance(problem, DiskFull) and self.full_since is None:
                     self.full_since = times.seconds()
                 raise problem
+            finally:
+                self.local.db = None
 
     def key(self):
         """Return the board's key: drawn once, the same after a restart; read
