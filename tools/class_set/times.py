@@ -4,6 +4,7 @@ in one ISO 8601 form with its offset, and is shown in this machine's
 zone. Times that older sets wrote without a zone are read as this
 machine's local time, here and nowhere else."""
 import datetime
+import functools
 import os
 import re
 import time
@@ -19,10 +20,20 @@ def local_zone():
     try:
         if with_name:
             return zoneinfo.ZoneInfo(with_name)
-        with open('/etc/localtime', 'rb') as f:
-            return zoneinfo.ZoneInfo.from_file(f, key='localtime')
+        found = os.stat(SYSTEM_ZONE)
+        return system_zone(found.st_dev, found.st_ino, found.st_mtime_ns)
     except (OSError, ValueError, zoneinfo.ZoneInfoNotFoundError):
         return datetime.timezone(datetime.timedelta(seconds=-time.timezone), time.tzname[0])
+
+
+SYSTEM_ZONE = '/etc/localtime'
+
+
+@functools.lru_cache(maxsize=4)
+def system_zone(*version):
+    """The system's zone, read once for each `version` of its file (every page shows it)."""
+    with open(SYSTEM_ZONE, 'rb') as f:
+        return zoneinfo.ZoneInfo.from_file(f, key='localtime')
 
 
 def now():

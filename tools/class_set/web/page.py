@@ -86,6 +86,12 @@ def the_clock(folder=None):
     return face(current_app.extensions['room'].store, folder)
 
 
+def after(clock, kept, folder):
+    """The clock to show with an answer kept: the one read before it, unless
+    the room closed meanwhile (an answer kept as late says so beside it)."""
+    return the_clock(folder) if kept.late and not clock.closed else clock
+
+
 def not_taken(clock):
     """The page of an answer the clock does not take now; None where it takes it."""
     if clock.before:
@@ -177,7 +183,7 @@ def answer():
     except Closed as closed:
         return closed_page(shown(closed.at), clock.zone)
     return render_template('answer.html', name=name, verdict='right' if kept.correct else 'wrong', late=kept.late,
-                           clock=the_clock(matched[0].folder))
+                           clock=after(clock, kept, matched[0].folder))
 
 
 @page.get('/p/<key>')
@@ -210,7 +216,7 @@ def personal_answer(key):
         return keyed(Response(*closed_page(shown(closed.at), clock.zone)))
     return keyed(Response(render_template('personal.html', name=room.people().shown(person), key=key,
                                           verdict='right' if kept.correct else 'wrong', late=kept.late,
-                                          clock=the_clock(person.folder))))
+                                          clock=after(clock, kept, person.folder))))
 
 
 @page.get('/p/<key>/PassWord.exe')
