@@ -27,7 +27,7 @@ PASSED = 50  # passwords passed around shown, the first; the report has them all
 def same_person(one, other):
     """Return whether two Persons (or None) are one to the board: what grading
     reads of them is alike; a new key is no change of the people."""
-    return (one and one._replace(key='')) == (other and other._replace(key=''))
+    return one is other or one == other or (one and one._replace(key='')) == (other and other._replace(key=''))
 
 
 def clock(at):
@@ -127,10 +127,9 @@ class Standing:
         answer is, and what it says, worked out again for those it touches."""
         found = grading.lookup(people, removals.read(self.room.out))
         old = self.found.people
-        folders = {p.folder for p in old.here} | set(old.gone_by_folder) | {p.folder for p in people.here} \
-            | set(people.gone_by_folder)
-        changed = [p for f in folders if not same_person(old.folder(f), people.folder(f))
-                   for p in (old.folder(f), people.folder(f)) if p is not None]
+        before, after = old.gone_by_folder | old.by_folder, people.gone_by_folder | people.by_folder
+        changed = [p for f in before.keys() | after.keys() if not same_person(before.get(f), after.get(f))
+                   for p in (before.get(f), after.get(f)) if p is not None]
         touched = set()
         for member in changed:
             touched.update(self.by_key.get(name_key(member.name), ()), self.by_folder.get(member.folder, ()),
