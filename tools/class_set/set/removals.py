@@ -5,7 +5,6 @@ import dataclasses
 import os
 
 from .files import REMOVED, csv_text, header_of, records_of, whole_records
-from .records import Row
 
 TOP = '.'  # the place of the first line of answers.csv: no folder is named so
 
@@ -64,9 +63,3 @@ def place(removed, folder, here):
     if last is None or last.after in ('', *seen):
         return None
     return last.after
-
-
-def kept_row(person):
-    """Return a removed person's row of answers.csv as it was; None where removed.csv did not keep it."""
-    return Row(person.name, person.folder, person.password, int(person.mask), person.sha256) if person.password \
-        else None
