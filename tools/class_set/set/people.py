@@ -148,7 +148,7 @@ class People:
                  'name': [p for p in people if name_key(p.name) == key]}
         try:
             return the_one(found if by is None else {by: found[by]}, wanted)
-        except Nobody as nobody:
+        except NoMatch as nobody:
             raise Refusal(str(nobody) + did_you_mean(people, wanted)) from None
 
     def shown(self, person):
@@ -174,7 +174,7 @@ def the_one(found, wanted):
     if len(ways) == 1:
         return next(iter(ways.values()))[0]
     if not ways:
-        raise Nobody(f'"{wanted}" matches nobody in the set')
+        raise NoMatch(f'"{wanted}" matches nobody in the set')
     first = [(found_ways[0], p) for p, found_ways in ways.values()]
     if len({way for way, _ in first}) == len(first):
         said = ' and '.join(f'the {way} of "{p.name}"' for way, p in first)
@@ -183,7 +183,7 @@ def the_one(found, wanted):
                   + ', '.join(p.id or p.folder for p, _ in ways.values()))
 
 
-class Nobody(Refusal):
+class NoMatch(Refusal):
     """A name, id or folder that matches nobody."""
 
 
